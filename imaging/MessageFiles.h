@@ -1,0 +1,23 @@
+#pragma once
+// The small files in the image folder through which a host program follows
+// the acquisition. Their mere presence is the message; all but the dose file
+// are empty.
+#include <string>
+
+namespace orvi {
+
+inline constexpr const char* kMsgConnectionSuccess = "Connection success";
+inline constexpr const char* kMsgDetectorReady = "Detector 2 ready";
+inline constexpr const char* kFileConnectionSuccess = "Connection success.txt";
+inline constexpr const char* kFileDetectorReady = "Detector 2 ready.txt";
+inline constexpr const char* kFileImageComing = "Image coming.txt";
+inline constexpr const char* kFileDoseIndicator = "doseindicator.txt";
+inline constexpr const char* kFileTextIconExposure = "TEXT_ICON_Exposure.txt";
+inline constexpr const char* kMessageFileCreationFail = "Message file creation fail!!";
+
+// Creates (or truncates) folder + name as an empty file. False when it cannot.
+bool CreateEmptyFile(const std::string& strFolder, const std::string& strFileName);
+// Deletes folder + name; a missing file is not an error.
+void DeleteFileIn(const std::string& strFolder, const std::string& strFileName);
+
+}  // namespace orvi

@@ -1,0 +1,3 @@
+#include "Pelkio.h"
+
+extern "C" int InitBoard(void) { return 0; }
