@@ -1,13 +1,22 @@
 #pragma once
 // What a person sees, as the controller needs it. The controller never calls
-// a widget: the Qt main window implements this port, tests implement it with
-// a recorder that keeps every message box and status line in order.
+// a widget: the Qt main window implements this port, the headless station a
+// console version, and tests a recorder that keeps every message box and
+// status line in order.
 #include "app/Startup.h"
 
 #include <cstdint>
 #include <string>
 
 namespace orvi {
+
+// The four names the adapter selection dialog returns on OK.
+struct CAdapterChoice {
+    std::string strAdapter1;
+    std::string strAdapter2;
+    std::string strPort1;
+    std::string strPort2;
+};
 
 class IUiPort {
 public:
@@ -17,6 +26,32 @@ public:
     virtual void MessageBox(const std::string& strText, const std::string& strCaption) = 0;
     // Text of a status bar pane (0 to 4).
     virtual void SetStatusText(int32_t nPane, const std::string& strText) = 0;
+
+    // The control panel's flags or selectors (CMainFrame::m_panel) changed.
+    // The panel also reapplies them after every handled event, so this is a
+    // prompt, not the only moment they are applied.
+    virtual void PanelChanged() {}
+
+    // Runs the adapter selection dialog modally; true with the names on OK.
+    virtual bool RunAdapterDialog(CAdapterChoice& /*choice*/) { return false; }
+
+    // Shows the calibration dialog modally (command 1015); returns when it closes.
+    virtual void RunCalibrationDialog() {}
+    // The calibration dialog's list, buttons or caption changed.
+    virtual void CalibrationChanged() {}
+
+    // Creates (on first use) and shows the modeless configuration dialog.
+    virtual void ShowConfigDialog() {}
+    // The configuration dialog's fields were refreshed from the detector.
+    virtual void ConfigDialogChanged() {}
+    // The configuration dialog object is gone (Exit): its window must close.
+    virtual void ConfigDialogDestroyed() {}
+
+    // Greys (false) or restores (true) the window's Close command.
+    virtual void SetCloseEnabled(bool /*bEnabled*/) {}
+
+    // Ends the program with this exit code.
+    virtual void ExitProgram(int /*nCode*/) {}
 
     // The usual message box, captioned with the application title.
     void ShowMessage(const std::string& strText) { MessageBox(strText, kAppTitle); }
