@@ -394,22 +394,29 @@ void CPixelModel::Build(Expected& e, const FrameSpec& key) const {
     const std::vector<uint8_t>& sigmaOf = SigmaTable();
     e.mean.resize(n);
     e.sigma2.resize(n);
-    const double fScale = key.bExposure ? key.nDose * PgaFactor(key.nPga) / kGainOne : 0.0;
+    const float fScale = key.bExposure ? static_cast<float>(key.nDose * PgaFactor(key.nPga) / kGainOne) : 0.0f;
     const float fFlatGain = static_cast<float>(m.fMeanGain);
     const ORVIAcqSimRect& o = m.object;
+    std::vector<float> rowScale(static_cast<size_t>(w));
     for (int32_t y = 0; y < h; ++y) {
-        const bool bObjectRow = key.bObjectIn && y >= o.nY && y < o.nY + o.nHeight;
-        const uint8_t* pT = bObjectRow ? &m.transmission[static_cast<size_t>(y - o.nY) * static_cast<size_t>(o.nWidth)]
-                                       : nullptr;
+        // The signal per unit of gain along the row: the object's transmission where it lies.
+        std::fill(rowScale.begin(), rowScale.end(), fScale);
+        if (key.bObjectIn && y >= o.nY && y < o.nY + o.nHeight) {
+            const uint8_t* pT = &m.transmission[static_cast<size_t>(y - o.nY) * static_cast<size_t>(o.nWidth)];
+            for (int32_t u = 0; u < o.nWidth; ++u)
+                rowScale[static_cast<size_t>(o.nX + u)] = fScale * pT[u] * (1.0f / 255.0f);
+        }
+        const size_t nRow = static_cast<size_t>(y) * static_cast<size_t>(w);
+        const uint16_t* pGain = &m.gain[nRow];
+        const uint16_t* pDark = &m.dark[nRow];
+        uint16_t* pMean = &e.mean[nRow];
+        uint8_t* pSigma = &e.sigma2[nRow];
         for (int32_t x = 0; x < w; ++x) {
-            const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
-            float fGain = m.gain[i];
-            if (key.bGain && fGain != 0.0f) fGain = fFlatGain;
-            float fSignal = static_cast<float>(fScale) * fGain;
-            if (pT != nullptr && x >= o.nX && x < o.nX + o.nWidth) fSignal *= pT[x - o.nX] * (1.0f / 255.0f);
-            const float fDark = key.bOffset ? float{ORVIACQ_OFFSET_PEDESTAL} : static_cast<float>(m.dark[i]);
-            e.mean[i] = ToU16(fDark + fSignal);
-            e.sigma2[i] = sigmaOf[ToU16(fSignal)];
+            const float fGain = (key.bGain && pGain[x] != 0) ? fFlatGain : static_cast<float>(pGain[x]);
+            const float fSignal = std::min(rowScale[static_cast<size_t>(x)] * fGain, 65535.0f);
+            const float fDark = key.bOffset ? float{ORVIACQ_OFFSET_PEDESTAL} : static_cast<float>(pDark[x]);
+            pMean[x] = static_cast<uint16_t>(std::min(fDark + fSignal + 0.5f, 65535.0f));
+            pSigma[x] = sigmaOf[static_cast<size_t>(fSignal + 0.5f)];
         }
     }
     if (key.bDefect) {
