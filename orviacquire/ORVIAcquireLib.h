@@ -324,7 +324,7 @@ ORVIACQ_API int32_t Acquisition_StartClearTimeAcquisition(ORVIAcqHandle hDetecto
 /* ------------------------------------------------------------ correction */
 
 /* The library's own corrections, applied to every frame it delivers while on:
- * gain (every pixel brought to the panel's mean gain), defect (the planted
+ * gain (every responding pixel brought to the panel's mean gain), defect (the planted
  * defects replaced by the mean of their good neighbours), offset from the
  * stored offset file (Offset2) and automatic offset (both replace each
  * pixel's dark offset by a flat ORVIACQ_OFFSET_PEDESTAL). nOn is 0 or 1,
@@ -379,9 +379,10 @@ ORVIACQ_API int32_t Correction_SetAutoOffset(ORVIAcqHandle hDetector, int32_t nO
  *                       arming of an idle detector: -1 = 12500 - AecExpTime of
  *                       the detector at that moment (half a second after a
  *                       host that lights its ready lamp 12000 - AecExpTime
- *                       after arming), at least ENABLE_MS; 0 = it never fires
- *                       by itself (AcquisitionSim_FireXray); n > 0 = after n
- *                       ms. -1 to 3600000, default -1.
+ *                       after arming); 0 = it never fires by itself (use
+ *                       AcquisitionSim_FireXray); n > 0 = after n ms. X-ray
+ *                       due before the panel reports enabled is taken when it
+ *                       does. -1 to 3600000, default -1.
  *   ENABLE_MS           arming to ORVIACQ_AEC_ENABLED (the panel clear), 0 to
  *                       60000, default 500.
  *   READOUT_MS          X-ray, or the end of a dark's integration, to the
@@ -411,16 +412,19 @@ ORVIACQ_API int32_t Correction_SetAutoOffset(ORVIAcqHandle hDetector, int32_t nO
  *   variation. Gain: falls off smoothly towards the edges and corners (to
  *   about 88 %), a little per group of 256 columns, fine per-pixel variation.
  *   Noise: read noise of 3 grey levels, photon noise whose variance is half
- *   the signal, and a small offset per row; every frame draws new noise.
- *   Test object (AcquisitionSim_GetObjectRect): a step wedge of eight steps,
- *   five discs of falling size and contrast, and line-pair groups of bar
- *   widths 16 to 1 pixels. Outside its rectangle the beam is open.
+ *   the signal (both within 4 standard deviations), and a small offset per
+ *   row; every frame draws new noise.
+ *   Test object (AcquisitionSim_GetObjectRect): on a base plate that passes
+ *   92 %, a step wedge of eight steps, five discs of falling size and
+ *   contrast, and line-pair groups of bar widths 16 to 1 pixels. Outside its
+ *   rectangle the beam is open.
  *   Defects (AcquisitionSim_GetDefects), placed from the seed: hot pixels
  *   (offset raised by 2500 or more, the first five saturate at 16383), dead
  *   pixels (no response), clusters of 2 x 2 to 4 x 4 dead or weak pixels, weak
  *   column segments (55 % gain), a full column of raised offset (+400) and
- *   rows of raised offset and gain. They keep 3 pixels from each other and
- *   8 from the edges, except where a row crosses a column.
+ *   rows of raised offset and gain. Apart from the rows and the full column,
+ *   which run from edge to edge, defects keep 8 pixels from the edges; all
+ *   keep 3 pixels from each other, except where a row crosses a column.
  *
  * The calls below control the simulation (tests and tools). Each returns
  * ORVIACQ_ERR_HANDLE for a bad handle.
@@ -466,7 +470,7 @@ ORVIACQ_API int32_t AcquisitionSim_GetObjectRect(ORVIAcqHandle hDetector, ORVIAc
 /* Kinds of planted defects. */
 #define ORVIACQ_DEFECT_HOT 1           /* one pixel, offset raised (saturated for some) */
 #define ORVIACQ_DEFECT_DEAD 2          /* one pixel without response to X-ray */
-#define ORVIACQ_DEFECT_CLUSTER 3       /* a block of dead (even entries) or weak (odd) pixels */
+#define ORVIACQ_DEFECT_CLUSTER 3       /* a block of pixels: the 1st, 3rd, ... cluster dead, the others at 30 % gain */
 #define ORVIACQ_DEFECT_WEAK_COLUMN 4   /* part of a column at 55 % gain */
 #define ORVIACQ_DEFECT_BRIGHT_COLUMN 5 /* a whole column with its offset raised by 400 */
 #define ORVIACQ_DEFECT_BAD_ROW 6       /* a whole row, offset raised by 900, gain 1.25 times */

@@ -2,10 +2,18 @@
 // adapters and ports, and calls with bad handles or null pointers.
 #include "orviacquire/SimFixture.h"
 
+#include "app/Profile.h"
+
 #include <cstring>
 #include <ostream>
 #include <string>
 #include <vector>
+
+extern "C" {
+int32_t CountAdaptersFromC(void);
+int32_t OpenRecordSizeFromC(void);
+int32_t CloseZeroFromC(void);
+}
 
 namespace orvi::test {
 namespace {
@@ -147,6 +155,37 @@ TEST(AdapterListTest, ListsTheSimulatedAdaptersAndPortsAndFreesThem) {
     ORVIAcqListNode* pPorts = AcquisitionExt_GetSerialPortList();
     EXPECT_EQ(Names(pPorts), (std::vector<std::string>{"SIMCOM1", "SIMCOM2"}));
     AcquisitionExt_FreeSerialPortList(pPorts);
+}
+
+TEST(HeaderTest, IsUsableFromC) {
+    EXPECT_EQ(CountAdaptersFromC(), 4);
+    EXPECT_EQ(OpenRecordSizeFromC(), static_cast<int32_t>(sizeof(ORVIAcqOpenRecord)));
+    EXPECT_EQ(sizeof(ORVIAcqOpenRecord), 4u + 2u * ORVIACQ_TEXT_SIZE);
+    EXPECT_EQ(CloseZeroFromC(), ORVIACQ_ERR_HANDLE);
+}
+
+// The shipped configuration connects detector A and, with its defaults, a
+// program that arms at 0 and lights its ready lamp at 12000 - EXP_DELAY gets
+// its X-ray half a second later.
+TEST_F(ConnectionTest, TheShippedConfigurationConnectsAndExposes) {
+    const std::string strIni = ORVI_DEFAULT_INI;
+    const std::string strPort = ReadProfileText(strIni, "CONFIG", "COM_NAME_1", "", 64);
+    const std::string strAdapter = ReadProfileText(strIni, "CONFIG", "ADAPTER_NAME_1", "", 512);
+    const int32_t nExpDelay = ReadProfileInt(strIni, "CONFIG", "EXP_DELAY", 0);
+    ORVIAcqOpenRecord r{};
+    std::strncpy(r.szIniPath, strIni.c_str(), sizeof r.szIniPath - 1);
+    ORVIAcqHandle h = 0;
+    ASSERT_EQ(Acquisition_Initialize(r, strPort.c_str(), strAdapter.c_str(), &h), ORVIACQ_OK);
+    m_labels[h] = "A";
+    Acquisition_SetAecCallback(h, &OnAec, this);
+    Acquisition_GigeAdapterObjectSetImageCallback(h, &OnImage, this);
+    Acquisition_SetDRConfigAecExpTime(h, nExpDelay);
+    Acquisition_DRConfigUpdateAll(h);
+    Acquisition_StartAecReady(h);
+    m_clock.run_until_idle();
+    const int32_t nFire = 12500 - nExpDelay;
+    EXPECT_EQ(Take(), (std::vector<std::string>{"500 A aec 1", std::to_string(nFire) + " A aec 999",
+                                                std::to_string(nFire + 300) + " A image"}));
 }
 
 TEST(AdapterListTest, FreeAcceptsNullAndIgnoresWhatItDidNotHandOut) {
