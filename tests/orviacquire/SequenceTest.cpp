@@ -260,6 +260,12 @@ public:
             t.fn(t.pArg);
         }
     }
+    // Runs every task posted so far at once, newest first, whatever its delay.
+    void RunAllBackwards() {
+        std::deque<Task> tasks;
+        tasks.swap(m_tasks);
+        for (auto it = tasks.rbegin(); it != tasks.rend(); ++it) it->fn(it->pArg);
+    }
     size_t Queued() const { return m_tasks.size(); }
 
 private:
@@ -310,6 +316,63 @@ TEST(CallbackOrderTest, NoCallbackArrivesWhileAnotherRuns) {
     Acquisition_Close(hA);
     Acquisition_Close(hB);
     EXPECT_EQ(AcquisitionExt_SetDispatcher(nullptr), ORVIACQ_OK);
+}
+
+TEST(CallbackOrderTest, WakeUpsMayComeEarlyAndInAnyOrder) {
+    test::TempDir dir;
+    ManualHost host;
+    const ORVIAcqDispatcher d = host.Dispatcher();
+    ASSERT_EQ(AcquisitionExt_SetDispatcher(&d), ORVIACQ_OK);
+    WriteFile(dir.file("ORVI2.ini"), "[SIMULATOR]\nFRAME_WIDTH=64\nFRAME_HEIGHT=64\n");
+    ORVIAcqOpenRecord r{};
+    std::strncpy(r.szIniPath, dir.file("ORVI2.ini").c_str(), sizeof r.szIniPath - 1);
+    ORVIAcqHandle h = 0;
+    ASSERT_EQ(Acquisition_Initialize(r, kPortA, kAdapterA, &h), 0);
+    std::vector<std::string> seen;
+    Acquisition_SetComCallback(
+        h, [](ORVIAcqHandle, int32_t, const uint8_t*, int32_t n, void* p) {
+            static_cast<std::vector<std::string>*>(p)->push_back("com " + std::to_string(n));
+        },
+        &seen);
+    Acquisition_GigeAdapterObjectSetImageCallback(
+        h, [](ORVIAcqHandle, uint16_t*, void* p) { static_cast<std::vector<std::string>*>(p)->push_back("image"); },
+        &seen);
+    Acquisition_StartClearTimeAcquisition(h, 1000);  // due at 1300
+    Acquisition_DRConfigUpdateAll(h);                // acknowledged at 50
+    Acquisition_ReadDRConfig(h);                     // answered at 50, after the acknowledgement
+    host.RunAllBackwards();                          // the frame's wake-up first, and far too early
+    EXPECT_EQ(seen, (std::vector<std::string>{"com 8", "com 132", "image"}));
+    Acquisition_Close(h);
+    EXPECT_EQ(AcquisitionExt_SetDispatcher(nullptr), ORVIACQ_OK);
+}
+
+TEST_F(SequenceTest, TheHostsClockMayWrapAround) {
+    ASSERT_EQ(UninstallLibraryDispatch(), ORVIACQ_OK);
+    const uint64_t nStart = 0xFFFFFFFFull - 100;  // the 32-bit tick count wraps 101 ms from now
+    CVirtualClock clock(nStart);
+    ASSERT_EQ(InstallLibraryDispatch(clock), ORVIACQ_OK);
+    ORVIAcqHandle hA = 0, hB = 0;
+    ASSERT_EQ(Acquisition_Initialize(Record(0), kPortA, kAdapterA, &hA), ORVIACQ_OK);
+    ASSERT_EQ(Acquisition_Initialize(Record(1), kPortB, kAdapterB, &hB), ORVIACQ_OK);
+    struct Seen {
+        CVirtualClock* pClock;
+        std::vector<std::pair<ORVIAcqHandle, uint64_t>> frames;
+    } seen{&clock, {}};
+    auto onImage = [](ORVIAcqHandle h, uint16_t*, void* p) {
+        auto* s = static_cast<Seen*>(p);
+        s->frames.emplace_back(h, s->pClock->now() - 0xFFFFFFFFull + 100);
+    };
+    Acquisition_GigeAdapterObjectSetImageCallback(hA, onImage, &seen);
+    Acquisition_GigeAdapterObjectSetImageCallback(hB, onImage, &seen);
+    Acquisition_StartClearTimeAcquisition(hA, 1000);  // asked before the wrap, due after it
+    clock.advance(200);
+    Acquisition_StartClearTimeAcquisition(hB, 2000);  // asked after the wrap, due later still
+    clock.run_until_idle();
+    EXPECT_EQ(seen.frames, (std::vector<std::pair<ORVIAcqHandle, uint64_t>>{{hA, 1300}, {hB, 2500}}));
+    Acquisition_Close(hA);
+    Acquisition_Close(hB);
+    ASSERT_EQ(UninstallLibraryDispatch(), ORVIACQ_OK);
+    ASSERT_EQ(InstallLibraryDispatch(m_clock), ORVIACQ_OK);
 }
 
 }  // namespace
