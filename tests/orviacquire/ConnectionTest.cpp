@@ -110,6 +110,22 @@ TEST_F(ConnectionTest, OutOfRangeFailureKeyIsIgnored) {
     Open(0);
 }
 
+TEST_F(ConnectionTest, SettingsOutOfRangeAreBroughtToTheNearestEnd) {
+    SetKey("FRAME_WIDTH", "10");
+    SetKey("FRAME_HEIGHT", "99999");
+    SetKey("ENABLE_MS", "-40");
+    SetKey("READOUT_MS", "abc");  // not a number: 0
+    ORVIAcqHandle h = Open();
+    int32_t w = 0, hgt = 0;
+    ASSERT_EQ(AcquisitionSim_GetFrameSize(h, &w, &hgt), ORVIACQ_OK);
+    EXPECT_EQ(w, 64);
+    EXPECT_EQ(hgt, 3072);
+    Acquisition_StartAecReady(h);
+    AcquisitionSim_FireXray(h);
+    m_clock.run_until_idle();
+    EXPECT_EQ(Take(), (std::vector<std::string>{"0 A aec 1", "0 A aec 999", "0 A image"}));
+}
+
 TEST_F(ConnectionTest, NullArgumentsAreRefused) {
     ORVIAcqHandle h = 0;
     EXPECT_EQ(Acquisition_Initialize(Record(0), kPortA, kAdapterA, nullptr), ORVIACQ_ERR_ARGUMENT);
