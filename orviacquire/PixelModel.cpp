@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
-#include <map>
 #include <numbers>
 #include <tuple>
 
@@ -360,7 +359,7 @@ const std::vector<uint8_t>& SigmaTable() {
 constexpr int32_t kDarkSigma2 = static_cast<int32_t>(2 * kReadNoise);
 
 // A key with the fields that do not change the expected frame set to one value.
-FrameSpec Normalised(FrameSpec s) {
+FrameSetup Normalised(FrameSetup s) {
     s.bNoise = true;
     if (!s.bExposure) {
         s.nDose = 0;
@@ -387,7 +386,7 @@ int32_t CPixelModel::Height() const { return m_pMaps->nHeight; }
 const std::vector<ORVIAcqSimDefect>& CPixelModel::Defects() const { return m_pMaps->defects; }
 ORVIAcqSimRect CPixelModel::ObjectRect() const { return m_pMaps->object; }
 
-void CPixelModel::Build(Expected& e, const FrameSpec& key) const {
+void CPixelModel::Build(Expected& e, const FrameSetup& key) const {
     const FixedMaps& m = *m_pMaps;
     const int32_t w = m.nWidth, h = m.nHeight;
     const size_t n = static_cast<size_t>(w) * static_cast<size_t>(h);
@@ -445,16 +444,16 @@ void CPixelModel::Build(Expected& e, const FrameSpec& key) const {
     e.bValid = true;
 }
 
-const CPixelModel::Expected& CPixelModel::ExpectedFor(const FrameSpec& key) {
+const CPixelModel::Expected& CPixelModel::ExpectedFor(const FrameSetup& key) {
     Expected& e = key.bExposure ? m_exposure : m_dark;
     if (!e.bValid || !(e.key == key)) Build(e, key);
     return e;
 }
 
-void CPixelModel::Produce(uint16_t* pFrame, const FrameSpec& spec, uint64_t nFrameNumber) {
+void CPixelModel::Produce(uint16_t* pFrame, const FrameSetup& setup, uint64_t nFrameNumber) {
     const FixedMaps& m = *m_pMaps;
     const int32_t w = m.nWidth, h = m.nHeight;
-    const FrameSpec key = Normalised(spec);
+    const FrameSetup key = Normalised(setup);
 
     // What the rows are made of: a flat pedestal, the dark map, or an expected frame.
     const bool bFlat = !key.bExposure && key.bOffset;
@@ -466,7 +465,7 @@ void CPixelModel::Produce(uint16_t* pFrame, const FrameSpec& spec, uint64_t nFra
         const size_t nRow = static_cast<size_t>(y) * static_cast<size_t>(w);
         uint16_t* pOut = pFrame + nRow;
         const uint16_t* pMean = bPlainDark ? &m.dark[nRow] : (pExpected ? &pExpected->mean[nRow] : nullptr);
-        if (!spec.bNoise) {
+        if (!setup.bNoise) {
             if (pMean != nullptr) ClampRow(pOut, pMean, w);
             else std::fill(pOut, pOut + w, uint16_t{ORVIACQ_OFFSET_PEDESTAL});
             continue;

@@ -22,7 +22,7 @@ double PgaFactor(uint16_t nPga);
 uint64_t Mix64(uint64_t x);
 
 // What one frame is.
-struct FrameSpec {
+struct FrameSetup {
     bool bExposure = false;  // X-ray reached the panel
     int32_t nDose = 0;       // grey levels at the centre at PGA 5 (exposures)
     uint16_t nPga = 5;
@@ -31,7 +31,7 @@ struct FrameSpec {
     bool bGain = false;
     bool bDefect = false;
     bool bNoise = true;
-    bool operator==(const FrameSpec&) const = default;
+    bool operator==(const FrameSetup&) const = default;
 };
 
 struct FixedMaps;
@@ -51,17 +51,17 @@ public:
 
     // Writes the frame's width x height pixels at pFrame (row stride = width).
     // nFrameNumber picks the noise: the same number gives the same frame.
-    void Produce(uint16_t* pFrame, const FrameSpec& spec, uint64_t nFrameNumber);
+    void Produce(uint16_t* pFrame, const FrameSetup& setup, uint64_t nFrameNumber);
 
 private:
     struct Expected {
         bool bValid = false;
-        FrameSpec key;
+        FrameSetup key;
         std::vector<uint16_t> mean;   // may exceed 16383 where a pixel saturates
         std::vector<uint8_t> sigma2;  // twice the noise's standard deviation
     };
-    const Expected& ExpectedFor(const FrameSpec& key);
-    void Build(Expected& e, const FrameSpec& key) const;
+    const Expected& ExpectedFor(const FrameSetup& key);
+    void Build(Expected& e, const FrameSetup& key) const;
 
     std::shared_ptr<const FixedMaps> m_pMaps;
     uint64_t m_nNoiseSeed;

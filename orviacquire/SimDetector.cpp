@@ -128,7 +128,7 @@ void CSimDetector::Begin(const Request& r) {
     ++m_nShotGen;
     m_bShotHeld = false;
     m_state = State::Busy;
-    m_frame = FrameSpec{};
+    m_frame = FrameSetup{};
     const uint32_t nWait = (r.bClear ? r.nDelayMs : 0u) + static_cast<uint32_t>(m_settings.nReadoutMs);
     After(nWait, &CSimDetector::OnReadout, m_nFrameGen);
 }
@@ -170,7 +170,7 @@ void CSimDetector::OnShot(uint64_t nShotGen) {
     if (m_state != State::Armed) return;  // nobody ready: the X-ray is lost
     m_state = State::Busy;
     ++m_nArmGen;
-    m_frame = FrameSpec{};
+    m_frame = FrameSetup{};
     m_frame.bExposure = true;
     m_frame.nDose = m_nDose;
     m_frame.nPga = m_registers.nPga;
@@ -187,12 +187,12 @@ void CSimDetector::OnReport(uint64_t nState) {
 void CSimDetector::OnReadout(uint64_t nFrameGen) {
     if (nFrameGen != m_nFrameGen || m_state != State::Busy) return;
     if (!m_pBuffer) m_pBuffer = std::make_unique<uint16_t[]>(ORVIACQ_FRAME_PIXELS);
-    FrameSpec spec = m_frame;
-    spec.bOffset = m_bOffset2 || m_bAutoOffset;
-    spec.bGain = m_bGain;
-    spec.bDefect = m_bDefect;
-    spec.bNoise = m_settings.bNoise;
-    m_model.Produce(m_pBuffer.get(), spec, m_nFrames++);
+    FrameSetup setup = m_frame;
+    setup.bOffset = m_bOffset2 || m_bAutoOffset;
+    setup.bGain = m_bGain;
+    setup.bDefect = m_bDefect;
+    setup.bNoise = m_settings.bNoise;
+    m_model.Produce(m_pBuffer.get(), setup, m_nFrames++);
 
     m_state = State::Idle;
     while (!m_waiting.empty() && m_state != State::Busy) {

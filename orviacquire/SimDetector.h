@@ -117,7 +117,7 @@ private:
     uint64_t m_nFrameGen = 0;  // changes when a frame is lost with the link
     bool m_bShotHeld = false;  // X-ray arrived while the panel cleared
     std::deque<Request> m_waiting;
-    FrameSpec m_frame;  // the frame being read out
+    FrameSetup m_frame;  // the frame being read out
 
     bool m_bObjectIn;
     int32_t m_nDose;
