@@ -5,6 +5,7 @@
 #include "imaging/Calibration.h"
 #include "imaging/Parallel.h"
 #include "imaging/RawFile.h"
+#include "imaging/SimdKernels.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,13 +15,8 @@
 namespace orvi {
 namespace {
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ORVI_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ORVI_CLONES
-#endif
-
 constexpr int32_t kBlock = kBpmBlockSide;
+static_assert(kBadPixelMark == 1u << 13);
 constexpr size_t kTable = size_t(kBpmBlocksPerSide) * kBpmBlocksPerSide;
 
 // The values v of a 16-bit pixel for which neither "v > high" nor "v < low"
@@ -48,63 +44,13 @@ CGoodRange GoodRange(double dLow, double dHigh) {
     return r;
 }
 
-ORVI_CLONES
-void SumSegment(const uint16_t* __restrict pB, const uint16_t* __restrict pD, int32_t n, uint32_t& nSumB,
-                uint32_t& nSumD) {
-    uint32_t sB = 0, sD = 0;
-    for (int32_t x = 0; x < n; ++x) {
-        sB += pB[x];
-        sD += pD[x];
-    }
-    nSumB += sB;
-    nSumD += sD;
-}
-
-// Sums of the pixels inside both good ranges, and the count of the others.
-ORVI_CLONES
-void SumGoodSegment(const uint16_t* __restrict pB, const uint16_t* __restrict pD, int32_t n, uint16_t nLowB,
-                    uint16_t nSpanB, uint16_t nLowD, uint16_t nSpanD, uint32_t& nSumB, uint32_t& nSumD,
-                    uint32_t& nCount) {
-    uint32_t sB = 0, sD = 0, nBad = 0;
-    for (int32_t x = 0; x < n; ++x) {
-        uint16_t b = pB[x], d = pD[x];
-        bool bGood = uint16_t(b - nLowB) <= nSpanB && uint16_t(d - nLowD) <= nSpanD;
-        sB += bGood ? b : 0u;
-        sD += bGood ? d : 0u;
-        nBad += bGood ? 0u : 1u;
-    }
-    nSumB += sB;
-    nSumD += sD;
-    nCount += nBad;
-}
-
-// Marks one row segment: area test against the block's good ranges, line
-// test on the five rows b0..b4 / d0..d4 (centre b2 / d2).
-ORVI_CLONES
-void MarkSegment(const uint16_t* __restrict b0, const uint16_t* __restrict b1, const uint16_t* __restrict b2,
-                 const uint16_t* __restrict b3, const uint16_t* __restrict b4, const uint16_t* __restrict d0,
-                 const uint16_t* __restrict d1, const uint16_t* __restrict d2, const uint16_t* __restrict d3,
-                 const uint16_t* __restrict d4, int32_t n, uint16_t nLowB, uint16_t nSpanB, uint16_t nLowD,
-                 uint16_t nSpanD, int32_t nLineB, int32_t nLineD, uint16_t* __restrict pMap) {
-    for (int32_t x = 0; x < n; ++x) {
-        uint16_t b = b2[x], d = d2[x];
-        bool bArea = uint16_t(b - nLowB) > nSpanB || uint16_t(d - nLowD) > nSpanD;
-        uint32_t sB = uint32_t{b0[x]} + b1[x] + b + b3[x] + b4[x];
-        uint32_t sD = uint32_t{d0[x]} + d1[x] + d + d3[x] + d4[x];
-        int32_t eB = int32_t(sB / 5u) - int32_t{b};
-        int32_t eD = int32_t(sD / 5u) - int32_t{d};
-        eB = eB < 0 ? -eB : eB;
-        eD = eD < 0 ? -eD : eD;
-        pMap[x] = (bArea || eB > nLineB || eD > nLineD) ? kBadPixelMark : uint16_t{0};
-    }
-}
-
 }  // namespace
 
 bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWidth, int32_t nHeight,
                      const CBpmThresholds& t, uint16_t* pMap) {
     constexpr int32_t kMaxSide = kBpmBlocksPerSide * kBlock;
     if (nWidth <= 0 || nHeight <= 0 || nWidth > kMaxSide || nHeight > kMaxSide) return false;
+    const CSimdKernels& kernels = ActiveKernels();
     const size_t w = size_t(nWidth);
     const int32_t nBlockCols = (nWidth + kBlock - 1) / kBlock;
     const int32_t nBlockRows = (nHeight + kBlock - 1) / kBlock;
@@ -120,7 +66,7 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
             for (int32_t r = br * kBlock; r < std::min(nHeight, (br + 1) * kBlock); ++r)
                 for (int32_t bc = 0; bc < nBlockCols; ++bc) {
                     size_t i = size_t(r) * w + size_t(bc) * kBlock;
-                    SumSegment(pBright + i, pDark + i, segment(bc), sumB[index(br, bc)], sumD[index(br, bc)]);
+                    kernels.SumSegment(pBright + i, pDark + i, segment(bc), sumB[index(br, bc)], sumD[index(br, bc)]);
                 }
     });
     for (size_t k = 0; k < kTable; ++k) {
@@ -143,7 +89,7 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
                         continue;
                     }
                     size_t i = size_t(r) * w + size_t(bc) * kBlock;
-                    SumGoodSegment(pBright + i, pDark + i, segment(bc), gB.nLow, gB.nSpan, gD.nLow, gD.nSpan,
+                    kernels.SumGoodSegment(pBright + i, pDark + i, segment(bc), gB.nLow, gB.nSpan, gD.nLow, gD.nSpan,
                                    meanB[k], meanD[k], count[k]);
                 }
                 // Every pixel an outlier: the mean stays 0 (its sums stayed 0).
@@ -182,7 +128,7 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
                     std::fill(pOut, pOut + segment(bc), kBadPixelMark);
                     continue;
                 }
-                MarkSegment(rowB(-2) + c, rowB(-1) + c, rowB(0) + c, rowB(1) + c, rowB(2) + c, rowD(-2) + c,
+                kernels.MarkSegment(rowB(-2) + c, rowB(-1) + c, rowB(0) + c, rowB(1) + c, rowB(2) + c, rowD(-2) + c,
                             rowD(-1) + c, rowD(0) + c, rowD(1) + c, rowD(2) + c, segment(bc), areaB[k].nLow,
                             areaB[k].nSpan, areaD[k].nLow, areaD[k].nSpan, nLineB, nLineD, pOut);
             }

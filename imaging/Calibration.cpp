@@ -4,6 +4,7 @@
 #include "app/EventLog.h"
 #include "imaging/Parallel.h"
 #include "imaging/RawFile.h"
+#include "imaging/SimdKernels.h"
 
 #include <algorithm>
 #include <cstring>
@@ -12,28 +13,6 @@
 
 namespace orvi {
 namespace {
-
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define ORVI_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define ORVI_CLONES
-#endif
-
-// q[g] = L / g, the first factor of the gain rule for every reference value
-// (q[0] = 0 gives the rule's 0 for g = 0). A frame pixel of 0 enters as a
-// difference of 0, which gives 0 as the rule does.
-ORVI_CLONES
-void GainRange(uint16_t* __restrict pFrame, const uint16_t* __restrict pDark, const uint16_t* __restrict pRef,
-               const double* __restrict pQuotient, double dLevel, size_t nPixels) {
-    for (size_t i = 0; i < nPixels; ++i) {
-        int32_t v = pFrame[i];
-        int32_t nDiff = v == 0 ? 0 : v - int32_t{pDark[i]};
-        double p = pQuotient[pRef[i]] * double(nDiff);
-        p = p < 0.0 ? 0.0 : p;
-        p = p > dLevel ? dLevel : p;
-        pFrame[i] = static_cast<uint16_t>(static_cast<int32_t>(p));
-    }
-}
 
 // Reports a calibration file that cannot be used; true when it can.
 bool CheckCalibrationFile(const std::string& strPath, size_t nPixels, const char* szFail, const char* szWhat,
@@ -67,12 +46,14 @@ void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pRefer
         std::fill(pFrame, pFrame + nPixels, uint16_t{0});
         return;
     }
+    // q[g] = L / g, the first factor of the rule for every reference value
+    // (q[0] = 0 gives the rule's 0 for g = 0).
     std::vector<double> quotient(65536);
     quotient[0] = 0.0;
     for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(nLevel) / double(g);
     const double dLevel = double(nLevel);
     RunParts(nPixels, PartCount(nPixels, size_t{1} << 19), [&](size_t, size_t b, size_t e) {
-        GainRange(pFrame + b, pDark + b, pReference + b, quotient.data(), dLevel, e - b);
+        ActiveKernels().GainRange(pFrame + b, pDark + b, pReference + b, quotient.data(), dLevel, e - b);
     });
 }
 

@@ -1,14 +1,13 @@
 #include "imaging/RawFile.h"
 
-#include "app/Profile.h"
-
+#include <algorithm>
 #include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
-#include <algorithm>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -32,11 +31,14 @@ std::string LevelFileName(const std::string& strPrefix, int64_t nMean) {
 
 int32_t LevelFromFileName(const std::string& strName, const std::string& strPrefix) {
     size_t nBegin = strName.find_first_not_of(strPrefix);
-    if (nBegin == std::string::npos) return 0;
     size_t nEnd = strName.find_last_not_of(".raw");
-    std::string strRest = nEnd == std::string::npos || nEnd < nBegin ? std::string()
-                                                                      : strName.substr(nBegin, nEnd + 1 - nBegin);
-    return TextToInt(strRest);
+    if (nBegin == std::string::npos || nEnd == std::string::npos || nEnd < nBegin) return 0;
+    // The leading digits of what remains; a name with more digits than a
+    // 32-bit level holds saturates instead of wrapping.
+    int64_t nLevel = 0;
+    for (size_t i = nBegin; i <= nEnd && strName[i] >= '0' && strName[i] <= '9'; ++i)
+        nLevel = std::min<int64_t>(nLevel * 10 + (strName[i] - '0'), std::numeric_limits<int32_t>::max());
+    return static_cast<int32_t>(nLevel);
 }
 
 bool IsCalibrationFileName(const std::string& strName) {
