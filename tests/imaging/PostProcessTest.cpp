@@ -145,7 +145,7 @@ TEST(DoseIndicator, EqualsLiteralRuleOnRandomFrames) {
             << g.x << "," << g.y << " " << g.w << "x" << g.h;
     // Coordinates whose sum leaves the 32-bit range.
     EXPECT_EQ(DoseIndicatorValue(f.data(), 300, 200, 2147483000, 0, 2147483000, 5), 16384);
-    EXPECT_EQ(DoseIndicatorValue(f.data(), 300, 200, 0, -2147483000, 10, 2147483000),
+    EXPECT_EQ(DoseIndicatorValue(f.data(), 300, 200, 0, -2147483000, 10, 2147483647),
               literal::DoseIndicator(f.data(), 300, 200, 0, 0, 10, 200));
 }
 
