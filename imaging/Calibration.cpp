@@ -25,14 +25,20 @@ bool CheckCalibrationFile(const std::string& strPath, size_t nPixels, const char
     return false;
 }
 
-bool ReadCalibrationFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels, const char* szFail,
-                         const char* szWhat, IUiPort& ui) {
-    uint64_t nBytes = 0;
-    RawRead e = ReadRawFile(strPath, pPixels, nPixels, &nBytes);
+// Reports a read that failed (a short file is logged too); true when it did not.
+bool ReportRead(RawRead e, const std::string& strPath, uint64_t nBytes, size_t nPixels, const char* szFail,
+                const char* szWhat, IUiPort& ui) {
     if (e == RawRead::Ok) return true;
     if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
     ui.ShowMessage(szFail);
     return false;
+}
+
+bool ReadCalibrationFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels, const char* szFail,
+                         const char* szWhat, IUiPort& ui) {
+    uint64_t nBytes = 0;
+    RawRead e = ReadRawFile(strPath, pPixels, nPixels, &nBytes);
+    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, ui);
 }
 
 }  // namespace
@@ -94,12 +100,20 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     if (!bDarkOk || nRef < 0) return result;
 
     const std::string& strRef = usable[size_t(nRef)];
+    // The two files are read at once, one per core.
     auto pDark = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
     auto pRef = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
-    if (!ReadCalibrationFile(JoinPath(strCalFolder, strRef), pRef.get(), nPixels, kBrightFileOpenFail,
-                             "Bright file", ui) ||
-        !ReadCalibrationFile(JoinPath(strCalFolder, strDark), pDark.get(), nPixels, kDarkFileOpenFail,
-                             "Dark file", ui))
+    const std::string strRefPath = JoinPath(strCalFolder, strRef);
+    const std::string strDarkPath = JoinPath(strCalFolder, strDark);
+    RawRead eRead[2] = {RawRead::Ok, RawRead::Ok};
+    uint64_t nBytes[2] = {0, 0};
+    RunParts(2, PartCount(2, 1), [&](size_t, size_t b, size_t e) {
+        for (size_t k = b; k < e; ++k)
+            eRead[k] = k == 0 ? ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0])
+                              : ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
+    });
+    if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", ui) ||
+        !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", ui))
         return result;
 
     result.nLevel = LevelFromFileName(strRef, kPrefixBright);

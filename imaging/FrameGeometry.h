@@ -17,14 +17,14 @@ struct CImageGeometry {
     int32_t nCutLeft = 0;
     int32_t nCutRight = 0;
 
-    size_t Pixels() const { return size_t(nWidth) * size_t(nHeight); }
-    int32_t CutWidth() const { return nWidth - nCutLeft - nCutRight; }
-    int32_t CutHeight() const { return nHeight - nCutTop - nCutBottom; }
-    size_t CutPixels() const { return size_t(CutWidth()) * size_t(CutHeight()); }
+    constexpr size_t Pixels() const { return size_t(nWidth) * size_t(nHeight); }
+    constexpr int32_t CutWidth() const { return nWidth - nCutLeft - nCutRight; }
+    constexpr int32_t CutHeight() const { return nHeight - nCutTop - nCutBottom; }
+    constexpr size_t CutPixels() const { return size_t(CutWidth()) * size_t(CutHeight()); }
 
     // True when the size is positive and the cuts are >= 0 and leave pixels.
     // The steps do nothing on a geometry that fails this (start-up refuses it).
-    bool IsValid() const {
+    constexpr bool IsValid() const {
         return nWidth > 0 && nHeight > 0 && nCutTop >= 0 && nCutBottom >= 0 && nCutLeft >= 0 &&
                nCutRight >= 0 && int64_t{nCutLeft} + nCutRight < nWidth &&
                int64_t{nCutTop} + nCutBottom < nHeight;

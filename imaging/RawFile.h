@@ -62,8 +62,8 @@ int64_t BrightMinusDark(const uint16_t* pBright, uint16_t* pFrame, size_t nPixel
 // Writes nBytes bytes as the whole content of strPath, replacing an existing
 // file. The data goes to a hidden temporary name in the same folder first and
 // is renamed into place only when every byte is written, so a program watching
-// the folder never sees a partial file and an existing file stays intact on
-// failure. On any failure (folder missing or not writable, disk full) the
+// the folder never sees a partial file (the name appears by a rename) and an
+// existing file stays intact on failure. On any failure (folder missing or not writable, disk full) the
 // temporary file is removed and false returned.
 bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes);
 
