@@ -171,18 +171,27 @@ bool MoveIntoPlace(const std::string& strTemp, const std::string& strPath) {
     return true;
 }
 
-RawRead OpenForRead(const std::string& strPath, size_t nPixels, int& fd, uint64_t* pnFileBytes) {
-    fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return RawRead::OpenFailed;
+// Opens a regular file for reading. Anything else (a folder, a pipe that
+// would block the window thread, a device) counts as a file that cannot be
+// opened; O_NONBLOCK only keeps the open itself from waiting on a pipe.
+int OpenRegular(const std::string& strPath, uint64_t* pnFileBytes) {
+    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        fd = -1;
-        return RawRead::OpenFailed;
+        return -1;
     }
-    uint64_t nBytes = st.st_size > 0 ? uint64_t(st.st_size) : 0;
+    if (pnFileBytes) *pnFileBytes = st.st_size > 0 ? uint64_t(st.st_size) : 0;
+    return fd;
+}
+
+RawRead OpenForRead(const std::string& strPath, size_t nPixels, int& fd, uint64_t* pnFileBytes) {
+    uint64_t nBytes = 0;
+    fd = OpenRegular(strPath, &nBytes);
+    if (fd < 0) return RawRead::OpenFailed;
     if (pnFileBytes) *pnFileBytes = nBytes;
-    if (S_ISREG(st.st_mode) && nBytes < uint64_t(nPixels) * sizeof(uint16_t)) {
+    if (nBytes < uint64_t(nPixels) * sizeof(uint16_t)) {
         ::close(fd);
         fd = -1;
         return RawRead::TooShort;
@@ -230,7 +239,7 @@ RawRead ReadRawFile(const std::string& strPath, uint16_t* pPixels, size_t nPixel
 }
 
 bool ReadRawFileUpTo(const std::string& strPath, uint16_t* pPixels, size_t nMaxPixels) {
-    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = OpenRegular(strPath, nullptr);
     if (fd < 0) return false;
     char* p = reinterpret_cast<char*>(pPixels);
     size_t nWant = nMaxPixels * sizeof(uint16_t);

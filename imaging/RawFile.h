@@ -72,7 +72,7 @@ bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nP
 
 enum class RawRead {
     Ok,
-    OpenFailed,  // missing, a folder, not readable, or a read error
+    OpenFailed,  // missing, not a regular file, not readable, or a read error
     TooShort,    // fewer than the needed bytes: refused, the buffer is left as it was
 };
 

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <sys/inotify.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvi {
@@ -128,6 +129,9 @@ TEST(RawRead, ReadsFirstPixelsOfALongerFileRefusesAShortOne) {
 
     EXPECT_EQ(ReadRawFile(dir.file("missing.RAW"), untouched.data(), 32), RawRead::OpenFailed);
     EXPECT_EQ(ReadRawFile(dir.dir(), untouched.data(), 32), RawRead::OpenFailed);  // a folder
+    ASSERT_EQ(::mkfifo(dir.file("pipe.RAW").c_str(), 0644), 0);  // would block a plain read forever
+    EXPECT_EQ(ReadRawFile(dir.file("pipe.RAW"), untouched.data(), 32), RawRead::OpenFailed);
+    EXPECT_FALSE(ReadRawFileUpTo(dir.file("pipe.RAW"), untouched.data(), 32));
     EXPECT_EQ(CheckRawFile(dir.file("short.RAW"), 31), RawRead::Ok);
     EXPECT_EQ(CheckRawFile(dir.file("short.RAW"), 32), RawRead::TooShort);
 }
