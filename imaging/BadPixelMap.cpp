@@ -3,6 +3,7 @@
 #include "acquisition/UiPort.h"
 #include "app/EventLog.h"
 #include "imaging/Calibration.h"
+#include "imaging/FrameBuffer.h"
 #include "imaging/Parallel.h"
 #include "imaging/RawFile.h"
 #include "imaging/SimdKernels.h"
@@ -10,7 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
-#include <memory>
 
 namespace orvi {
 namespace {
@@ -158,7 +158,12 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
         ui.ShowMessage(kDarkFileDontExist);
         return MakeBpmResult::NoDark;
     }
-    auto pDark = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
+    CFrameBuffer pDark(nPixels), pBright(nPixels), pMap(nPixels);
+    if (!pDark || !pBright || !pMap) {
+        WriteLog("No memory for MAKE BPM");
+        ui.ShowMessage(kBpmFileCreationFail);
+        return MakeBpmResult::CreateFailed;
+    }
     if (!read(strDark, pDark.get(), kDarkFileOpenFail, "Dark file")) return MakeBpmResult::DarkOpenFailed;
 
     const std::string& strBright = listEntries[listEntries.size() - 2];
@@ -166,10 +171,8 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
         ui.ShowMessage(kBrightFileDontExist);
         return MakeBpmResult::NoBright;
     }
-    auto pBright = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
     if (!read(strBright, pBright.get(), kBrightFileOpenFail, "Bright file")) return MakeBpmResult::BrightOpenFailed;
 
-    auto pMap = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
     if (!MakeBadPixelMap(pDark.get(), pBright.get(), nWidth, nHeight, thresholds, pMap.get()) ||
         !WriteRawFile(JoinPath(strCalFolder, kBpmFileName), pMap.get(), nPixels)) {
         ui.ShowMessage(kBpmFileCreationFail);

@@ -2,17 +2,19 @@
 
 #include "acquisition/UiPort.h"
 #include "app/EventLog.h"
+#include "imaging/FrameBuffer.h"
 #include "imaging/Parallel.h"
 #include "imaging/RawFile.h"
 #include "imaging/SimdKernels.h"
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace orvi {
 namespace {
+
+constexpr const char* kNoMemoryLogLine = "No memory for the calibration data: correction skipped";
 
 // Reports a calibration file that cannot be used; true when it can.
 bool CheckCalibrationFile(const std::string& strPath, size_t nPixels, const char* szFail, const char* szWhat,
@@ -101,8 +103,11 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
 
     const std::string& strRef = usable[size_t(nRef)];
     // The two files are read at once, one per core.
-    auto pDark = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
-    auto pRef = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
+    CFrameBuffer pDark(nPixels), pRef(nPixels);
+    if (!pDark || !pRef) {
+        WriteLog(kNoMemoryLogLine);
+        return result;
+    }
     const std::string strRefPath = JoinPath(strCalFolder, strRef);
     const std::string strDarkPath = JoinPath(strCalFolder, strDark);
     RawRead eRead[2] = {RawRead::Ok, RawRead::Ok};
@@ -186,7 +191,11 @@ bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const s
                       IUiPort& ui) {
     if (nWidth <= 0 || nHeight <= 0) return false;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
-    auto pMap = std::make_unique_for_overwrite<uint16_t[]>(nPixels);
+    CFrameBuffer pMap(nPixels);
+    if (!pMap) {
+        WriteLog(kNoMemoryLogLine);
+        return false;
+    }
     if (!ReadCalibrationFile(JoinPath(strCalFolder, kBpmFileName), pMap.get(), nPixels, kBpmFileOpenFail,
                              "BPM file", ui))
         return false;

@@ -173,12 +173,13 @@ bool MoveIntoPlace(const std::string& strTemp, const std::string& strPath) {
 
 // Opens a regular file for reading. Anything else (a folder, a pipe that
 // would block the window thread, a device) counts as a file that cannot be
-// opened; O_NONBLOCK only keeps the open itself from waiting on a pipe.
+// opened. O_NONBLOCK only keeps the open itself from waiting on a pipe; it is
+// cleared again so that reads of the file wait for its data as usual.
 int OpenRegular(const std::string& strPath, uint64_t* pnFileBytes) {
     int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return -1;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
         ::close(fd);
         return -1;
     }

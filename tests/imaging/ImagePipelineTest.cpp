@@ -6,6 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 namespace orvi {
 namespace {
 
@@ -57,11 +60,24 @@ TEST_F(ExposureImage, MissingCalibrationIsReportedAndTheImageStillSaved) {
 }
 
 TEST_F(ExposureImage, FullFrameWithoutCutIs18874368Bytes) {
-    m_settings.geometry = CImageGeometry{3072, 3072, 0, 0, 0, 0};
-    m_settings.nCalibration = 0;
-    Frame image(size_t(3072) * 3072, 1000);
+    // Full-size calibration data: the correction works on frame-sized buffers.
+    const int32_t kSide = 3072;
+    const size_t n = size_t(kSide) * kSide;
+    test::WriteRaw(m_cal.file("BRIGHT_10000.RAW"), Frame(n, 5000));
+    test::WriteRaw(m_cal.file("DARK_00100.RAW"), Frame(n, 100));
+    Frame map(n, 0);
+    map[n / 2] = 8192;
+    test::WriteRaw(m_cal.file("BPM.RAW"), map);
+    m_settings.geometry = CImageGeometry{kSide, kSide, 0, 0, 0, 0};
+    m_settings.nOffsetControl = 0;
+    Frame image(n, 1100);
+    image[n / 2] = 16000;
     ASSERT_TRUE(ProcessExposureImage(image.data(), m_settings, m_images.file("IMAGE.RAW"), m_ui));
+    EXPECT_TRUE(m_ui.boxes.empty());
     EXPECT_EQ(std::filesystem::file_size(m_images.file("IMAGE.RAW")), 18874368u);
+    Frame saved = test::ReadRaw(m_images.file("IMAGE.RAW"));
+    EXPECT_EQ(saved[n / 2], 2000);  // (10000 / 5000) x (1100 - 100), the marked pixel from its neighbours
+    EXPECT_EQ(std::count(saved.begin(), saved.end(), 2000), std::ptrdiff_t(n));
 }
 
 TEST_F(ExposureImage, ImageThatCannotBeWrittenIsReported) {
