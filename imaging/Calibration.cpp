@@ -16,24 +16,22 @@ namespace {
 
 constexpr const char* kNoMemoryLogLine = "No memory for the calibration data: correction skipped";
 
-// Reports a calibration file that cannot be used; true when it can.
-bool CheckCalibrationFile(const std::string& strPath, size_t nPixels, const char* szFail, const char* szWhat,
-                          IUiPort& ui) {
-    uint64_t nBytes = 0;
-    RawRead e = CheckRawFile(strPath, nPixels, &nBytes);
-    if (e == RawRead::Ok) return true;
-    if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
-    ui.ShowMessage(szFail);
-    return false;
-}
-
-// Reports a read that failed (a short file is logged too); true when it did not.
+// Reports a file that could not be read (a short one is logged too); true
+// when it could.
 bool ReportRead(RawRead e, const std::string& strPath, uint64_t nBytes, size_t nPixels, const char* szFail,
                 const char* szWhat, IUiPort& ui) {
     if (e == RawRead::Ok) return true;
     if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
     ui.ShowMessage(szFail);
     return false;
+}
+
+// Checks that a calibration file can be read in full, without reading it.
+bool CheckCalibrationFile(const std::string& strPath, size_t nPixels, const char* szFail, const char* szWhat,
+                          IUiPort& ui) {
+    uint64_t nBytes = 0;
+    RawRead e = CheckRawFile(strPath, nPixels, &nBytes);
+    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, ui);
 }
 
 bool ReadCalibrationFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels, const char* szFail,
