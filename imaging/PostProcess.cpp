@@ -4,6 +4,7 @@
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
 #include "imaging/MessageFiles.h"
+#include "imaging/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -31,20 +32,23 @@ inline U16x8 Reverse8(U16x8 v) { return __builtin_shuffle(v, U16x8{7, 6, 5, 4, 3
 
 void MirrorRows(uint16_t* pFrame, int32_t nWidth, int32_t nHeight) {
     if (nWidth <= 1 || nHeight <= 0) return;
-    // In place: eight pixels from each end of the row swap places reversed,
-    // the middle of the row is reversed one by one.
-    for (int32_t r = 0; r < nHeight; ++r) {
-        uint16_t* p = pFrame + size_t(r) * size_t(nWidth);
-        int32_t i = 0;
-        int32_t j = nWidth;
-        for (; j - i >= 16; i += 8, j -= 8) {
-            U16x8 a = Load8(p + i);
-            U16x8 b = Load8(p + j - 8);
-            Store8(p + i, Reverse8(b));
-            Store8(p + j - 8, Reverse8(a));
+    const size_t w = size_t(nWidth);
+    // In place: eight pixels from each end of a row swap places reversed, the
+    // middle of the row is reversed one by one. Rows are independent.
+    RunParts(size_t(nHeight), PartCount(size_t(nHeight) * w, size_t{1} << 20), [&](size_t, size_t b, size_t e) {
+        for (size_t r = b; r < e; ++r) {
+            uint16_t* p = pFrame + r * w;
+            size_t i = 0;
+            size_t j = w;
+            for (; j - i >= 16; i += 8, j -= 8) {
+                U16x8 a = Load8(p + i);
+                U16x8 z = Load8(p + j - 8);
+                Store8(p + i, Reverse8(z));
+                Store8(p + j - 8, Reverse8(a));
+            }
+            std::reverse(p + i, p + j);
         }
-        std::reverse(p + i, p + j);
-    }
+    });
 }
 
 // ---- Exposure check --------------------------------------------------------

@@ -29,7 +29,8 @@ TEST(MirrorRows, ReversesEachRowKeepsRowOrder) {
 }
 
 TEST(MirrorRows, EqualsLiteralRuleOnRandomFrames) {
-    for (Size s : {Size{1, 1}, Size{2, 3}, Size{15, 2}, Size{16, 3}, Size{17, 5}, Size{33, 4}, Size{3072, 2}}) {
+    for (Size s : {Size{1, 1}, Size{2, 3}, Size{15, 2}, Size{16, 3}, Size{17, 5}, Size{33, 4}, Size{3072, 2},
+                   Size{1501, 1400}}) {  // the last is split between threads
         Frame f = RandomFrame(s.w, s.h, 7u + uint32_t(s.w));
         Frame expected = f;
         literal::MirrorRows(expected.data(), s.w, s.h);
