@@ -66,7 +66,7 @@ void CWLLUT::Convert(const uint16_t* pSrc, size_t nWidth, size_t nHeight, size_t
                      size_t nDstStride) const {
     if (!m_pTable) return;
     const unsigned char* pTable = m_pTable;
-    RunParts(nHeight, PartCount(nWidth * nHeight, size_t{1} << 20), [&](size_t, size_t b, size_t e) {
+    RunRanges(nHeight, WorkerCount(nWidth * nHeight, size_t{1} << 20), [&](size_t b, size_t e) {
         for (size_t r = b; r < e; ++r) {
             const uint16_t* s = pSrc + r * nSrcStride;
             uint8_t* d = pDst + r * nDstStride;

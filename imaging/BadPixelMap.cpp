@@ -57,17 +57,17 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
     auto index = [](int32_t br, int32_t bc) { return size_t(br) * kBpmBlocksPerSide + size_t(bc); };
     auto segment = [&](int32_t bc) { return std::min(kBlock, nWidth - bc * kBlock); };
     // Block rows are independent in the first two passes.
-    const size_t nBlockParts = PartCount(size_t(nBlockRows), 1);
+    const size_t nBlockWorkers = WorkerCount(size_t(nBlockRows), 1);
 
     // Pass 1: coarse block means, sum / 65536.
     std::vector<uint32_t> sumB(kTable, 0), sumD(kTable, 0);
-    RunParts(size_t(nBlockRows), nBlockParts, [&](size_t, size_t b, size_t e) {
-        for (int32_t br = int32_t(b); br < int32_t(e); ++br)
-            for (int32_t r = br * kBlock; r < std::min(nHeight, (br + 1) * kBlock); ++r)
-                for (int32_t bc = 0; bc < nBlockCols; ++bc) {
-                    size_t i = size_t(r) * w + size_t(bc) * kBlock;
-                    kernels.SumSegment(pBright + i, pDark + i, segment(bc), sumB[index(br, bc)], sumD[index(br, bc)]);
-                }
+    RunChunks(size_t(nBlockRows), nBlockWorkers, [&](size_t nBlockRow) {
+        const int32_t br = int32_t(nBlockRow);
+        for (int32_t r = br * kBlock; r < std::min(nHeight, (br + 1) * kBlock); ++r)
+            for (int32_t bc = 0; bc < nBlockCols; ++bc) {
+                const size_t i = size_t(r) * w + size_t(bc) * kBlock;
+                kernels.SumSegment(pBright + i, pDark + i, segment(bc), sumB[index(br, bc)], sumD[index(br, bc)]);
+            }
     });
     for (size_t k = 0; k < kTable; ++k) {
         sumB[k] >>= 16;
@@ -77,26 +77,25 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
     // Pass 2: refined block means over the pixels that are not coarse
     // outliers (above 1.5 x or below 0.5 x the coarse mean).
     std::vector<uint32_t> meanB(kTable, 0), meanD(kTable, 0), count(kTable, 0);
-    RunParts(size_t(nBlockRows), nBlockParts, [&](size_t, size_t b, size_t e) {
-        for (int32_t br = int32_t(b); br < int32_t(e); ++br) {
-            for (int32_t bc = 0; bc < nBlockCols; ++bc) {
-                const size_t k = index(br, bc);
-                CGoodRange gB = GoodRange(0.5 * double(sumB[k]), 1.5 * double(sumB[k]));
-                CGoodRange gD = GoodRange(0.5 * double(sumD[k]), 1.5 * double(sumD[k]));
-                for (int32_t r = br * kBlock; r < std::min(nHeight, (br + 1) * kBlock); ++r) {
-                    if (gB.bEmpty || gD.bEmpty) {
-                        count[k] += uint32_t(segment(bc));
-                        continue;
-                    }
-                    size_t i = size_t(r) * w + size_t(bc) * kBlock;
-                    kernels.SumGoodSegment(pBright + i, pDark + i, segment(bc), gB.nLow, gB.nSpan, gD.nLow, gD.nSpan,
-                                   meanB[k], meanD[k], count[k]);
+    RunChunks(size_t(nBlockRows), nBlockWorkers, [&](size_t nBlockRow) {
+        const int32_t br = int32_t(nBlockRow);
+        for (int32_t bc = 0; bc < nBlockCols; ++bc) {
+            const size_t k = index(br, bc);
+            const CGoodRange gB = GoodRange(0.5 * double(sumB[k]), 1.5 * double(sumB[k]));
+            const CGoodRange gD = GoodRange(0.5 * double(sumD[k]), 1.5 * double(sumD[k]));
+            for (int32_t r = br * kBlock; r < std::min(nHeight, (br + 1) * kBlock); ++r) {
+                if (gB.bEmpty || gD.bEmpty) {
+                    count[k] += uint32_t(segment(bc));
+                    continue;
                 }
-                // Every pixel an outlier: the mean stays 0 (its sums stayed 0).
-                if (count[k] != 65536) {
-                    meanB[k] /= 65536 - count[k];
-                    meanD[k] /= 65536 - count[k];
-                }
+                const size_t i = size_t(r) * w + size_t(bc) * kBlock;
+                kernels.SumGoodSegment(pBright + i, pDark + i, segment(bc), gB.nLow, gB.nSpan, gD.nLow, gD.nSpan,
+                                       meanB[k], meanD[k], count[k]);
+            }
+            // Every pixel an outlier: the mean stays 0 (its sums stayed 0).
+            if (count[k] != 65536) {
+                meanB[k] /= 65536 - count[k];
+                meanD[k] /= 65536 - count[k];
             }
         }
     });
@@ -111,7 +110,7 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
             areaB[k] = GoodRange(meanB[k] * (1 - aB), meanB[k] * (1 + aB));
             areaD[k] = GoodRange(meanD[k] * (1 - aD), meanD[k] * (1 + aD));
         }
-    RunParts(size_t(nHeight), PartCount(size_t(nHeight) * w, size_t{1} << 19), [&](size_t, size_t b, size_t e) {
+    RunRanges(size_t(nHeight), WorkerCount(size_t(nHeight) * w, size_t{1} << 19), [&](size_t b, size_t e) {
         for (int32_t r = int32_t(b); r < int32_t(e); ++r) {
             // Rows 0, 1, H - 2 and H - 1 have no line test: their five rows
             // are the centre row five times, which never exceeds a threshold.

@@ -58,7 +58,7 @@ void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pRefer
     quotient[0] = 0.0;
     for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(nLevel) / double(g);
     const double dLevel = double(nLevel);
-    RunParts(nPixels, PartCount(nPixels, size_t{1} << 19), [&](size_t, size_t b, size_t e) {
+    RunRanges(nPixels, WorkerCount(nPixels, size_t{1} << 19), [&](size_t b, size_t e) {
         ActiveKernels().GainRange(pFrame + b, pDark + b, pReference + b, quotient.data(), dLevel, e - b);
     });
 }
@@ -110,10 +110,9 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     const std::string strDarkPath = JoinPath(strCalFolder, strDark);
     RawRead eRead[2] = {RawRead::Ok, RawRead::Ok};
     uint64_t nBytes[2] = {0, 0};
-    RunParts(2, PartCount(2, 1), [&](size_t, size_t b, size_t e) {
-        for (size_t k = b; k < e; ++k)
-            eRead[k] = k == 0 ? ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0])
-                              : ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
+    RunChunks(2, WorkerCount(2, 1), [&](size_t k) {
+        eRead[k] = k == 0 ? ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0])
+                          : ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
     });
     if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", ui) ||
         !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", ui))
@@ -181,8 +180,8 @@ void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int
     if (nWidth <= 0 || nHeight <= 0) return;
     // Bands may run at once: a band writes only marked pixels and every band
     // reads only unmarked ones.
-    RunParts(size_t(nHeight), PartCount(size_t(nHeight) * size_t(nWidth), size_t{1} << 20) ,
-             [&](size_t, size_t b, size_t e) { CorrectRows(pFrame, pMap, nWidth, nHeight, int32_t(b), int32_t(e)); });
+    RunRanges(size_t(nHeight), WorkerCount(size_t(nHeight) * size_t(nWidth), size_t{1} << 20),
+              [&](size_t b, size_t e) { CorrectRows(pFrame, pMap, nWidth, nHeight, int32_t(b), int32_t(e)); });
 }
 
 bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,

@@ -68,18 +68,19 @@ void MedianFilter3x3(uint16_t* pFrame, int32_t nWidth, int32_t nHeight) {
     if (nWidth < 4 || nHeight < 4) return;  // no pixel has its full window inside columns 0..W-2, rows 0..H-2
     const int32_t nRows = nHeight - 3;          // output rows 1 .. H - 3
     const size_t w = size_t(nWidth);
-    const size_t nParts = PartCount(size_t(nRows), std::max<size_t>(2, (size_t{1} << 18) / w));
+    const size_t nWorkers = WorkerCount(size_t(nRows), std::max<size_t>(2, (size_t{1} << 18) / w));
+    const size_t nBands = nWorkers == 1 ? 1 : std::min(size_t(nRows) / 2, nWorkers * kChunksPerWorker);
 
     // Each band reads the row below and above it from copies, since the
     // neighbouring bands overwrite those rows meanwhile.
     const CSimdKernels& k = ActiveKernels();
-    std::vector<int16_t> edges(2 * nParts * w);
-    auto begin = [&](size_t p) { return 1 + int32_t(size_t(nRows) * p / nParts); };
-    for (size_t p = 0; p < nParts; ++p) {
+    std::vector<int16_t> edges(2 * nBands * w);
+    auto begin = [&](size_t p) { return 1 + int32_t(size_t(nRows) * p / nBands); };
+    for (size_t p = 0; p < nBands; ++p) {
         k.LimitRow(pFrame + size_t(begin(p) - 1) * w, &edges[2 * p * w], nWidth);
         k.LimitRow(pFrame + size_t(begin(p + 1)) * w, &edges[(2 * p + 1) * w], nWidth);
     }
-    RunParts(size_t(nRows), nParts, [&](size_t p, size_t, size_t) {
+    RunChunks(nBands, nWorkers, [&](size_t p) {
         FilterBand(pFrame, nWidth, begin(p), begin(p + 1), &edges[2 * p * w], &edges[(2 * p + 1) * w]);
     });
 }

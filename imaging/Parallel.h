@@ -1,10 +1,13 @@
 #pragma once
-// Splits a range of rows over the machine's cores with plain std::thread: the
-// pixel steps run on the window thread while the operator waits, and a frame
-// is large enough that a second core halves the wait. Small ranges, or a
-// system that refuses a thread, run on the caller's thread alone; the result
-// never depends on the split.
+// Spreads a step over the machine's cores with plain std::thread: the pixel
+// steps run on the window thread while the operator waits, and a frame is
+// large enough that a second core halves the wait. The work is cut into
+// chunks that the threads (the caller's among them) take in turn, so a core
+// busy with other work simply takes fewer. Small work, or a system that
+// refuses a thread, runs on the caller's thread alone; results never depend
+// on the split.
 #include <algorithm>
+#include <atomic>
 #include <cstddef>
 #include <system_error>
 #include <thread>
@@ -12,35 +15,44 @@
 
 namespace orvi {
 
-// Number of parts to use for nItems items of which each part should get at
-// least nMinPerPart (at most the number of cores, at most 4).
-inline size_t PartCount(size_t nItems, size_t nMinPerPart) {
+// Threads to use for nItems items of which each thread should get at least
+// nMinPerWorker: at most the number of cores, at most 4.
+inline size_t WorkerCount(size_t nItems, size_t nMinPerWorker) {
     size_t nCores = std::max<size_t>(1, std::thread::hardware_concurrency());
-    size_t nParts = std::min<size_t>(std::min<size_t>(nCores, 4), nItems / std::max<size_t>(1, nMinPerPart));
-    return std::max<size_t>(1, nParts);
+    size_t nWorkers = std::min<size_t>(std::min<size_t>(nCores, 4), nItems / std::max<size_t>(1, nMinPerWorker));
+    return std::max<size_t>(1, nWorkers);
 }
 
-// Calls fn(nPart, nBegin, nEnd) for nParts contiguous parts of [0, nItems),
-// part 0 on the caller's thread, the others on their own threads, and returns
-// when all are done.
+// Calls fn(nChunk) once for every nChunk in [0, nChunks), on up to nWorkers
+// threads, and returns when all calls are done.
 template <class Fn>
-void RunParts(size_t nItems, size_t nParts, Fn&& fn) {
-    nParts = std::max<size_t>(1, std::min(nParts, std::max<size_t>(1, nItems)));
-    auto begin = [&](size_t p) { return nItems * p / nParts; };
-    std::vector<std::thread> workers;
-    workers.reserve(nParts - 1);
-    size_t nStarted = 1;
-    for (size_t p = 1; p < nParts; ++p) {
+void RunChunks(size_t nChunks, size_t nWorkers, Fn&& fn) {
+    std::atomic<size_t> nNext{0};
+    auto work = [&] {
+        for (size_t c; (c = nNext.fetch_add(1)) < nChunks;) fn(c);
+    };
+    std::vector<std::thread> helpers;
+    nWorkers = std::min(nWorkers, nChunks);
+    for (size_t i = 1; i < nWorkers; ++i) {
         try {
-            workers.emplace_back([&fn, p, b = begin(p), e = begin(p + 1)] { fn(p, b, e); });
-            ++nStarted;
+            helpers.emplace_back(work);
         } catch (const std::system_error&) {
-            break;  // no thread: the caller does the remaining parts itself
+            break;  // no thread: the others take its chunks
         }
     }
-    fn(size_t{0}, begin(0), begin(1));
-    for (size_t p = nStarted; p < nParts; ++p) fn(p, begin(p), begin(p + 1));
-    for (auto& t : workers) t.join();
+    work();
+    for (auto& t : helpers) t.join();
+}
+
+// Chunks per thread when a step is split.
+inline constexpr size_t kChunksPerWorker = 8;
+
+// Calls fn(nBegin, nEnd) for consecutive ranges covering [0, nItems), on up
+// to nWorkers threads.
+template <class Fn>
+void RunRanges(size_t nItems, size_t nWorkers, Fn&& fn) {
+    const size_t nChunks = nWorkers <= 1 ? 1 : std::max<size_t>(1, std::min(nItems, nWorkers * kChunksPerWorker));
+    RunChunks(nChunks, nWorkers, [&](size_t c) { fn(nItems * c / nChunks, nItems * (c + 1) / nChunks); });
 }
 
 }  // namespace orvi

@@ -35,7 +35,7 @@ void MirrorRows(uint16_t* pFrame, int32_t nWidth, int32_t nHeight) {
     const size_t w = size_t(nWidth);
     // In place: eight pixels from each end of a row swap places reversed, the
     // middle of the row is reversed one by one. Rows are independent.
-    RunParts(size_t(nHeight), PartCount(size_t(nHeight) * w, size_t{1} << 20), [&](size_t, size_t b, size_t e) {
+    RunRanges(size_t(nHeight), WorkerCount(size_t(nHeight) * w, size_t{1} << 20), [&](size_t b, size_t e) {
         for (size_t r = b; r < e; ++r) {
             uint16_t* p = pFrame + r * w;
             size_t i = 0;
