@@ -3,10 +3,16 @@
 #include <algorithm>
 #include <atomic>
 
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#endif
+
 namespace orvi {
 
 namespace simd_baseline {
+#define ORVI_SIMD_AVX2 0
 #include "imaging/SimdKernels.inc"
+#undef ORVI_SIMD_AVX2
 }  // namespace simd_baseline
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
@@ -14,7 +20,9 @@ namespace simd_baseline {
 #pragma GCC push_options
 #pragma GCC target("avx2")
 namespace simd_avx2 {
+#define ORVI_SIMD_AVX2 1
 #include "imaging/SimdKernels.inc"
+#undef ORVI_SIMD_AVX2
 }  // namespace simd_avx2
 #pragma GCC pop_options
 #endif
