@@ -19,8 +19,8 @@ struct CSimdKernels {
     // Sorted columns of rows (a, b, c).
     void (*SortColumns)(const int16_t* a, const int16_t* b, const int16_t* c, int32_t n, int16_t* lo,
                         int16_t* mid, int16_t* hi);
-    // Medians of columns 1 .. nWidth - 3 from sorted columns.
-    void (*CombineRow)(const int16_t* lo, const int16_t* mid, const int16_t* hi, uint16_t* pOut, int32_t nWidth);
+    // Medians of n outputs from sorted columns; output j reads columns j - 1 .. j + 1.
+    void (*CombineRange)(const int16_t* lo, const int16_t* mid, const int16_t* hi, uint16_t* pOut, int32_t n);
     // Gain rule with pQuotient[g] = L / g (pQuotient[0] = 0).
     void (*GainRange)(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pRef, const double* pQuotient,
                       double dLevel, size_t n);

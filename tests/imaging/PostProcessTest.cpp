@@ -234,10 +234,11 @@ TEST_P(MedianFilter, LimitsTo16383AndKeepsTheBorder) {
 }
 
 TEST_P(MedianFilter, EqualsLiteralRuleOnRandomFrames) {
-    // Small and odd sizes, widths around the vector lengths, and a frame large
-    // enough to be split between threads.
+    // Small and odd sizes, widths around the vector lengths and the column
+    // strips (1024), and a frame large enough to be split between threads.
     for (Size s : {Size{1, 1}, Size{3, 3}, Size{4, 4}, Size{5, 7}, Size{16, 4}, Size{17, 9}, Size{18, 5},
-                   Size{33, 33}, Size{64, 3}, Size{1000, 7}, Size{1024, 600}}) {
+                   Size{33, 33}, Size{64, 3}, Size{1000, 7}, Size{1025, 9}, Size{1026, 5}, Size{1027, 6},
+                   Size{2100, 40}, Size{1024, 600}, Size{2500, 500}}) {
         Frame f = RandomFrame(s.w, s.h, 100u + uint32_t(s.w * 31 + s.h));
         Frame expected = f;
         literal::MedianFilter3x3(expected.data(), s.w, s.h);
