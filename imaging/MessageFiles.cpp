@@ -1,5 +1,7 @@
 #include "imaging/MessageFiles.h"
 
+#include "imaging/RawFile.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
@@ -15,6 +17,22 @@ bool CreateEmptyFile(const std::string& strFolder, const std::string& strFileNam
 
 void DeleteFileIn(const std::string& strFolder, const std::string& strFileName) {
     std::remove((strFolder + strFileName).c_str());
+}
+
+std::string DoseIndicatorBytes(int32_t nValue) {
+    std::string strDigits = std::to_string(nValue);
+    std::string strBytes;
+    strBytes.reserve(strDigits.size() * 2);
+    for (char ch : strDigits) {
+        strBytes.push_back(ch);
+        strBytes.push_back('\0');
+    }
+    return strBytes;
+}
+
+bool WriteDoseIndicatorFile(const std::string& strFolder, int32_t nValue) {
+    std::string strBytes = DoseIndicatorBytes(nValue);
+    return WriteFileReplacing(strFolder + kFileDoseIndicator, strBytes.data(), strBytes.size());
 }
 
 }  // namespace orvi

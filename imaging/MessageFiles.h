@@ -2,6 +2,7 @@
 // The small files in the image folder through which a host program follows
 // the acquisition. Their mere presence is the message; all but the dose file
 // are empty.
+#include <cstdint>
 #include <string>
 
 namespace orvi {
@@ -19,5 +20,12 @@ inline constexpr const char* kMessageFileCreationFail = "Message file creation f
 bool CreateEmptyFile(const std::string& strFolder, const std::string& strFileName);
 // Deletes folder + name; a missing file is not an error.
 void DeleteFileIn(const std::string& strFolder, const std::string& strFileName);
+
+// The content of "doseindicator.txt": the value's decimal digits ("%d") as
+// UTF-16 little-endian, without byte-order mark, terminator or line end.
+std::string DoseIndicatorBytes(int32_t nValue);
+// Writes "doseindicator.txt" in the folder, replacing an earlier one whole (a
+// host never reads a half-written value). False when it cannot be written.
+bool WriteDoseIndicatorFile(const std::string& strFolder, int32_t nValue);
 
 }  // namespace orvi

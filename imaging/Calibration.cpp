@@ -1,0 +1,203 @@
+#include "imaging/Calibration.h"
+
+#include "acquisition/UiPort.h"
+#include "app/EventLog.h"
+#include "imaging/FrameBuffer.h"
+#include "imaging/Parallel.h"
+#include "imaging/RawFile.h"
+#include "imaging/SimdKernels.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace orvi {
+namespace {
+
+constexpr const char* kNoMemoryLogLine = "No memory for the calibration data: correction skipped";
+
+// Reports a file that could not be read (a short one is logged too); true
+// when it could.
+bool ReportRead(RawRead e, const std::string& strPath, uint64_t nBytes, size_t nPixels, const char* szFail,
+                const char* szWhat, IUiPort& ui) {
+    if (e == RawRead::Ok) return true;
+    if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
+    ui.ShowMessage(szFail);
+    return false;
+}
+
+// Checks that a calibration file can be read in full, without reading it.
+bool CheckCalibrationFile(const std::string& strPath, size_t nPixels, const char* szFail, const char* szWhat,
+                          IUiPort& ui) {
+    uint64_t nBytes = 0;
+    RawRead e = CheckRawFile(strPath, nPixels, &nBytes);
+    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, ui);
+}
+
+bool ReadCalibrationFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels, const char* szFail,
+                         const char* szWhat, IUiPort& ui) {
+    uint64_t nBytes = 0;
+    RawRead e = ReadRawFile(strPath, pPixels, nPixels, &nBytes);
+    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, ui);
+}
+
+}  // namespace
+
+// ---- Gain ------------------------------------------------------------------
+
+void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pReference, int32_t nLevel,
+                 size_t nPixels) {
+    if (nLevel <= 0) {
+        // Every result is limited to L and then to 0.
+        std::fill(pFrame, pFrame + nPixels, uint16_t{0});
+        return;
+    }
+    // q[g] = L / g, the first factor of the rule for every reference value
+    // (q[0] = 0 gives the rule's 0 for g = 0).
+    std::vector<double> quotient(65536);
+    quotient[0] = 0.0;
+    for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(nLevel) / double(g);
+    const double dLevel = double(nLevel);
+    RunRanges(nPixels, WorkerCount(nPixels, size_t{1} << 19), [&](size_t b, size_t e) {
+        ActiveKernels().GainRange(pFrame + b, pDark + b, pReference + b, quotient.data(), dLevel, e - b);
+    });
+}
+
+int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights) {
+    int32_t nBest = -1;
+    int64_t nBestDistance = 0;
+    for (size_t i = 0; i < nBrights; ++i) {
+        int64_t nDistance = int64_t{LevelFromFileName(pNames[i], kPrefixBright)} - kGainTargetLevel;
+        if (nDistance < 0) nDistance = -nDistance;
+        if (nBest < 0 || nDistance < nBestDistance) {
+            nBest = int32_t(i);
+            nBestDistance = nDistance;
+        }
+    }
+    return nBest;
+}
+
+CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
+                              IUiPort& ui) {
+    CGainResult result;
+    if (nWidth <= 0 || nHeight <= 0) return result;
+    const size_t nPixels = size_t(nWidth) * size_t(nHeight);
+    std::vector<std::string> names = ListCalibrationFiles(strCalFolder);
+    if (names.size() < 2) {
+        ui.ShowMessage(kNeedMoreBrightFiles);
+        return result;
+    }
+
+    // Every file is checked in listing order (the dark is last); files that
+    // cannot be used are reported and left out.
+    std::vector<std::string> usable;
+    for (size_t i = 0; i + 1 < names.size(); ++i)
+        if (CheckCalibrationFile(JoinPath(strCalFolder, names[i]), nPixels, kBrightFileOpenFail, "Bright file", ui))
+            usable.push_back(names[i]);
+    const std::string& strDark = names.back();
+    bool bDarkOk = CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file", ui);
+    int32_t nRef = ChooseReferenceBright(usable.data(), usable.size());
+    if (!bDarkOk || nRef < 0) return result;
+
+    const std::string& strRef = usable[size_t(nRef)];
+    // The two files are read at once, one per core.
+    CFrameBuffer pDark(nPixels), pRef(nPixels);
+    if (!pDark || !pRef) {
+        WriteLog(kNoMemoryLogLine);
+        return result;
+    }
+    const std::string strRefPath = JoinPath(strCalFolder, strRef);
+    const std::string strDarkPath = JoinPath(strCalFolder, strDark);
+    RawRead eRead[2] = {RawRead::Ok, RawRead::Ok};
+    uint64_t nBytes[2] = {0, 0};
+    RunChunks(2, WorkerCount(2, 1), [&](size_t k) {
+        eRead[k] = k == 0 ? ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0])
+                          : ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
+    });
+    if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", ui) ||
+        !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", ui))
+        return result;
+
+    result.nLevel = LevelFromFileName(strRef, kPrefixBright);
+    GainCorrect(pFrame, pDark.get(), pRef.get(), result.nLevel, nPixels);
+    result.bApplied = true;
+    result.strDarkFile = strDark;
+    result.strReferenceFile = strRef;
+    return result;
+}
+
+// ---- Bad pixel map -----------------------------------------------------------
+
+namespace {
+
+// The truncated mean of the good pixels within `radius` of (r, c), or -1.
+inline int32_t GoodMean(const uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int32_t nHeight, int32_t r,
+                        int32_t c, int32_t nRadius) {
+    int32_t nSum = 0;
+    int32_t nCount = 0;
+    const int32_t r0 = std::max(0, r - nRadius), r1 = std::min(nHeight - 1, r + nRadius);
+    const int32_t c0 = std::max(0, c - nRadius), c1 = std::min(nWidth - 1, c + nRadius);
+    for (int32_t rr = r0; rr <= r1; ++rr) {
+        const size_t nRow = size_t(rr) * size_t(nWidth);
+        for (int32_t cc = c0; cc <= c1; ++cc)
+            if (pMap[nRow + size_t(cc)] == 0) {
+                nSum += pFrame[nRow + size_t(cc)];
+                ++nCount;
+            }
+    }
+    return nCount == 0 ? -1 : nSum / nCount;
+}
+
+void CorrectRows(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int32_t nHeight, int32_t r0, int32_t r1) {
+    const size_t nBegin = size_t(r0) * size_t(nWidth);
+    const size_t nEnd = size_t(r1) * size_t(nWidth);
+    size_t i = nBegin;
+    // Most of the map is 0: skip it 32 pixels at a time.
+    for (; i < nEnd;) {
+        if (i % 32 == 0 && i + 32 <= nEnd) {
+            uint64_t w[8];
+            std::memcpy(w, pMap + i, sizeof w);
+            if ((w[0] | w[1] | w[2] | w[3] | w[4] | w[5] | w[6] | w[7]) == 0) {
+                i += 32;
+                continue;
+            }
+        }
+        size_t nStop = std::min(nEnd, (i / 32 + 1) * 32);
+        for (; i < nStop; ++i) {
+            if (pMap[i] == 0) continue;
+            const int32_t r = int32_t(i / size_t(nWidth));
+            const int32_t c = int32_t(i % size_t(nWidth));
+            int32_t nMean = GoodMean(pFrame, pMap, nWidth, nHeight, r, c, 1);
+            if (nMean < 0) nMean = GoodMean(pFrame, pMap, nWidth, nHeight, r, c, 2);
+            if (nMean >= 0) pFrame[i] = static_cast<uint16_t>(std::min(nMean, 16383));
+        }
+    }
+}
+
+}  // namespace
+
+void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int32_t nHeight) {
+    if (nWidth <= 0 || nHeight <= 0) return;
+    // Bands may run at once: a band writes only marked pixels and every band
+    // reads only unmarked ones.
+    RunRanges(size_t(nHeight), WorkerCount(size_t(nHeight) * size_t(nWidth), size_t{1} << 20),
+              [&](size_t b, size_t e) { CorrectRows(pFrame, pMap, nWidth, nHeight, int32_t(b), int32_t(e)); });
+}
+
+bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
+                      IUiPort& ui) {
+    if (nWidth <= 0 || nHeight <= 0) return false;
+    const size_t nPixels = size_t(nWidth) * size_t(nHeight);
+    CFrameBuffer pMap(nPixels);
+    if (!pMap) {
+        WriteLog(kNoMemoryLogLine);
+        return false;
+    }
+    if (!ReadCalibrationFile(JoinPath(strCalFolder, kBpmFileName), pMap.get(), nPixels, kBpmFileOpenFail,
+                             "BPM file", ui))
+        return false;
+    BadPixelCorrect(pFrame, pMap.get(), nWidth, nHeight);
+    return true;
+}
+
+}  // namespace orvi

@@ -1,0 +1,68 @@
+#pragma once
+// The program's own correction of an exposure image with the calibration data
+// of the calibration folder: the gain correction from the dark file and a
+// bright file (bright minus dark) of the folder, and the replacement of the
+// pixels marked in BPM.RAW by the mean of their good neighbours.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace orvi {
+
+class IUiPort;
+
+inline constexpr const char* kNeedMoreBrightFiles = "Need more bright files!!";
+inline constexpr const char* kDarkFileOpenFail = "Dark file open fail!!";
+inline constexpr const char* kBrightFileOpenFail = "Bright file open fail!!";
+inline constexpr const char* kBpmFileOpenFail = "BPM file open fail!!";
+
+// The bright level the gain correction aims at: the reference bright file is
+// the one whose level is nearest to it.
+inline constexpr int32_t kGainTargetLevel = 10000;
+
+// ---- Gain ------------------------------------------------------------------
+
+// The gain rule for every pixel, with v the frame, d the dark, g the reference
+// bright and L its level: v = 0 gives 0; else g = 0 gives 0; else
+// trunc((L / g) x (v - d)) in double precision, limited to L and then to 0.
+void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pReference, int32_t nLevel,
+                 size_t nPixels);
+
+struct CGainResult {
+    bool bApplied = false;
+    std::string strDarkFile;       // names of the files used (no folder)
+    std::string strReferenceFile;
+    int32_t nLevel = 0;            // L, the reference's level
+};
+
+// Chooses the reference among the reference candidates of a sorted list of
+// calibration names: every name but the last is a bright file; the nearest
+// level to 10000 wins, the first listed on a tie. Returns the index, or -1.
+int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights);
+
+// The gain correction of one exposure image from the calibration folder.
+// Lists the calibration files by name (fewer than two: "Need more bright
+// files!!", frame unchanged); the last is the dark (level read back with
+// "DARK_"), every other one a bright (with "BRIGHT_"). Every file is checked;
+// one that cannot be opened shows "Bright file open fail!!" or "Dark file open
+// fail!!", one shorter than W x H pixels shows the same and is logged; such a
+// file takes no part. Only the dark and the reference bright are read into
+// memory. Without a usable dark or bright the frame stays unchanged.
+CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
+                              const std::string& strCalFolder, IUiPort& ui);
+
+// ---- Bad pixel map -----------------------------------------------------------
+
+// Every pixel whose map value is not 0 becomes the truncated mean of the good
+// (map 0) pixels of its 3 x 3 neighbourhood inside the frame, or else of its
+// 5 x 5 neighbourhood, limited to 16383; with no good neighbour it keeps its
+// value. Only good pixels are read and only marked ones written.
+void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int32_t nHeight);
+
+// Reads BPM.RAW of the calibration folder (its first W x H pixels) and applies
+// it. A missing, unreadable or short file shows "BPM file open fail!!" (a short
+// one is logged too) and leaves the frame unchanged; returns false then.
+bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
+                      IUiPort& ui);
+
+}  // namespace orvi

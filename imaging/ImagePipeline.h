@@ -1,0 +1,34 @@
+#pragma once
+// The processing of a held exposure image once its dark file has been written:
+// gain correction, offset, bad pixel map, median, cut, and the image file.
+// The controller restores the held image into the working frame and calls
+// this; every step is also available on its own (PostProcess.h, Calibration.h).
+#include "imaging/FrameGeometry.h"
+
+#include <cstdint>
+#include <string>
+
+namespace orvi {
+
+class IUiPort;
+
+// The main frame's settings these steps use, as loaded at start-up.
+struct CImageSettings {
+    CImageGeometry geometry;   // checked at start-up
+    int32_t nCalibration = 1;  // CALIBRATION: gain and bad pixel correction
+    int32_t nOffsetControl = 0;
+    int32_t nMedianFilter = 1;
+    std::string strCalFolder;  // CAL_PATH folder
+};
+
+// On the working frame, in this order: ApplyGainFromSets (CALIBRATION),
+// ApplyOffset (OFFSET_CONTROL non-zero), ApplyBadPixelMap (CALIBRATION),
+// MedianFilter3x3 (MEDIAN_FILTER), CutImage; then writes the cut image
+// ((W - left - right) x (H - top - bottom) pixels) to strImageFile, replacing
+// an existing file whole. Failures of the correction steps are shown by them
+// and the sequence goes on. Returns false after showing "Image file creation
+// fail!!" when the image file cannot be written.
+bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& settings, const std::string& strImageFile,
+                          IUiPort& ui);
+
+}  // namespace orvi

@@ -1,0 +1,268 @@
+#include "imaging/RawFile.h"
+
+#include <algorithm>
+#include <atomic>
+#include <bit>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <filesystem>
+#include <limits>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace orvi {
+
+static_assert(std::endian::native == std::endian::little,
+              "RAW files are little-endian and are read and written without conversion");
+
+std::string JoinPath(const std::string& strFolder, const std::string& strName) {
+    if (strFolder.empty() || strFolder.back() == '/') return strFolder + strName;
+    return strFolder + '/' + strName;
+}
+
+// ---- Names ---------------------------------------------------------------
+
+std::string LevelFileName(const std::string& strPrefix, int64_t nMean) {
+    const char* szPad = nMean < 10 ? "0000" : nMean < 100 ? "000" : nMean < 1000 ? "00" : nMean < 10000 ? "0" : "";
+    int32_t nPrinted = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(nMean)));
+    return strPrefix + szPad + std::to_string(nPrinted) + ".RAW";
+}
+
+int32_t LevelFromFileName(const std::string& strName, const std::string& strPrefix) {
+    size_t nBegin = strName.find_first_not_of(strPrefix);
+    size_t nEnd = strName.find_last_not_of(".raw");
+    if (nBegin == std::string::npos || nEnd == std::string::npos || nEnd < nBegin) return 0;
+    // The leading digits of what remains; a name with more digits than a
+    // 32-bit level holds saturates instead of wrapping.
+    int64_t nLevel = 0;
+    for (size_t i = nBegin; i <= nEnd && strName[i] >= '0' && strName[i] <= '9'; ++i)
+        nLevel = std::min<int64_t>(nLevel * 10 + (strName[i] - '0'), std::numeric_limits<int32_t>::max());
+    return static_cast<int32_t>(nLevel);
+}
+
+bool IsCalibrationFileName(const std::string& strName) {
+    bool bRaw = strName.find(".raw") != std::string::npos || strName.find(".RAW") != std::string::npos;
+    bool bKind = strName.find("BRIGHT") != std::string::npos || strName.find("DARK") != std::string::npos;
+    return bRaw && bKind;
+}
+
+namespace {
+
+// Names of the entries of a folder that are not folders.
+std::vector<std::string> ListFileNames(const std::string& strFolder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(strFolder.empty() ? std::string(".") : strFolder, ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        std::error_code ecType;
+        if (it->is_directory(ecType)) continue;
+        names.push_back(it->path().filename().string());
+    }
+    return names;
+}
+
+}  // namespace
+
+std::vector<std::string> ListCalibrationFiles(const std::string& strFolder) {
+    std::vector<std::string> names = ListFileNames(strFolder);
+    std::erase_if(names, [](const std::string& s) { return !IsCalibrationFileName(s); });
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+void DeleteDarkFiles(const std::string& strFolder) {
+    for (const std::string& strName : ListFileNames(strFolder)) {
+        bool bRaw = strName.find(".raw") != std::string::npos || strName.find(".RAW") != std::string::npos;
+        if (bRaw && strName.find("DARK") != std::string::npos)
+            ::unlink(JoinPath(strFolder, strName).c_str());
+    }
+}
+
+int64_t FrameMean(const uint16_t* pPixels, size_t nPixels) {
+    if (nPixels == 0) return 0;
+    uint64_t nSum = 0;
+    // Blocks of 65536 pixels fit a 32-bit sum, which the compiler vectorises.
+    for (size_t i = 0; i < nPixels;) {
+        size_t nEnd = std::min(nPixels, i + 65536);
+        uint32_t nPart = 0;
+        for (; i < nEnd; ++i) nPart += pPixels[i];
+        nSum += nPart;
+    }
+    return static_cast<int64_t>(nSum) / static_cast<int64_t>(nPixels);
+}
+
+int64_t BrightMinusDark(const uint16_t* pBright, uint16_t* pFrame, size_t nPixels) {
+    if (nPixels == 0) return 0;
+    int64_t nSum = 0;
+    for (size_t i = 0; i < nPixels;) {
+        size_t nEnd = std::min(nPixels, i + 32768);  // |d| < 65536: a 32-bit part sum cannot overflow
+        int32_t nPart = 0;
+        for (; i < nEnd; ++i) {
+            int32_t d = int32_t{pBright[i]} - int32_t{pFrame[i]};
+            nPart += d;
+            pFrame[i] = static_cast<uint16_t>(d);
+        }
+        nSum += nPart;
+    }
+    return nSum / static_cast<int64_t>(nPixels);
+}
+
+// ---- Files ---------------------------------------------------------------
+
+namespace {
+
+bool WriteAll(int fd, const char* p, size_t n) {
+    while (n > 0) {
+        ssize_t k = ::write(fd, p, std::min<size_t>(n, size_t{1} << 30));
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (k == 0) return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+// Reads exactly n bytes; false on an error or an early end of file.
+bool ReadAll(int fd, char* p, size_t n) {
+    while (n > 0) {
+        ssize_t k = ::read(fd, p, std::min<size_t>(n, size_t{1} << 30));
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (k == 0) return false;
+        p += k;
+        n -= size_t(k);
+    }
+    return true;
+}
+
+// A hidden name beside strPath that no other writer uses.
+std::string HiddenName(const std::string& strPath, const char* szKind) {
+    static std::atomic<uint32_t> s_nCounter{0};
+    size_t nSlash = strPath.find_last_of('/');
+    std::string strFolder = nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
+    std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+    if (strName.size() > 120) strName.resize(120);  // stay well inside the name length limit
+    return strFolder + "." + strName + "." + szKind + "-" + std::to_string(::getpid()) + "-" +
+           std::to_string(s_nCounter.fetch_add(1));
+}
+
+// Puts the complete file strTemp in place of strPath. An existing file is
+// first moved aside and deleted afterwards instead of being renamed over:
+// ext4 flushes a file renamed over another one to disk at once, which would
+// cost the operator ten milliseconds and more per image. The name is missing
+// only between the two renames; on failure the old file is put back.
+bool MoveIntoPlace(const std::string& strTemp, const std::string& strPath) {
+    struct stat st {};
+    if (::lstat(strPath.c_str(), &st) != 0) return ::rename(strTemp.c_str(), strPath.c_str()) == 0;
+    if (S_ISDIR(st.st_mode)) return false;
+    std::string strAside = HiddenName(strPath, "old");
+    if (::rename(strPath.c_str(), strAside.c_str()) != 0) return ::rename(strTemp.c_str(), strPath.c_str()) == 0;
+    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) {
+        ::rename(strAside.c_str(), strPath.c_str());
+        return false;
+    }
+    ::unlink(strAside.c_str());
+    return true;
+}
+
+// Opens a regular file for reading. Anything else (a folder, a pipe that
+// would block the window thread, a device) counts as a file that cannot be
+// opened. O_NONBLOCK only keeps the open itself from waiting on a pipe; it is
+// cleared again so that reads of the file wait for its data as usual.
+int OpenRegular(const std::string& strPath, uint64_t* pnFileBytes) {
+    int fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || ::fcntl(fd, F_SETFL, 0) != 0) {
+        ::close(fd);
+        return -1;
+    }
+    if (pnFileBytes) *pnFileBytes = st.st_size > 0 ? uint64_t(st.st_size) : 0;
+    return fd;
+}
+
+RawRead OpenForRead(const std::string& strPath, size_t nPixels, int& fd, uint64_t* pnFileBytes) {
+    uint64_t nBytes = 0;
+    fd = OpenRegular(strPath, &nBytes);
+    if (fd < 0) return RawRead::OpenFailed;
+    if (pnFileBytes) *pnFileBytes = nBytes;
+    if (nBytes < uint64_t(nPixels) * sizeof(uint16_t)) {
+        ::close(fd);
+        fd = -1;
+        return RawRead::TooShort;
+    }
+    return RawRead::Ok;
+}
+
+}  // namespace
+
+bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels) {
+    return WriteFileReplacing(strPath, pPixels, nPixels * sizeof(uint16_t));
+}
+
+bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes) {
+    std::string strTemp;
+    int fd = -1;
+    for (int nTry = 0; nTry < 16 && fd < 0; ++nTry) {
+        strTemp = HiddenName(strPath, "part");
+        fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) return false;
+    }
+    if (fd < 0) return false;
+    bool bOk = WriteAll(fd, static_cast<const char*>(pData), nBytes);
+    bOk = (::close(fd) == 0) && bOk;
+    if (bOk) bOk = MoveIntoPlace(strTemp, strPath);
+    if (!bOk) ::unlink(strTemp.c_str());
+    return bOk;
+}
+
+RawRead CheckRawFile(const std::string& strPath, size_t nPixels, uint64_t* pnFileBytes) {
+    int fd = -1;
+    RawRead e = OpenForRead(strPath, nPixels, fd, pnFileBytes);
+    if (fd >= 0) ::close(fd);
+    return e;
+}
+
+RawRead ReadRawFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels, uint64_t* pnFileBytes) {
+    int fd = -1;
+    RawRead e = OpenForRead(strPath, nPixels, fd, pnFileBytes);
+    if (e != RawRead::Ok) return e;
+    // The size was checked; a file that shrinks meanwhile reads short and is refused.
+    bool bOk = ReadAll(fd, reinterpret_cast<char*>(pPixels), nPixels * sizeof(uint16_t));
+    ::close(fd);
+    return bOk ? RawRead::Ok : RawRead::TooShort;
+}
+
+bool ReadRawFileUpTo(const std::string& strPath, uint16_t* pPixels, size_t nMaxPixels) {
+    int fd = OpenRegular(strPath, nullptr);
+    if (fd < 0) return false;
+    char* p = reinterpret_cast<char*>(pPixels);
+    size_t nWant = nMaxPixels * sizeof(uint16_t);
+    size_t nGot = 0;
+    bool bOk = true;
+    while (nGot < nWant) {
+        ssize_t k = ::read(fd, p + nGot, std::min<size_t>(nWant - nGot, size_t{1} << 30));
+        if (k < 0 && errno == EINTR) continue;
+        if (k < 0) bOk = false;
+        if (k <= 0) break;
+        nGot += size_t(k);
+    }
+    ::close(fd);
+    if (!bOk) return false;
+    std::memset(p + nGot, 0, nWant - nGot);
+    return true;
+}
+
+std::string ShortFileLogLine(const std::string& strWhat, const std::string& strPath, uint64_t nFileBytes,
+                             uint64_t nNeededBytes) {
+    return strWhat + " too short: " + strPath + " holds " + std::to_string(nFileBytes) + " bytes, " +
+           std::to_string(nNeededBytes) + " needed";
+}
+
+}  // namespace orvi

@@ -1,0 +1,108 @@
+// The gain correction holds only the dark and the reference bright in memory,
+// however many bright files the folder has. This binary counts every byte
+// obtained through operator new to show it.
+#include "imaging/Calibration.h"
+#include "imaging/FrameBuffer.h"
+#include "imaging/RawFile.h"
+
+#include "ImagingTestSupport.h"
+#include "LiteralRules.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <new>
+
+// The replaced operators below hand out malloc'd blocks; the compiler cannot
+// see that every path pairs them correctly and warns about the free().
+#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
+
+namespace {
+
+std::atomic<size_t> g_nLive{0};
+std::atomic<size_t> g_nPeak{0};
+constexpr size_t kHeader = 16;  // keeps the pointer handed out aligned as malloc's
+
+void* Allocate(size_t n) {
+    auto* p = static_cast<unsigned char*>(std::malloc(n + kHeader));
+    if (!p) return nullptr;
+    *reinterpret_cast<size_t*>(p) = n;
+    size_t nLive = g_nLive.fetch_add(n) + n;
+    for (size_t nPeak = g_nPeak.load(); nLive > nPeak && !g_nPeak.compare_exchange_weak(nPeak, nLive);) {
+    }
+    return p + kHeader;
+}
+
+void Release(void* pUser) {
+    if (!pUser) return;
+    auto* p = static_cast<unsigned char*>(pUser) - kHeader;
+    g_nLive.fetch_sub(*reinterpret_cast<size_t*>(p));
+    std::free(p);
+}
+
+// Peak of the bytes held, measured from the moment of construction.
+class PeakMeter {
+public:
+    PeakMeter() : m_nBase(g_nLive.load()) { g_nPeak.store(m_nBase); }
+    size_t PeakAboveStart() const { return g_nPeak.load() - m_nBase; }
+
+private:
+    size_t m_nBase;
+};
+
+}  // namespace
+
+void* operator new(size_t n) {
+    if (void* p = Allocate(n)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t n) { return ::operator new(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void* operator new[](size_t n, const std::nothrow_t&) noexcept { return Allocate(n); }
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete(void* p, size_t) noexcept { Release(p); }
+void operator delete[](void* p, size_t) noexcept { Release(p); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Release(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Release(p); }
+
+namespace orvi {
+namespace {
+
+using test::Frame;
+
+TEST(GainMemory, HundredBrightFilesHoldOnlyTwoFrames) {
+    // Frames of this size come from operator new (frame-sized ones are mapped
+    // for huge pages), so the count sees them: at least two frames must show.
+    constexpr int32_t kW = 512, kH = 512;
+    constexpr size_t kFrameBytes = size_t(kW) * kH * 2;
+    static_assert(kFrameBytes < CFrameBuffer::kMappedBytes);
+    test::TempDir dir;
+    for (int32_t i = 0; i < 100; ++i)
+        test::WriteRaw(dir.file(LevelFileName(kPrefixBright, 5000 + 97 * i)), test::RandomFrame(kW, kH, uint32_t(i)));
+    test::WriteRaw(dir.file("DARK_00100.RAW"), test::RandomFrame(kW, kH, 1000));
+    Frame image = test::RandomFrame(kW, kH, 2000);
+    Frame expected = image;
+    literal::ApplyGainFromSets(expected.data(), kW, kH, dir.dir());
+
+    test::RecordingUi ui;
+    size_t nPeak = 0;
+    {
+        PeakMeter meter;
+        CGainResult r = ApplyGainFromSets(image.data(), kW, kH, dir.dir(), ui);
+        nPeak = meter.PeakAboveStart();
+        EXPECT_TRUE(r.bApplied);
+        EXPECT_EQ(r.strReferenceFile, "BRIGHT_10044.RAW");
+    }
+    EXPECT_EQ(image, expected);
+    EXPECT_TRUE(ui.boxes.empty());
+    // The dark, the reference and the 64 Ki-entry quotient table (512 KiB),
+    // plus the listing: well below a third frame.
+    const size_t nQuotientTable = 65536 * sizeof(double);
+    EXPECT_GE(nPeak, 2 * kFrameBytes);
+    EXPECT_LT(nPeak, 2 * kFrameBytes + nQuotientTable + kFrameBytes / 4) << nPeak;
+}
+
+}  // namespace
+}  // namespace orvi
