@@ -1,38 +1,56 @@
 #include "ui/MainWindow.h"
 
 #include "app/Startup.h"
+#include "ui/ChildView.h"
+#include "ui/MeridStatusBar.h"
+#include "ui/ToolDlgBar.h"
 
+#include <QGuiApplication>
 #include <QMessageBox>
-#include <QStatusBar>
+#include <QScreen>
+#include <QWheelEvent>
 
 namespace orvi {
-
-namespace {
-// Status bar panes: width in pixels and initial text.
-constexpr struct {
-    int nWidth;
-    const char* szText;
-} kPanes[5] = {{500, " "}, {40, "   "}, {220, " "}, {100, "   "}, {600, ""}};
-}  // namespace
 
 CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, QWidget* pParent)
     : QMainWindow(pParent), m_pFrame(std::make_unique<CMainFrame>(app, *this, timers)) {
     setWindowTitle(QString::fromUtf8(kFrameTitle));
     resize(1280, 800);
-    auto* pView = new QWidget(this);
-    pView->setAutoFillBackground(true);
-    pView->setPalette(QPalette(Qt::black));
-    setCentralWidget(pView);
-    for (int i = 0; i < 5; ++i) {
-        m_panes[i] = new QLabel(QString::fromUtf8(kPanes[i].szText), this);
-        m_panes[i]->setFixedWidth(kPanes[i].nWidth);
-        m_panes[i]->setFrameShape(QFrame::Panel);
-        m_panes[i]->setFrameShadow(QFrame::Sunken);
-        statusBar()->addWidget(m_panes[i]);
-    }
+
+    // The view first, then the status bar, then the panel, which hands its
+    // width and level boxes to the view's table as it is created.
+    m_pView = new CChildView(app.m_imageStore, this, this);
+    setCentralWidget(m_pView);
+    m_pStatusBar = new CMeridStatusBar(this);
+    setStatusBar(m_pStatusBar);
+    m_pDlgBar = new CToolDlgBar(m_pView, this);
+    addDockWidget(Qt::RightDockWidgetArea, m_pDlgBar);
+
+    connect(m_pView, &CChildView::StatusText, m_pStatusBar, &CMeridStatusBar::SetPaneText);
+    connect(m_pView, &CChildView::WindowLevelShown, m_pDlgBar, &CToolDlgBar::ShowWindowLevel);
+    ConnectPanelToController();
 }
 
 CMainWindow::~CMainWindow() = default;
+
+void CMainWindow::ConnectPanelToController() {
+    // The controller's panel flags and its command handlers are connected
+    // here: m_pDlgBar->SetState() with the controller's CPanelState, and each
+    // of the panel's signals (ConnectClicked ... SaveAdapterClicked,
+    // OffsetSelectionChanged, DetectorSelectionChanged) to its command. Until
+    // then the panel shows the state of a panel just created.
+}
+
+void CMainWindow::ShowMaximisedOnScreen() {
+    if (QScreen* pScreen = screen()) setGeometry(pScreen->availableGeometry());
+    showMaximized();
+    m_pView->setFocus();
+}
+
+void CMainWindow::wheelEvent(QWheelEvent* pEvent) {
+    m_pView->OnMouseWheel(pEvent->angleDelta().y(), pEvent->globalPosition().toPoint());
+    pEvent->accept();
+}
 
 void CMainWindow::MessageBox(const std::string& strText, const std::string& strCaption) {
     QMessageBox::information(isVisible() ? this : nullptr, QString::fromUtf8(strCaption),
@@ -40,8 +58,9 @@ void CMainWindow::MessageBox(const std::string& strText, const std::string& strC
 }
 
 void CMainWindow::SetStatusText(int32_t nPane, const std::string& strText) {
-    if (nPane < 0 || nPane >= static_cast<int32_t>(m_panes.size())) return;
-    m_panes[nPane]->setText(QString::fromUtf8(strText));
+    m_pStatusBar->SetPaneText(nPane, QString::fromUtf8(strText));
 }
+
+void CMainWindow::PanelChanged() { m_pDlgBar->ApplyState(); }
 
 }  // namespace orvi

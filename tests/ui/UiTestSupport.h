@@ -31,3 +31,41 @@ private:
 };
 
 }  // namespace orvi::test
+
+#include "display/ImageStore.h"
+
+#include <cstdint>
+#include <functional>
+
+namespace orvi::test {
+
+// Gives the store a width x height image without a configuration file: all
+// three buffers hold pixel(column, row), the display shows it, the view must
+// convert it.
+inline void LoadStore(CImageStore& store, int32_t nWidth, int32_t nHeight,
+                      const std::function<uint16_t(int32_t, int32_t)>& fnPixel) {
+    store.m_nWidth = nWidth;
+    store.m_nHeight = nHeight;
+    store.m_pDisplay.resize(size_t(nWidth) * size_t(nHeight));
+    for (int32_t r = 0; r < nHeight; ++r)
+        for (int32_t c = 0; c < nWidth; ++c) store.m_pDisplay[size_t(r) * size_t(nWidth) + size_t(c)] = fnPixel(c, r);
+    store.m_pFrame1 = store.m_pDisplay;
+    store.m_pFrame2 = store.m_pDisplay;
+    store.m_nDispWidth = nWidth;
+    store.m_nDispHeight = nHeight;
+    store.m_bNewImage = 1;
+}
+
+// A radiograph-like test picture: a soft horizontal gradient, a step wedge
+// of ten steps across the middle, a bright disc and a dark bar.
+inline uint16_t PhantomPixel(int32_t c, int32_t r, int32_t nWidth, int32_t nHeight) {
+    const int32_t nBand0 = nHeight * 2 / 5, nBand1 = nHeight * 3 / 5;
+    if (r >= nBand0 && r < nBand1) return uint16_t(1200 + 1500 * (c * 10 / nWidth));
+    const int32_t dx = c - nWidth * 3 / 4, dy = r - nHeight / 5;
+    const int32_t nRadius = nWidth / 10;
+    if (int64_t(dx) * dx + int64_t(dy) * dy < int64_t(nRadius) * nRadius) return 15000;
+    if (c > nWidth / 8 && c < nWidth / 8 + nWidth / 20 && r > nHeight * 2 / 3) return 500;
+    return uint16_t(3000 + 9000 * int64_t(c) / nWidth + 2000 * int64_t(r) / nHeight);
+}
+
+}  // namespace orvi::test
