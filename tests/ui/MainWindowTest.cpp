@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QLabel>
+#include <QLineEdit>
 #include <QWheelEvent>
 
 #include <gtest/gtest.h>
@@ -67,7 +68,88 @@ TEST_F(MainWindowTest, ScreenshotShowsThePictureFramedAndFitted) {
     EXPECT_EQ(grey.red(), grey.green());
     EXPECT_EQ(grey.red(), grey.blue());
     EXPECT_GT(grey.red(), 0);
-    if (rc.nX > 4) EXPECT_EQ(shot.pixelColor(ptOrigin + QPoint(-4, rc.nH / 2)), QColor(Qt::black));
+    ASSERT_GT(rc.nX, 4);
+    EXPECT_EQ(shot.pixelColor(ptOrigin + QPoint(-4, rc.nH / 2)), QColor(Qt::black));
+}
+
+TEST_F(MainWindowTest, StatusBarHasFiveFixedPanesWithTheirFirstTexts) {
+    Show(1920, 1080);
+    CMeridStatusBar* pBar = m_window.StatusBar();
+    const int kWidths[] = {500, 40, 220, 100, 600};
+    const char* kTexts[] = {" ", "   ", " ", "   ", ""};
+    int nLeft = -1;
+    for (int i = 0; i < CMeridStatusBar::kPaneCount; ++i) {
+        EXPECT_EQ(pBar->Pane(i)->width(), kWidths[i]) << i;
+        EXPECT_EQ(pBar->PaneText(i).toStdString(), kTexts[i]) << i;
+        EXPECT_GT(pBar->Pane(i)->x(), nLeft) << "panes left to right";
+        nLeft = pBar->Pane(i)->x();
+    }
+    EXPECT_EQ(pBar->Pane(5), nullptr);
+}
+
+TEST_F(MainWindowTest, LongPaneTextsAreClippedAndNeverWidenAnythingNorDoesANarrowWindow) {
+    Show(1280, 800);
+    m_window.SetStatusText(4, std::string(400, 'x'));
+    m_window.SetStatusText(2, "Pos(X:1536 Y:1536 ) Value: 16000 and then a great deal more");
+    m_window.SetStatusText(7, "nowhere");
+    m_window.SetStatusText(-1, "nowhere");
+    QApplication::processEvents();
+    CMeridStatusBar* pBar = m_window.StatusBar();
+    EXPECT_EQ(pBar->PaneText(4).size(), 400);
+    EXPECT_EQ(pBar->Pane(4)->width(), 600);
+    EXPECT_EQ(pBar->Pane(2)->width(), 220);
+    EXPECT_EQ(m_window.width(), 1280) << "the panes (1468 pixels) do not widen the window";
+    EXPECT_LT(m_window.minimumSizeHint().width(), 1280);
+}
+
+TEST_F(MainWindowTest, ReadoutReachesPanesTwoAndThreeAndDragFillsTheBoxes) {
+    Show(1280, 800);
+    CChildView* pView = m_window.View();
+    const CDispRect rc = pView->DispRect();
+    const QPoint ptCentre(rc.nX + rc.nW / 2, rc.nY + rc.nH / 2);
+    test::Move(pView, ptCentre);
+    const std::string strPos = m_window.StatusBar()->PaneText(2).toStdString();
+    EXPECT_EQ(strPos.rfind("Pos(X:", 0), 0u) << strPos;
+    EXPECT_EQ(m_window.StatusBar()->PaneText(3).toStdString().rfind("Original:", 0), 0u);
+
+    test::Press(pView, ptCentre, Qt::RightButton);
+    test::Move(pView, ptCentre + QPoint(-100, 50), Qt::RightButton);
+    EXPECT_EQ(m_window.DlgBar()->WidthEdit()->text().toStdString(), std::to_string(16383 - 600));
+    EXPECT_EQ(m_window.DlgBar()->LevelEdit()->text().toStdString(), std::to_string(8191 + 300));
+    EXPECT_EQ(pView->Lut().m_fWidth, 16383.0f - 600);
+}
+
+TEST_F(MainWindowTest, WheelOverThePanelOrTheStatusBarZoomsTheImageAboutThePointer) {
+    Show(1280, 800);
+    CChildView* pView = m_window.View();
+    // A turn over the panel or the status bar is left alone by every widget
+    // there, so it reaches the frame (the combo boxes take it only with focus).
+    QList<QWidget*> passers = m_window.DlgBar()->findChildren<QWidget*>();
+    passers += m_window.StatusBar()->findChildren<QWidget*>();
+    passers << m_window.DlgBar() << m_window.StatusBar();
+    for (QWidget* w : passers) EXPECT_FALSE(test::Wheel(w, {2, 2}, 120)) << w->metaObject()->className();
+    EXPECT_EQ(pView->DispRect(), FitToWindow(pView->width(), pView->height(), 3072, 3072));
+
+    // The frame forwards it to the view, which zooms about the pointer.
+    const CDispRect rcStart = pView->DispRect();
+    QWidget* pButton = m_window.DlgBar()->Control(CToolDlgBar::IDC_OPEN_FILE);
+    const QPoint ptGlobal = pButton->mapToGlobal(QPoint(5, 5));
+    const QPoint ptInView = pView->mapFromGlobal(ptGlobal);
+    EXPECT_TRUE(test::Wheel(&m_window, m_window.mapFromGlobal(ptGlobal), 120));
+    CDispRect rcExpected = rcStart;
+    ZoomAtPointer(rcExpected, 3072, 120, ptInView.x(), ptInView.y());
+    EXPECT_EQ(pView->DispRect(), rcExpected);
+    EXPECT_NE(pView->DispRect(), rcStart);
+}
+
+TEST_F(MainWindowTest, PanelChangedAppliesTheControllersFlags) {
+    CPanelState state;
+    m_window.DlgBar()->SetState(&state);
+    state.SetConnected();
+    m_window.PanelChanged();
+    EXPECT_FALSE(m_window.DlgBar()->Control(CToolDlgBar::IDC_CONNECT)->isEnabled());
+    EXPECT_TRUE(m_window.DlgBar()->Control(CToolDlgBar::IDC_ACQUISITION)->isEnabled());
+    m_window.DlgBar()->SetState(nullptr);
 }
 
 }  // namespace

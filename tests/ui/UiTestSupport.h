@@ -69,3 +69,41 @@ inline uint16_t PhantomPixel(int32_t c, int32_t r, int32_t nWidth, int32_t nHeig
 }
 
 }  // namespace orvi::test
+
+#include <QMouseEvent>
+#include <QWheelEvent>
+
+namespace orvi::test {
+
+// Delivers a mouse event at a client position of w, as the window system would.
+inline void SendMouse(QWidget* w, QEvent::Type type, QPoint pt, Qt::MouseButton button, Qt::MouseButtons buttons) {
+    QMouseEvent ev(type, QPointF(pt), QPointF(w->mapToGlobal(pt)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(w, &ev);
+}
+inline void Press(QWidget* w, QPoint pt, Qt::MouseButton button, Qt::MouseButtons held = Qt::NoButton) {
+    SendMouse(w, QEvent::MouseButtonPress, pt, button, held | button);
+}
+inline void Release(QWidget* w, QPoint pt, Qt::MouseButton button, Qt::MouseButtons held = Qt::NoButton) {
+    SendMouse(w, QEvent::MouseButtonRelease, pt, button, held);
+}
+inline void Move(QWidget* w, QPoint pt, Qt::MouseButtons held = Qt::NoButton) {
+    SendMouse(w, QEvent::MouseMove, pt, Qt::NoButton, held);
+}
+// Press, release, double-click, release: what a double-click delivers.
+inline void DoubleClick(QWidget* w, QPoint pt, Qt::MouseButton button) {
+    Press(w, pt, button);
+    Release(w, pt, button);
+    SendMouse(w, QEvent::MouseButtonDblClick, pt, button, button);
+    Release(w, pt, button);
+}
+// A wheel turn of nDelta (120 a notch) at a client position of w; true when
+// w took it (a disabled widget, or one that ignores it, passes it to its
+// parent when the window system delivers it).
+inline bool Wheel(QWidget* w, QPoint pt, int nDelta) {
+    QWheelEvent ev(QPointF(pt), QPointF(w->mapToGlobal(pt)), QPoint(), QPoint(0, nDelta), Qt::NoButton,
+                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    const bool bHandled = QApplication::sendEvent(w, &ev);
+    return bHandled && ev.isAccepted();
+}
+
+}  // namespace orvi::test
