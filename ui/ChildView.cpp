@@ -4,6 +4,7 @@
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPixmap>
+#include <QRegion>
 #include <QTimer>
 #include <QWheelEvent>
 
@@ -75,7 +76,9 @@ void CChildView::FitToWindow() { m_rcDisp = orvi::FitToWindow(width(), height(),
 void CChildView::paintEvent(QPaintEvent* pEvent) {
     QPainter painter(this);
     const QRect rcClip = pEvent->rect();
-    RenderImage(painter, rcClip);
+    const QRect rcPicture = RenderImage(painter, rcClip);
+    // What the picture does not cover is black (each pixel written once).
+    for (const QRect& rc : QRegion(rcClip).subtracted(QRegion(rcPicture))) painter.fillRect(rc, Qt::black);
     DrawFrame(painter);
 }
 
@@ -106,30 +109,29 @@ bool CChildView::ConvertImage() {
     return true;
 }
 
-void CChildView::RenderImage(QPainter& painter, const QRect& rcClip) {
+QRect CChildView::RenderImage(QPainter& painter, const QRect& rcClip) {
     const bool bPending = m_store.m_bNewImage || m_lut.m_bChanged;
-    // The area the picture does not cover is black.
-    painter.fillRect(rcClip, Qt::black);
     if (bPending && !m_bPanned) {
-        if (!ConvertImage()) return;  // nothing drawn, no flag cleared
+        if (!ConvertImage()) return {};  // nothing drawn, no flag cleared
     } else if (bPending) {
         // A pan defers the conversion to keep dragging fluid; the next paint
         // does it, so a frame that arrived during the pan is not left unseen.
         QTimer::singleShot(0, this, [this] { update(); });
     }
     m_bPanned = false;
-    if (m_image.isNull() || !m_rcDisp.IsFitted() || m_sizeSrc.isEmpty()) return;
+    if (m_image.isNull() || !m_rcDisp.IsFitted() || m_sizeSrc.isEmpty()) return {};
 
     // Stretch only the visible part: the cost follows the window, not the zoom.
     const QRect rcTarget(m_rcDisp.nX, m_rcDisp.nY, m_rcDisp.nW, m_rcDisp.nH);
     const QRect rcVisible = rcTarget.intersected(rcClip).intersected(rect());
-    if (rcVisible.isEmpty()) return;
+    if (rcVisible.isEmpty()) return {};
     const double fSx = double(m_sizeSrc.width()) / m_rcDisp.nW;
     const double fSy = double(m_sizeSrc.height()) / m_rcDisp.nH;
     const QRectF rcSource((rcVisible.x() - rcTarget.x()) * fSx, (rcVisible.y() - rcTarget.y()) * fSy,
                           rcVisible.width() * fSx, rcVisible.height() * fSy);
     painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
     painter.drawImage(QRectF(rcVisible), m_image, rcSource);
+    return rcVisible;
 }
 
 void CChildView::DrawFrame(QPainter& painter) const {

@@ -71,8 +71,9 @@ protected:
 
 private:
     // Reconverts the picture when the image or the table changed (and no pan
-    // is pending), then stretches the visible part into rcClip.
-    void RenderImage(QPainter& painter, const QRect& rcClip);
+    // is pending), then stretches its visible part into rcClip. Returns the
+    // client rectangle the picture covered (empty when nothing was drawn).
+    QRect RenderImage(QPainter& painter, const QRect& rcClip);
     bool ConvertImage();
     void DrawFrame(QPainter& painter) const;
     void Remember(const QMouseEvent* pEvent);

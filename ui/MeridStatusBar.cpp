@@ -22,6 +22,12 @@ constexpr int kPaneIndent = 4;
 // readouts fit their panes.
 QFont ReadoutFont(const QFont& fontBar) {
     QFont font = QFontDatabase::systemFont(QFontDatabase::FixedFont);
+    if (!QFontInfo(font).fixedPitch()) {
+        // Some platforms answer with the general font: ask for a typewriter face.
+        font = QFont(QStringLiteral("monospace"));
+        font.setStyleHint(QFont::TypeWriter);
+        font.setFixedPitch(true);
+    }
     const qreal fMax = fontBar.pointSizeF() > 0 ? fontBar.pointSizeF() : 9.0;
     const struct {
         int nPane;

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QVBoxLayout>
 #include <QWheelEvent>
 
@@ -240,9 +241,21 @@ void CToolDlgBar::OnWindowLevelEdited() {
 
 void CToolDlgBar::ShowWindowLevel(int nWidth, int nLevel) {
     // Only a changed text is written, so a box being typed in keeps its cursor.
+    // Both boxes change before the pair is handed back to the table once (as
+    // two separate notifications would, without the table briefly taking the
+    // new width with the old level).
     const QString strWidth = QString::number(nWidth), strLevel = QString::number(nLevel);
-    if (m_pWidth->text() != strWidth) m_pWidth->setText(strWidth);
-    if (m_pLevel->text() != strLevel) m_pLevel->setText(strLevel);
+    bool bChanged = false;
+    for (auto [pEdit, pText] : {std::pair{m_pWidth, &strWidth}, std::pair{m_pLevel, &strLevel}}) {
+        if (pEdit->text() == *pText) continue;
+        const QSignalBlocker block(pEdit);
+        pEdit->setText(*pText);
+        bChanged = true;
+    }
+    if (bChanged) {
+        OnWindowLevelEdited();
+        ApplyState();
+    }
 }
 
 QWidget* CToolDlgBar::Control(int nId) const {
