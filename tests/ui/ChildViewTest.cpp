@@ -114,6 +114,30 @@ TEST_F(ChildViewTest, PaintsThePictureScaledInsideItsFrameOnBlack) {
     EXPECT_EQ(shot.pixelColor(950, 400), QColor(Qt::black));
 }
 
+TEST_F(ChildViewTest, ZoomedAndPannedPictureShowsThePixelUnderEachPoint) {
+    // Blocks of 10 x 10 pixels, so the drawn block under a point is clear.
+    test::LoadStore(m_store, 300, 300, [](int32_t c, int32_t r) { return uint16_t((c / 10) * 500 + (r / 10) * 7); });
+    for (int i = 0; i < 7; ++i) test::Wheel(&m_view, {333, 555}, 120);  // part of the picture off screen
+    Press(&m_view, {400, 400}, Qt::LeftButton);
+    Move(&m_view, {371, 388}, Qt::LeftButton);
+    Release(&m_view, {371, 388}, Qt::LeftButton);
+    m_view.repaint();
+    const CDispRect rc = m_view.DispRect();
+    ASSERT_LT(rc.nX, 0);
+    const QImage shot = m_view.grab().toImage();
+    int nChecked = 0;
+    for (int y = 3; y < 800; y += 37)
+        for (int x = 5; x < 1000; x += 41) {
+            const CPixelPos p = PointerToPixel(rc, 300, 300, x, y);
+            if (p.nColumn < 0 || p.nColumn >= 300 || p.nRow < 0 || p.nRow >= 300) continue;
+            if (p.nColumn % 10 < 2 || p.nColumn % 10 > 7 || p.nRow % 10 < 2 || p.nRow % 10 > 7) continue;
+            const int g = Grey(uint16_t((p.nColumn / 10) * 500 + (p.nRow / 10) * 7));
+            EXPECT_EQ(shot.pixelColor(x, y), QColor(g, g, g)) << x << "," << y;
+            ++nChecked;
+        }
+    EXPECT_GT(nChecked, 100);
+}
+
 TEST_F(ChildViewTest, LeftDoubleClickFitsASquare) {
     m_view.resize(800, 1000);
     DoubleClick(&m_view, {400, 500}, Qt::LeftButton);
