@@ -287,15 +287,14 @@ TEST_F(HandSwitchTimeline, WithoutABoardPollingStops) {
 // ---- Dark, callbacks and the watchdog ----------------------------------------------
 
 TEST_F(TriggerTimeline, DarkGreysFiveButtonsAndCloseForOneAndAHalfSeconds) {
+    SetSim("READOUT_MS", "5000");  // the dark frame itself comes after the window
     Start();
     CMainFrame& f = Frame();
-    const CPanelState before = f.m_panel;
     m_nT0 = m_clock.now();
     f.OnDark();
-    for (const CPanelState& p : {f.m_panel}) {
-        EXPECT_FALSE(p.bOpenConfig || p.bDisconnect || p.bAcquisition || p.bDark || p.bNoClear);
-        EXPECT_TRUE(p.bSaveAdapter && p.bMakeCalibration && p.bOffsetSelector && p.bDetectorSelector);
-    }
+    const CPanelState& p = f.m_panel;
+    EXPECT_FALSE(p.bOpenConfig || p.bDisconnect || p.bAcquisition || p.bDark || p.bNoClear);
+    EXPECT_TRUE(p.bSaveAdapter && p.bMakeCalibration && p.bOffsetSelector && p.bDetectorSelector);
     EXPECT_FALSE(f.CanClose());
     RunTo(m_nT0 + 1499);
     EXPECT_FALSE(f.m_panel.bAcquisition);
@@ -306,7 +305,6 @@ TEST_F(TriggerTimeline, DarkGreysFiveButtonsAndCloseForOneAndAHalfSeconds) {
     EXPECT_FALSE(f.m_panel.bConnect);
     EXPECT_TRUE(f.CanClose());
     EXPECT_EQ(m_ui.closeEnabled, (std::vector<bool>{false, true}));
-    EXPECT_EQ(f.m_panel.bConnect, before.bConnect);
 }
 
 TEST_F(TriggerTimeline, ExposureControlStatesAndTheirStatusLine) {
