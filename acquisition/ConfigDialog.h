@@ -9,7 +9,8 @@
 // The frame owns the object (m_pConfigDlg): OnOpenConfig creates it on first
 // use and asks the port to show it; OnExit ends it (the port is told with
 // ConfigDialogDestroyed, then the object is deleted: nothing of it may be used
-// after OnExit returns). Hiding the window (Escape, Enter, close box) keeps it.
+// after OnExit returns, so a widget that calls OnExit from its own slot closes
+// itself with deleteLater). Hiding the window (Escape, Enter, close box) keeps it.
 #include <array>
 #include <cstdint>
 #include <string>

@@ -18,8 +18,16 @@
 //                     call m_dlgCalibration.On...(). OnOpenConfig() creates
 //                     m_pConfigDlg on first use; its buttons call
 //                     m_pConfigDlg->On...(); OnExit destroys it.
+//   selectors         OnOffsetSelChange / OnDetectorSelChange after the
+//                     operator's choice; the frame may set m_panel's selections
+//                     back (PREV refused, a detector switch resets the offset
+//                     selector): the panel applies them without reporting a new
+//                     choice.
+//   Open File         the front end's file dialog starts at
+//                     FileOpenInitialPath(); the chosen path goes to OnFileOpen.
 //   closing           CanClose() is false while the dark timer runs; OnClose()
-//                     disconnects; then the frame is destroyed.
+//                     disconnects; then the frame is destroyed (it calls no
+//                     IUiPort function from its destructor).
 // Everything runs on one thread: commands, timers and the library's callbacks.
 #include "acquisition/BoardProtocol.h"
 #include "acquisition/CalibrationDialog.h"
