@@ -1,9 +1,17 @@
+// CMainFrame: creation, connection, the configuration and calibration
+// commands, the panel's selectors, Open File and destruction.
 #include "acquisition/MainFrame.h"
 
+#include "acquisition/LibraryDispatch.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
+#include "app/Profile.h"
 #include "imaging/MessageFiles.h"
+#include "imaging/RawFile.h"
+#include "orviacquire/ORVIAcquireLib.h"
 
+#include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 namespace orvi {
@@ -15,6 +23,8 @@ std::string NormaliseFolder(const std::string& strFolder) {
 
 namespace {
 
+CMainFrame* s_pCurrent = nullptr;
+
 // Creates the folder and any missing parents; an existing folder or a failure
 // is ignored here (a failure shows later as a file that cannot be created).
 void CreateFolder(const std::string& strFolder) {
@@ -23,12 +33,61 @@ void CreateFolder(const std::string& strFolder) {
     std::filesystem::create_directories(strFolder, ec);
 }
 
+// Copies text into a fixed field of the open record, always NUL-terminated.
+void CopyField(char* pField, const std::string& strText) {
+    std::memset(pField, 0, ORVIACQ_TEXT_SIZE);
+    std::strncpy(pField, strText.c_str(), ORVIACQ_TEXT_SIZE - 1);
+}
+
+std::string InitFailureText(const std::string& strLabel, int32_t nResult) {
+    const char* szFormat = nullptr;
+    switch (nResult) {
+    case ORVIACQ_INIT_SERIAL_PORT: szFormat = "%s: Initialization com failed!"; break;
+    case ORVIACQ_INIT_NETWORK: szFormat = "%s: Gigabit Network connection failed!"; break;
+    case ORVIACQ_INIT_ADAPTER: szFormat = "%s: Initialization adapter failed!"; break;
+    case ORVIACQ_INIT_LINK_SPEED: szFormat = "%s: Gigabit Network connection speed not 1000!"; break;
+    default: return "";
+    }
+    char sz[128];
+    std::snprintf(sz, sizeof sz, szFormat, strLabel.c_str());
+    return sz;
+}
+
 }  // namespace
 
-CMainFrame::CMainFrame(CAppValues& app, IUiPort& ui, ITimerService& timers)
-    : m_app(app), m_ui(ui), m_timers(timers) {}
+CMainFrame::CMainFrame(CAppValues& app, IUiPort& ui, ITimerService& timers, CPelkioApi board)
+    : m_dlgCalibration(*this), m_app(app), m_ui(ui), m_timers(timers), m_board(std::move(board)) {
+    m_timers.set_handler([this](uint32_t nId) { OnTimer(nId); });
+    s_pCurrent = this;
+}
 
-CMainFrame::~CMainFrame() { SetLogClock(nullptr); }
+CMainFrame::~CMainFrame() {
+    // The port is not told: the window that implements it is going too.
+    m_pConfigDlg.reset();
+    m_board.Shutdown();
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_RUNNING, TIMER_BLINK, TIMER_REPEAT, TIMER_MANUAL_READ,
+                         TIMER_MANUAL_EXP})
+        m_timers.stop(nId);
+    // Nothing of this frame may run once it is gone: the other timers stop too,
+    // and a detector still open (the close step did not run) is closed, so the
+    // library calls no callback into a frame that no longer exists.
+    for (uint32_t nId : {TIMER_DARK, TIMER_PRE_EXPOSURE, TIMER_READY_TIMEOUT, TIMER_MANUAL_READ_2,
+                         TIMER_EXP_DELAY})
+        m_timers.stop(nId);
+    m_timers.set_handler(nullptr);
+    for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})
+        if (*ph != 0) {
+            Acquisition_Close(*ph);
+            *ph = 0;
+        }
+    if (m_bDispatchInstalled) UninstallLibraryDispatch();
+    if (s_pCurrent == this) s_pCurrent = nullptr;
+    SetLogClock(nullptr);
+}
+
+CMainFrame* CMainFrame::Current() { return s_pCurrent; }
+
+// ---- Creation -------------------------------------------------------------------
 
 CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) {
     DeleteLogFile();
@@ -81,6 +140,8 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
 
     m_pImageBackup.assign(kFramePixels, 0);
     m_pDarkFrame.assign(kFramePixels, 0);
+
+    m_board.StartupConfiguration();
     return CreateResult::Ok;
 }
 
@@ -95,6 +156,16 @@ bool CMainFrame::AttachImageStore() {
     return true;
 }
 
+size_t CMainFrame::FramePixels() const {
+    return static_cast<size_t>(m_nImageWidth) * static_cast<size_t>(m_nImageHeight);
+}
+
+bool CMainFrame::CanClose() const { return !m_timers.is_running(TIMER_DARK); }
+
+void CMainFrame::OnClose() { OnDisconnect(); }
+
+// ---- Small services ---------------------------------------------------------------
+
 void CMainFrame::CreateMessageFile(const std::string& strBaseName) {
     if (!CreateEmptyFile(m_strImagePath, strBaseName + ".txt"))
         m_ui.ShowMessage(kMessageFileCreationFail);
@@ -102,6 +173,249 @@ void CMainFrame::CreateMessageFile(const std::string& strBaseName) {
 
 void CMainFrame::DeleteMessageFile(const std::string& strFileName) {
     DeleteFileIn(m_strImagePath, strFileName);
+}
+
+void CMainFrame::WriteOutputs() { m_board.WriteOutputs(); }
+
+void CMainFrame::StartTimer(uint32_t nId, int32_t nPeriodMs) {
+    if (nPeriodMs <= 0) {
+        // EXP_DELAY of 11000 or more (or a short repeat period) leaves no time
+        // before the step: it falls due at once.
+        char sz[96];
+        std::snprintf(sz, sizeof sz, "Timer %u period %d ms: started at once", nId, nPeriodMs);
+        WriteLog(sz);
+        nPeriodMs = 0;
+    }
+    m_timers.start(nId, nPeriodMs);
+}
+
+void CMainFrame::StopTimer(uint32_t nId) { m_timers.stop(nId); }
+
+int32_t CMainFrame::ExpDelay() const { return TextToInt(m_app.m_strExpDelay); }
+int32_t CMainFrame::Integrate() const { return TextToInt(m_app.m_strIntegrate); }
+
+// ---- Connection -------------------------------------------------------------------
+
+void CMainFrame::OpenSlot(int32_t nIndex, const std::string& strPort, const std::string& strAdapter,
+                          uint32_t& hDetector, const std::string& strLabel, int32_t& nResult) {
+    ORVIAcqOpenRecord record{};
+    record.nDetectorIndex = nIndex;
+    std::string strProgramDir = m_app.m_strProgramDir;
+    if (strProgramDir.empty())
+        strProgramDir = m_strIniPath.substr(0, m_strIniPath.size() - std::strlen(cfg::kIniFileName));
+    CopyField(record.szIniPath, m_strIniPath);
+    CopyField(record.szProgramFolder, strProgramDir);
+    nResult = Acquisition_Initialize(record, strPort.c_str(), strAdapter.c_str(), &hDetector);
+    InitDetector(hDetector, strLabel, nResult);
+}
+
+void CMainFrame::OnConnect() {
+    WriteLog("Click connect");
+    // The library runs its timed work and its callbacks on our timer service.
+    if (InstallLibraryDispatch(m_timers) == ORVIACQ_OK) m_bDispatchInstalled = true;
+
+    int32_t nResultA = -1;
+    int32_t nResultB = -1;
+    CImageStore& store = m_app.m_imageStore;
+    if (store.m_bShowNetworkWindow != 0) {
+        CAdapterChoice choice;
+        if (!m_ui.RunAdapterDialog(choice)) return;  // cancelled: nothing is opened
+        if (!choice.strAdapter1.empty() && !choice.strPort1.empty()) {
+            store.m_strAdapterName1 = choice.strAdapter1;
+            store.m_strComName1 = choice.strPort1;
+            OpenSlot(0, store.m_strComName1, store.m_strAdapterName1, m_hDetectorA, "A", nResultA);
+        }
+        if (!store.m_strDetectorName2.empty() && !choice.strAdapter2.empty() && !choice.strPort2.empty()) {
+            store.m_strAdapterName2 = choice.strAdapter2;
+            store.m_strComName2 = choice.strPort2;
+            OpenSlot(1, store.m_strComName2, store.m_strAdapterName2, m_hDetectorB, "B", nResultB);
+        }
+    } else {
+        if (!store.m_strAdapterName1.empty() && !store.m_strComName1.empty())
+            OpenSlot(0, store.m_strComName1, store.m_strAdapterName1, m_hDetectorA, "A", nResultA);
+        if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName2.empty() &&
+            !store.m_strComName2.empty())
+            OpenSlot(1, store.m_strComName2, store.m_strAdapterName2, m_hDetectorB, "B", nResultB);
+    }
+    FinishConnect(nResultA, nResultB);
+}
+
+void CMainFrame::FinishConnect(int32_t nResultA, int32_t nResultB) {
+    const CImageStore& store = m_app.m_imageStore;
+    if (nResultA == 0)
+        m_hDetector = m_hDetectorA;
+    else if (nResultB == 0)
+        m_hDetector = m_hDetectorB;
+
+    if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName1.empty() &&
+        !store.m_strComName1.empty() && !store.m_strAdapterName2.empty() && !store.m_strComName2.empty() &&
+        nResultA == 0 && nResultB == 0) {
+        m_panel.bDetectorSelectorVisible = true;
+        m_ui.PanelChanged();
+    }
+    // Only detector A lights the lamp, gets the parameters and is announced.
+    if (nResultA != 0) return;
+
+    SetConnectionLamp(true);
+    WriteOutputs();
+
+    Acquisition_SetDRConfigPGA(m_hDetector, 5);
+    Acquisition_SetDRConfigAecExpTime(m_hDetector, ExpDelay() & 0xFFFF);
+    Acquisition_SetDRConfigAecMode(m_hDetector, 1);
+    Acquisition_SetDRConfigSetDelayTime(m_hDetector, 1000);
+    if (Acquisition_DRConfigUpdateAll(m_hDetector) != 0) {
+        m_timers.sleep_ms(kParameterWaitMs);
+        Acquisition_ReadDRConfig(m_hDetector);
+    }
+
+    CreateMessageFile(kMsgConnectionSuccess);
+    WriteLog("Detector 2 Connect & initialization");
+    OnSaveAdapter();
+}
+
+void CMainFrame::InitDetector(uint32_t hDetector, const std::string& strLabel, int32_t nResult) {
+    if (nResult != 0) {
+        m_ui.ShowMessage(InitFailureText(strLabel, nResult));
+        return;
+    }
+    Acquisition_SetComCallback(hDetector, &CMainFrame::ComCallback, this);
+    Acquisition_GigeAdapterObjectSetImageCallback(hDetector, &CMainFrame::ImageCallback, &m_app.m_imageStore);
+    Acquisition_SetAecCallback(hDetector, &CMainFrame::AecInfoCallback, this);
+    Acquisition_ReadDRConfig(hDetector);
+    m_timers.sleep_ms(kParameterWaitMs);
+    Acquisition_SetDRConfigAecExpTime(hDetector, ExpDelay());
+    Acquisition_SetDRConfigIntegrate(hDetector, Integrate());
+    Acquisition_DRConfigUpdateAll(hDetector);
+    m_panel.SetConnected();
+    m_ui.PanelChanged();
+}
+
+void CMainFrame::OnDisconnect() {
+    for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})
+        if (*ph != 0) {
+            Acquisition_Close(*ph);
+            *ph = 0;
+        }
+    m_panel.SetDisconnected();
+    m_ui.PanelChanged();
+}
+
+void CMainFrame::OnSaveAdapter() {
+    const CImageStore& store = m_app.m_imageStore;
+    if (!store.m_strAdapterName1.empty() && !store.m_strComName1.empty()) {
+        cfg::Write(m_strIniPath, "ADAPTER_NAME_1", store.m_strAdapterName1);
+        cfg::Write(m_strIniPath, "COM_NAME_1", store.m_strComName1);
+    }
+    if (!store.m_strAdapterName2.empty() && !store.m_strComName2.empty()) {
+        cfg::Write(m_strIniPath, "ADAPTER_NAME_2", store.m_strAdapterName2);
+        cfg::Write(m_strIniPath, "COM_NAME_2", store.m_strComName2);
+    }
+    cfg::Write(m_strIniPath, cfg::SELECT_ADAPTER, store.m_bShowNetworkWindow != 0 ? "1" : "0");
+}
+
+void CMainFrame::OnShowNetworkWindow() {
+    m_panel.bShowNetworkTicked = !m_panel.bShowNetworkTicked;
+    m_app.m_imageStore.m_bShowNetworkWindow = m_panel.bShowNetworkTicked ? 1 : 0;
+    m_ui.PanelChanged();
+}
+
+// ---- Dialogs ----------------------------------------------------------------------
+
+void CMainFrame::OnOpenConfig() {
+    if (!m_pConfigDlg) m_pConfigDlg = std::make_unique<CTarsoConfigDlg>(*this);
+    m_ui.ShowConfigDialog();
+    if (Acquisition_ReadDRConfig(m_hDetector) == 0) m_ui.ShowMessage(kSendReadError);
+}
+
+void CMainFrame::DestroyConfigDialog() {
+    if (!m_pConfigDlg) return;
+    m_ui.ConfigDialogDestroyed();
+    m_pConfigDlg.reset();
+}
+
+void CMainFrame::OnMakeCalibration() {
+    m_dlgCalibration.OnInitDialog();
+    m_ui.RunCalibrationDialog();
+}
+
+// ---- Library corrections and the panel's selectors ------------------------------------
+
+void CMainFrame::OnGain() {
+    if (m_panel.bGainTicked) {
+        Correction_SetDoGain(m_hDetector, 0);
+        m_panel.bGainTicked = false;
+    } else if (Correction_SetDoGain(m_hDetector, 1) < 0) {
+        m_ui.ShowMessage(kCorrectFileFailed);
+        m_panel.bGainTicked = false;
+    } else {
+        m_panel.bGainTicked = true;
+    }
+    m_ui.PanelChanged();
+}
+
+void CMainFrame::OnDefect() {
+    if (m_panel.bDefectTicked) {
+        Correction_SetDoDefect(m_hDetector, 0);
+        m_panel.bDefectTicked = false;
+    } else if (Correction_SetDoDefect(m_hDetector, 1) < 0) {
+        m_ui.ShowMessage(kCorrectFileFailed);
+        m_panel.bDefectTicked = false;
+    } else {
+        m_panel.bDefectTicked = true;
+    }
+    m_ui.PanelChanged();
+}
+
+void CMainFrame::OnOffsetSelChange(int nIndex) {
+    m_panel.nOffsetSelection = nIndex;
+    if (nIndex == 1) {
+        if (Correction_SetDoOffset2(m_hDetector, 1) < 0) {
+            m_ui.ShowMessage(kOffsetFileFailed);
+            m_panel.nOffsetSelection = 0;
+            m_ui.PanelChanged();
+            return;
+        }
+        Correction_SetAutoOffset(m_hDetector, 0);
+    } else if (nIndex == 2) {
+        Correction_SetAutoOffset(m_hDetector, 1);
+        Correction_SetDoOffset2(m_hDetector, 0);
+    } else {
+        Correction_SetAutoOffset(m_hDetector, 0);
+        Correction_SetDoOffset2(m_hDetector, 0);
+    }
+    m_ui.FocusMakeCalibration();
+    m_ui.PanelChanged();
+}
+
+void CMainFrame::OnDetectorSelChange(int nIndex) {
+    m_panel.nOffsetSelection = 0;
+    m_panel.bGainTicked = false;
+    m_panel.bDefectTicked = false;
+    // The detector that stops being current has every correction switched off.
+    Correction_SetAutoOffset(m_hDetector, 0);
+    Correction_SetDoOffset2(m_hDetector, 0);
+    Correction_SetDoGain(m_hDetector, 0);
+    Correction_SetDoDefect(m_hDetector, 0);
+    if (nIndex == 0)
+        m_hDetector = m_hDetectorA;
+    else if (nIndex == 1)
+        m_hDetector = m_hDetectorB;
+    m_panel.nDetectorSelection = nIndex;
+    m_ui.FocusMakeCalibration();
+    m_ui.PanelChanged();
+}
+
+// ---- Open File ------------------------------------------------------------------------
+
+std::string CMainFrame::FileOpenInitialPath() const { return cfg::Read(m_strIniPath, cfg::IMAGE_PATH); }
+
+void CMainFrame::OnFileOpen(const std::string& strPath) {
+    std::vector<uint16_t> buffer(kFramePixels);
+    if (!ReadRawFileUpTo(strPath, buffer.data(), buffer.size())) {
+        m_ui.ShowMessage(kFileOpenFail);
+        return;
+    }
+    m_app.m_imageStore.StoreFrame(0, buffer.data());
 }
 
 }  // namespace orvi

@@ -3,11 +3,42 @@
 // acquisition state, the two full-frame buffers and the configuration copies,
 // and carries the operator's commands. It never touches a widget: what a
 // person sees goes through IUiPort, time through ITimerService.
+//
+// How a front end drives it (the Qt main window, orvi-station, the tests):
+//   construction      CMainFrame(app, ui, timers[, board library]); the frame
+//                     installs OnTimer as the timer service's handler and
+//                     becomes the frame the library's callbacks report to.
+//   creation          OnCreate(programDir); then the image store's
+//                     Initialize and AttachImageStore().
+//   commands          OnConnect, OnDisconnect, OnAcquisition, OnDark, ...
+//                     (one call per button; the panel's flags are in m_panel
+//                     and every change is announced by IUiPort::PanelChanged).
+//   dialogs           OnMakeCalibration() refills m_dlgCalibration and runs
+//                     it through IUiPort::RunCalibrationDialog; its buttons
+//                     call m_dlgCalibration.On...(). OnOpenConfig() creates
+//                     m_pConfigDlg on first use; its buttons call
+//                     m_pConfigDlg->On...(); OnExit destroys it.
+//   selectors         OnOffsetSelChange / OnDetectorSelChange after the
+//                     operator's choice; the frame may set m_panel's selections
+//                     back (PREV refused, a detector switch resets the offset
+//                     selector): the panel applies them without reporting a new
+//                     choice.
+//   Open File         the front end's file dialog starts at
+//                     FileOpenInitialPath(); the chosen path goes to OnFileOpen.
+//   closing           CanClose() is false while the dark timer runs; OnClose()
+//                     disconnects; then the frame is destroyed (it calls no
+//                     IUiPort function from its destructor).
+// Everything runs on one thread: commands, timers and the library's callbacks.
+#include "acquisition/BoardProtocol.h"
+#include "acquisition/CalibrationDialog.h"
+#include "acquisition/ConfigDialog.h"
+#include "acquisition/PanelState.h"
 #include "acquisition/TimerService.h"
 #include "acquisition/UiPort.h"
 #include "app/AppValues.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -18,6 +49,50 @@ inline constexpr int32_t kFrameSide = 3072;
 inline constexpr size_t kFramePixels = size_t{kFrameSide} * kFrameSide;
 inline constexpr size_t kFrameBytes = kFramePixels * sizeof(uint16_t);  // 18,874,368
 
+// Window timers of the main frame.
+inline constexpr uint32_t TIMER_DARK = 102;
+inline constexpr uint32_t TIMER_RUNNING = 800;  // running-time watchdog; never started
+inline constexpr uint32_t TIMER_BLINK = 801;
+inline constexpr uint32_t TIMER_REPEAT = 802;
+inline constexpr uint32_t TIMER_COUNTDOWN = 803;
+inline constexpr uint32_t TIMER_PRE_EXPOSURE = 804;
+inline constexpr uint32_t TIMER_MANUAL_READ = 805;
+inline constexpr uint32_t TIMER_MANUAL_EXP = 806;
+inline constexpr uint32_t TIMER_READY_TIMEOUT = 809;
+inline constexpr uint32_t TIMER_MANUAL_READ_2 = 810;
+inline constexpr uint32_t TIMER_EXP_DELAY = 811;
+
+inline constexpr int32_t kDarkTimerMs = 1500;
+inline constexpr int32_t kBlinkMs = 500;
+inline constexpr int32_t kCountdownTickMs = 100;
+inline constexpr int32_t kCountdownTicks = 10;
+inline constexpr int32_t kManualReadFirstMs = 25;  // from the Acquisition command
+inline constexpr int32_t kManualReadMs = 50;       // from every other start
+inline constexpr int32_t kManualExpMs = 25;
+inline constexpr int32_t kReadyConfirmMs = 500;
+inline constexpr int32_t kReadyTimeoutMs = 3000;
+inline constexpr int32_t kExposureLeadMs = 12000;   // arming to the ready lamp, less EXP_DELAY
+inline constexpr int32_t kRepeatLeadMs = 3000;      // a repeat cycle's countdown starts P - D - 3000
+inline constexpr uint32_t kParameterWaitMs = 400;   // after a parameter update or read
+
+// What the next frame is.
+inline constexpr int32_t ACQ_IMAGE = 0;
+inline constexpr int32_t ACQ_BRIGHT = 1;
+inline constexpr int32_t ACQ_DARK = 2;
+inline constexpr int32_t ACQ_DARK_AFTER_IMAGE = 3;
+
+// Trigger modes.
+inline constexpr int32_t kTriggerManual = 0;
+inline constexpr int32_t kTriggerAuto = 1;
+inline constexpr int32_t kTriggerUsb = 6;
+inline constexpr int32_t kTriggerRepeat = 7;
+
+// Message boxes of the frame.
+inline constexpr const char* kSendReadError = "Send read parameters command error";
+inline constexpr const char* kCorrectFileFailed = "The correct file loading failed!";
+inline constexpr const char* kOffsetFileFailed = "The offset correct file loading failed!";
+inline constexpr const char* kChecksumError = "Parameter checksum error";
+
 class CMainFrame {
 public:
     enum class CreateResult {
@@ -26,26 +101,119 @@ public:
         BadConfig,   // the image geometry was refused with a message; the program ends with code 1
     };
 
-    CMainFrame(CAppValues& app, IUiPort& ui, ITimerService& timers);
+    // The board library defaults to libPelkio.so's exports (link
+    // orvi_pelkio_exports); tests pass a recorder or the real library over a
+    // fake bus.
+    CMainFrame(CAppValues& app, IUiPort& ui, ITimerService& timers, CPelkioApi board = PelkioExports());
+    // Deletes the configuration dialog, switches the boards' outputs off (when
+    // a board was found), stops the timers, and closes a detector still open.
     ~CMainFrame();
     CMainFrame(const CMainFrame&) = delete;
     CMainFrame& operator=(const CMainFrame&) = delete;
 
+    // The frame the library's callbacks report to (the latest constructed).
+    static CMainFrame* Current();
+
+    // ---- Creation and closing ------------------------------------------------
+
     // The creation steps after the child windows exist: log start, configuration,
-    // folders, stale message files and the frame buffers.
+    // folders, stale message files, the frame buffers and the board start-up.
     CreateResult OnCreate(const std::string& strProgramDir);
 
     // Makes the image store's configuration usable: size check, buffers and the
     // links to this frame. Runs after the store's Initialize.
     bool AttachImageStore();
 
-    // Main frame operations on message files in the image folder.
+    // False while the dark timer runs: the window's Close is greyed then.
+    bool CanClose() const;
+    // The close step: Disconnect. The front end then destroys the frame.
+    void OnClose();
+
+    // ---- Connection (buttons 1010, 1002, 1005, 1068) --------------------------
+
+    void OnConnect();
+    void InitDetector(uint32_t hDetector, const std::string& strLabel, int32_t nResult);
+    void OnDisconnect();
+    // Writes the adapter keys (and SELECT_ADAPTER) to the program's ORVI2.ini.
+    void OnSaveAdapter();
+    void OnShowNetworkWindow();
+
+    // ---- Other commands --------------------------------------------------------
+
+    void OnOpenConfig();          // 1008
+    void OnMakeCalibration();     // 1015: refills the calibration dialog and runs it
+    void OnGain();                // 1070
+    void OnDefect();              // 1071
+    void OnAcquisition();         // 1027
+    void OnDark();                // 1007
+    void OnNoClear();             // 1009
+    // 1003, after the front end's file dialog: shows at most one full frame
+    // of the file (the rest zero). "The file open fail!!" when it cannot be read.
+    void OnFileOpen(const std::string& strPath);
+    // The folder the Open File dialog starts in: IMAGE_PATH read now.
+    std::string FileOpenInitialPath() const;
+
+    // Panel selectors: a new choice of the offset selector (0 "NO", 1 "PREV",
+    // 2 "POST") or of the detector selector (0 "A", 1 "B").
+    void OnOffsetSelChange(int nIndex);
+    void OnDetectorSelChange(int nIndex);
+
+    // ---- Timers and callbacks --------------------------------------------------
+
+    void OnTimer(uint32_t nId);
+
+    // The library's callbacks. The image callback's user value is the image
+    // store; the others find the frame through Current().
+    static void ComCallback(uint32_t hDetector, int32_t nUnused, const uint8_t* pBytes, int32_t nCount,
+                            void* pUser);
+    static void AecInfoCallback(uint32_t hDetector, int32_t nState, void* pUser);
+    static void ImageCallback(uint32_t hDetector, uint16_t* pPixels, void* pUser);
+
+    // The frame's own handlers behind the callbacks.
+    void OnComPacket(uint32_t hDetector, const uint8_t* pBytes, int32_t nCount);
+    void OnAecInfo(uint32_t hDetector, int32_t nState);
+    void OnImage(uint32_t hDetector, uint16_t* pPixels, CImageStore* pStore);
+
+    // ---- Message files ---------------------------------------------------------
+
     void CreateMessageFile(const std::string& strBaseName);
     void DeleteMessageFile(const std::string& strFileName);
+
+    // ---- Configuration dialog life cycle ----------------------------------------
+
+    // Exit of the configuration dialog: the port is told, then the object is
+    // deleted and m_pConfigDlg is null again.
+    void DestroyConfigDialog();
+
+    // Starts a timer; a period below zero is started with 0 (due at once) and
+    // the log says so.
+    void StartTimer(uint32_t nId, int32_t nPeriodMs);
+    void StopTimer(uint32_t nId);
+
+    // A new exposure sequence: m_bImageBusy and the hand-switch and lamp
+    // flags cleared (Acquisition, GET BRIGHT).
+    void ResetSequenceFlags();
+    // Output change: m_nBoardCount = InitBoard(), then both boards written.
+    void WriteOutputs();
+
+    // The exposure delay D and the integration time as integers.
+    int32_t ExpDelay() const;
+    int32_t Integrate() const;
 
     CAppValues& App() { return m_app; }
     IUiPort& Ui() { return m_ui; }
     ITimerService& Timers() { return m_timers; }
+    CBoardProtocol& Board() { return m_board; }
+    int32_t BoardCount() const { return m_board.m_nBoardCount; }
+
+    // ---- State ---------------------------------------------------------------
+
+    // The control panel's flags and selectors (written only by the frame).
+    CPanelState m_panel;
+    // The calibration dialog (modal, shown on demand; its list lives on).
+    CCalibration m_dlgCalibration;
+    // The modeless configuration dialog; null until first opened.
+    std::unique_ptr<CTarsoConfigDlg> m_pConfigDlg;
 
     // Configuration copies read at creation.
     std::string m_strIniPath;
@@ -72,14 +240,45 @@ public:
     uint32_t m_hDetectorA = 0;
     uint32_t m_hDetectorB = 0;
 
+    // Acquisition state.
+    int32_t m_nAcqMode = ACQ_IMAGE;
+    int32_t m_nDarkRepeat = 0;
+    bool m_bImageBusy = false;
+    bool m_bDarkOnly = false;
+    int32_t m_nCountdown = 0;
+    bool m_bBlinkPhase = false;
+    bool m_bReadyLatched = false;
+    bool m_bExpTimerStarted = false;
+    bool m_bExposed = false;
+    bool m_bReadyLampLatched = false;
+    uint32_t m_uDarkTimer = 0;
+
     // Frame buffers of kFramePixels each; the dark frame starts zero-filled.
     std::vector<uint16_t> m_pImageBackup;
     std::vector<uint16_t> m_pDarkFrame;
 
 private:
+    size_t FramePixels() const;
+    void OpenSlot(int32_t nIndex, const std::string& strPort, const std::string& strAdapter,
+                  uint32_t& hDetector, const std::string& strLabel, int32_t& nResult);
+    void FinishConnect(int32_t nResultA, int32_t nResultB);
+    void ImageArrived(uint16_t* pFrame);
+    void BrightArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore);
+    void CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore);
+    void DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
+                               const std::string& strImageName);
+    void OnTimerManualRead();
+    void OnTimerManualRead2();
+    void OnTimerManualExp();
+    void OnTimerRepeat();
+    void OnTimerCountdown();
+    void OnTimerRunning();
+
     CAppValues& m_app;
     IUiPort& m_ui;
     ITimerService& m_timers;
+    CBoardProtocol m_board;
+    bool m_bDispatchInstalled = false;
 };
 
 // Appends '/' to a non-empty folder that does not end in one.

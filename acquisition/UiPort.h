@@ -53,6 +53,14 @@ public:
     // Ends the program with this exit code.
     virtual void ExitProgram(int /*nCode*/) {}
 
+    // A file the program saved: the image, a dark or bright calibration file,
+    // BPM.RAW. For front ends that report them (the headless station).
+    virtual void FileSaved(const std::string& /*strPath*/) {}
+
+    // The keyboard focus moves to "Make Calibration files" (after a choice in
+    // the offset or detector selector).
+    virtual void FocusMakeCalibration() {}
+
     // The usual message box, captioned with the application title.
     void ShowMessage(const std::string& strText) { MessageBox(strText, kAppTitle); }
 };

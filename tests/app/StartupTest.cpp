@@ -2,6 +2,7 @@
 #include "acquisition/VirtualClock.h"
 #include "app/EventLog.h"
 #include "app/Startup.h"
+#include "support/PelkioRecorder.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -75,7 +76,8 @@ protected:
     CAppValues m_app;
     RecordingUi m_ui;
     CVirtualClock m_clock{5000};
-    CMainFrame m_frame{m_app, m_ui, m_clock};
+    test::PelkioRecorder m_board;  // no board found
+    CMainFrame m_frame{m_app, m_ui, m_clock, m_board.Api()};
 };
 
 TEST_F(FrameCreation, MissingIniShowsTheMessageAndStops) {

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -40,18 +42,60 @@ public:
     };
     void MessageBox(const std::string& strText, const std::string& strCaption) override {
         boxes.push_back({strText, strCaption});
+        if (onMessage) onMessage(strText);
     }
     void SetStatusText(int32_t nPane, const std::string& strText) override {
         status.push_back({nPane, strText});
     }
+    void PanelChanged() override { ++nPanelChanged; }
+    bool RunAdapterDialog(CAdapterChoice& choice) override {
+        ++nAdapterDialogs;
+        if (!adapterChoice) return false;
+        choice = *adapterChoice;
+        return true;
+    }
+    void RunCalibrationDialog() override {
+        ++nCalibrationDialogs;
+        if (onCalibrationDialog) onCalibrationDialog();
+    }
+    void CalibrationChanged() override { ++nCalibrationChanged; }
+    void ShowConfigDialog() override { ++nShowConfig; }
+    void ConfigDialogChanged() override { ++nConfigChanged; }
+    void ConfigDialogDestroyed() override { ++nConfigDestroyed; }
+    void SetCloseEnabled(bool bEnabled) override { closeEnabled.push_back(bEnabled); }
+    void ExitProgram(int nCode) override { exitCodes.push_back(nCode); }
+    void FileSaved(const std::string& strPath) override { savedFiles.push_back(strPath); }
+    void FocusMakeCalibration() override { ++nFocusMakeCalibration; }
+
     std::vector<std::string> texts() const {
         std::vector<std::string> v;
         for (const auto& b : boxes) v.push_back(b.strText);
         return v;
     }
+    // Texts written to one status pane, in order.
+    std::vector<std::string> pane(int32_t nPane) const {
+        std::vector<std::string> v;
+        for (const auto& [n, s] : status)
+            if (n == nPane) v.push_back(s);
+        return v;
+    }
 
     std::vector<Box> boxes;
     std::vector<std::pair<int32_t, std::string>> status;
+    std::function<void(const std::string&)> onMessage;
+    std::optional<CAdapterChoice> adapterChoice;  // the adapter dialog's OK; none = Cancel
+    std::function<void()> onCalibrationDialog;    // what the operator does in it
+    int nPanelChanged = 0;
+    int nAdapterDialogs = 0;
+    int nCalibrationDialogs = 0;
+    int nCalibrationChanged = 0;
+    int nShowConfig = 0;
+    int nConfigChanged = 0;
+    int nConfigDestroyed = 0;
+    int nFocusMakeCalibration = 0;
+    std::vector<bool> closeEnabled;
+    std::vector<int> exitCodes;
+    std::vector<std::string> savedFiles;
 };
 
 }  // namespace orvi::test

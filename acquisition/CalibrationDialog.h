@@ -1,0 +1,81 @@
+#pragma once
+// CCalibration: the logic of the calibration dialog (Make Calibration files).
+// It lists the calibration files of the calibration folder, starts a bright
+// calibration pair (GET BRIGHT) or a dark frame alone (GET DARK), deletes a
+// listed file and builds BPM.RAW (MAKE BPM).
+//
+// The main frame owns it (m_dlgCalibration) and refills it with OnInitDialog
+// before every opening; the widget shows what is here and calls the On...
+// handlers. Whatever changes the list, the selection, the buttons or the GET
+// BRIGHT caption while the dialog runs (the frame's image callback does)
+// is followed by IUiPort::CalibrationChanged(). The widget writes the four
+// threshold boxes back (m_strArea..., m_strLine...) as the operator types, and
+// the list selection (m_nSelected) as it changes.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace orvi {
+
+class CMainFrame;
+
+inline constexpr const char* kGetBrightCaption = "GET BRIGHT";
+
+class CCalibration {
+public:
+    explicit CCalibration(CMainFrame& frame);
+
+    // Opening: boxes to 8, 8, 500, 600; folder and size from the frame;
+    // FillFileList. Every opening starts from these values.
+    void OnInitDialog();
+    // Lists the calibration files of the folder (names with ".raw" or ".RAW"
+    // and "BRIGHT" or "DARK"), replacing the list.
+    void FillFileList();
+
+    void OnGetBright();  // button 1013
+    void OnGetDark();    // button 1014
+    void OnDeleteFile(); // button 1016: deletes the selected file
+    void OnMakeBpm();    // button 1015
+
+    // ---- The list, kept in the order of a sorted list box --------------------
+
+    const std::vector<std::string>& Files() const { return m_listFiles; }
+    // Adds a name at its sorted place; returns its index.
+    int32_t AddString(const std::string& strName);
+    void DeleteString(int32_t nIndex);
+    // Index of the first entry that begins with strPrefix, ignoring case, or -1.
+    int32_t FindString(const std::string& strPrefix) const;
+    void ResetContent();
+
+    // GET BRIGHT, GET DARK and MAKE BPM on or off together.
+    void EnableGetButtons(bool bEnabled);
+    // Tells the port that what the dialog shows changed.
+    void Changed();
+
+    // ---- What the dialog shows ---------------------------------------------------
+
+    int32_t m_nSelected = -1;  // selected list entry, -1 none
+    bool m_bGetBrightEnabled = true;
+    bool m_bGetDarkEnabled = true;
+    bool m_bMakeBpmEnabled = true;
+    // DELETE FILE is always enabled.
+    std::string m_strGetBrightCaption = kGetBrightCaption;
+    std::string m_strAreaBright = "8";    // box 1012, percent
+    std::string m_strAreaDark = "8";      // box 1018, percent
+    std::string m_strLineBright = "500";  // box 1017, grey levels
+    std::string m_strLineDark = "600";    // box 1019, grey levels
+
+    // Copied from the frame at each opening.
+    std::string m_strCalPath;
+    int32_t m_nImageWidth = 0;
+    int32_t m_nImageHeight = 0;
+
+private:
+    CMainFrame& m_frame;
+    std::vector<std::string> m_listFiles;
+};
+
+// The order of a sorted list box: case-insensitive, then by bytes.
+bool ListBoxLess(const std::string& a, const std::string& b);
+
+}  // namespace orvi

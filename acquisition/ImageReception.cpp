@@ -1,0 +1,222 @@
+// CMainFrame::ImageCallback: every frame of the detector, handled by what the
+// acquisition mode says it is. An exposure image is held while one or more
+// darks are taken; the last dark becomes the dark file and the held image is
+// corrected, cut and saved. A bright calibration frame is held while one dark
+// is taken; the pair becomes a bright file (bright minus dark) and a dark
+// file. A dark requested alone becomes the dark file.
+#include "acquisition/MainFrame.h"
+
+#include "app/ConfigKeys.h"
+#include "app/EventLog.h"
+#include "imaging/ImagePipeline.h"
+#include "imaging/MessageFiles.h"
+#include "imaging/PostProcess.h"
+#include "imaging/RawFile.h"
+#include "orviacquire/ORVIAcquireLib.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace orvi {
+
+namespace {
+
+// A pause read from the configuration; a negative value is no pause.
+uint32_t PauseMs(int32_t nMs) { return nMs > 0 ? static_cast<uint32_t>(nMs) : 0; }
+
+}  // namespace
+
+void CMainFrame::ImageCallback(uint32_t hDetector, uint16_t* pPixels, void* pUser) {
+    CMainFrame* pFrame = Current();
+    if (pFrame != nullptr && pPixels != nullptr)
+        pFrame->OnImage(hDetector, pPixels, static_cast<CImageStore*>(pUser));
+}
+
+void CMainFrame::OnImage(uint32_t hDetector, uint16_t* pFrame, CImageStore* pStore) {
+    if (m_pImageBackup.empty()) return;  // not created: no buffers to work with
+    if (pStore == nullptr) pStore = &m_app.m_imageStore;
+
+    WriteLog("WINAPI ImageCallback");
+    m_bImageBusy = true;
+    g_byOut2 = kOutAllOff;
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_EXP,
+                         TIMER_READY_TIMEOUT, TIMER_EXP_DELAY})
+        StopTimer(nId);
+    ReleaseSwitchOutputs();
+    WriteOutputs();
+    const std::string strImageName = cfg::Read(m_strIniPath, cfg::IMAGE_NAME);
+    MirrorRows(pFrame, m_nImageWidth, m_nImageHeight);
+
+    switch (m_nAcqMode) {
+    case ACQ_IMAGE: ImageArrived(pFrame); return;
+    case ACQ_BRIGHT: BrightArrived(pFrame, hDetector, pStore); return;
+    case ACQ_DARK: CalibrationDarkArrived(pFrame, hDetector, pStore); return;
+    case ACQ_DARK_AFTER_IMAGE: DarkAfterImageArrived(pFrame, hDetector, pStore, strImageName); return;
+    default: pStore->StoreFrame(hDetector, pFrame); return;
+    }
+}
+
+// The exposure image: checked, held, and one or more darks requested.
+void CMainFrame::ImageArrived(uint16_t* pFrame) {
+    WriteLog("Receive Image data");
+    StartTimer(TIMER_BLINK, kBlinkMs);
+    DeleteMessageFile(kFileConnectionSuccess);
+    DeleteMessageFile(kFileDetectorReady);
+    DeleteMessageFile(kFileDetectorReady);
+    if (m_nStdDevOption != 0) CheckExposure(pFrame, m_nImageWidth, m_nImageHeight, m_nStdDevRange);
+    if (!CreateEmptyFile(m_strImagePath, kFileImageComing)) {
+        m_ui.ShowMessage(kMessageFileCreationFail);
+        return;
+    }
+    std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
+    if (m_nDoseIndicator != 0)
+        ComputeDoseIndicator(pFrame, m_nImageWidth, m_nImageHeight, m_strIniPath, m_strImagePath, m_ui);
+    WriteLog("Backup data & order to get dark.");
+
+    const int32_t nSleep = cfg::Read(m_strIniPath, cfg::DARK_SLEEP_TERM_FIRST);
+    m_timers.sleep_ms(PauseMs(nSleep));
+    m_nDarkRepeat = cfg::Read(m_strIniPath, cfg::REPEAT_GER_DARK) - 1;
+    if (m_nDarkRepeat > 5) m_nDarkRepeat = 1;
+    char sz[96];
+    std::snprintf(sz, sizeof sz, "%d time(s) Get dark(%d ms)", m_nDarkRepeat + 1, nSleep);
+    WriteLog(sz);
+    m_nAcqMode = ACQ_DARK_AFTER_IMAGE;
+
+    const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
+    Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
+    Acquisition_DRConfigUpdateAll(m_hDetector);
+    Acquisition_StartClearTimeAcquisition(m_hDetector, nDelay);
+}
+
+// A bright calibration frame: held, and its dark requested at once.
+void CMainFrame::BrightArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore) {
+    WriteLog("Succeed to get bright data");
+    std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
+    m_nAcqMode = ACQ_DARK;
+    Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetInnerDelayTime(m_hDetector));
+    pStore->StoreFrame(hDetector, pFrame);
+}
+
+// The dark of a calibration set (GET BRIGHT's second frame, or GET DARK).
+void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore) {
+    WriteLog("Succeed to get dark data");
+    const size_t nPixels = FramePixels();
+    std::memcpy(m_pDarkFrame.data(), pFrame, nPixels * sizeof(uint16_t));
+    const std::string strDarkName = LevelFileName(kPrefixDark, FrameMean(pFrame, nPixels));
+    const std::string strDarkPath = m_strCalPath + strDarkName;
+
+    // One dark file at a time: the listed ones go, with their files.
+    CCalibration& dlg = m_dlgCalibration;
+    for (int32_t i = 0; i < static_cast<int32_t>(dlg.Files().size());) {
+        const std::string& strEntry = dlg.Files()[static_cast<size_t>(i)];
+        if (strEntry.find("DARK") != std::string::npos) {
+            DeleteFileIn(m_strCalPath, strEntry);
+            dlg.DeleteString(i);
+        } else {
+            ++i;
+        }
+    }
+
+    if (!WriteRawFile(strDarkPath, pFrame, nPixels)) {
+        dlg.Changed();
+        m_ui.ShowMessage(kDarkFileCreationFail);
+        m_ui.ShowMessage(strDarkPath);
+        return;
+    }
+    m_ui.FileSaved(strDarkPath);
+    dlg.AddString(strDarkName);
+
+    if (m_bDarkOnly) {
+        m_bDarkOnly = false;
+        pStore->StoreFrame(hDetector, pFrame);
+        dlg.EnableGetButtons(true);
+        dlg.Changed();
+        m_ui.SetStatusText(4, "Done");
+        return;
+    }
+
+    // The pair: bright minus dark, named by its mean level.
+    const int64_t nMean = BrightMinusDark(m_pImageBackup.data(), pFrame, nPixels);
+    const std::string strBrightName = LevelFileName(kPrefixBright, nMean);
+    const std::string strBrightPath = m_strCalPath + strBrightName;
+    if (!WriteRawFile(strBrightPath, pFrame, nPixels)) {
+        dlg.Changed();
+        m_ui.ShowMessage(kBrightFileCreationFail);
+        return;
+    }
+    m_ui.FileSaved(strBrightPath);
+    // A bright file of a level already listed replaces the old one.
+    if (dlg.FindString(strBrightName) < 0) dlg.AddString(strBrightName);
+    dlg.m_strGetBrightCaption = kGetBrightCaption;
+    dlg.EnableGetButtons(true);
+    dlg.Changed();
+
+    const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
+    Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
+    Acquisition_DRConfigUpdateAll(m_hDetector);
+    m_ui.SetStatusText(4, "Done");
+    pStore->StoreFrame(hDetector, pFrame);
+}
+
+// A dark after an exposure image: a settling dark, the dark that is used, or
+// one that arrives after the sequence has ended.
+void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
+                                       const std::string& strImageName) {
+    WriteLog("Succeed to get Dark (After image)");
+    if (m_nDarkRepeat > 0) {
+        --m_nDarkRepeat;
+        const int32_t nSleep = cfg::Read(m_strIniPath, cfg::DARK_SLEEP_TERM_NEXT);
+        m_timers.sleep_ms(PauseMs(nSleep));
+        char sz[96];
+        std::snprintf(sz, sizeof sz, "%dms Atfer,(%d time) get dark", nSleep, m_nDarkRepeat + 1);
+        WriteLog(sz);
+        Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetDRConfigSetDelayTime(m_hDetector));
+        return;
+    }
+    if (m_nDarkRepeat < 0) {
+        pStore->StoreFrame(hDetector, pFrame);
+        return;
+    }
+
+    const size_t nPixels = FramePixels();
+    std::memcpy(m_pDarkFrame.data(), pFrame, nPixels * sizeof(uint16_t));
+    m_nDarkRepeat = -1;
+    const std::string strDarkName = LevelFileName(kPrefixDark, FrameMean(pFrame, nPixels));
+    DeleteDarkFiles(m_strCalPath);
+    const std::string strDarkPath = m_strCalPath + strDarkName;
+    if (!WriteRawFile(strDarkPath, pFrame, nPixels)) {
+        m_ui.ShowMessage(kDarkFileCreationFail);
+        return;
+    }
+    m_ui.FileSaved(strDarkPath);
+
+    // The held exposure image replaces the dark and is corrected and saved.
+    std::memcpy(pFrame, m_pImageBackup.data(), nPixels * sizeof(uint16_t));
+    CImageSettings settings;
+    settings.geometry = CImageGeometry{m_nImageWidth, m_nImageHeight, m_nCutTop, m_nCutBottom, m_nCutLeft,
+                                       m_nCutRight};
+    settings.nCalibration = m_nCalibration;
+    settings.nOffsetControl = m_nOffsetControl;
+    settings.nMedianFilter = m_nMedianFilter;
+    settings.strCalFolder = m_strCalPath;
+    // IMAGE_NAME as read when this frame arrived: a host may change it between images.
+    const std::string strImagePath = m_strImagePath + strImageName;
+    if (!ProcessExposureImage(pFrame, settings, strImagePath, m_ui)) return;
+    m_ui.FileSaved(strImagePath);
+    WriteLog("Processing finished.");
+
+    StopTimer(TIMER_BLINK);
+    g_byOut2 = kOutAllOff;
+    g_byOut1 = kOut1OnlyConnection;
+    WriteOutputs();
+    m_bImageBusy = false;
+
+    const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
+    Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
+    Acquisition_DRConfigUpdateAll(m_hDetector);
+    m_ui.SetStatusText(4, "Done");
+    pStore->StoreFrame(hDetector, pFrame);
+}
+
+}  // namespace orvi

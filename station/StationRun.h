@@ -1,0 +1,61 @@
+#pragma once
+// The headless station: the controller (CMainFrame) driven from a plan of
+// steps instead of buttons, with a console in place of the window. It prints
+// every message box, status line and saved file as it happens and fails on
+// the first message box, as an operator would stop at one.
+#include "acquisition/UiPort.h"
+
+#include <cstdint>
+#include <functional>
+#include <ostream>
+#include <string>
+
+namespace orvi {
+
+struct CStationPlan {
+    std::string strProgramDir;   // folder holding ORVI2.ini, ending in '/'
+    std::string strLockDir;      // folder of the single-instance lock ("" = the default)
+    bool bVirtualTime = false;   // run the simulated detector on virtual time: no waiting
+    int32_t nTriggerMode = -1;   // -1: EXT_TRIGGER of ORVI2.ini
+    bool bDark = false;          // GET DARK
+    bool bCalibrate = false;     // GET BRIGHT: a bright/dark pair
+    bool bOpenBeam = false;      // simulated detector: object out of the beam for GET BRIGHT
+    bool bMakeBpm = false;       // MAKE BPM after the calibration steps
+    int32_t nExposures = 0;      // exposures after the calibration steps
+    uint32_t nStepTimeoutS = 120;  // the longest a step may take
+};
+
+// Exit codes.
+inline constexpr int kStationOk = 0;
+inline constexpr int kStationFailed = 1;       // a message box, a step that never ended
+inline constexpr int kStationCannotStart = 2;  // already running, no or impossible ORVI2.ini
+
+// The console in place of the window: each line starts with the elapsed time.
+class CConsoleUi final : public IUiPort {
+public:
+    explicit CConsoleUi(std::ostream& out) : m_out(out) {}
+
+    void MessageBox(const std::string& strText, const std::string& strCaption) override;
+    void SetStatusText(int32_t nPane, const std::string& strText) override;
+    void FileSaved(const std::string& strPath) override;
+    void ExitProgram(int nCode) override;
+
+    // Prints a line of the station's own.
+    void Say(const std::string& strText);
+    void SetClock(const std::function<uint32_t()>& fnNowMs) { m_fnNowMs = fnNowMs; }
+
+    int nMessages = 0;
+    int nDone = 0;  // "Done" in pane 4: an image or a calibration step finished
+    int nExitCode = -1;
+
+private:
+    void Line(const std::string& strWhat, const std::string& strText);
+
+    std::ostream& m_out;
+    std::function<uint32_t()> m_fnNowMs;
+};
+
+// Runs the plan; returns the exit code.
+int RunStation(const CStationPlan& plan, std::ostream& out);
+
+}  // namespace orvi
