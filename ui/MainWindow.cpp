@@ -5,6 +5,7 @@
 #include "ui/MeridStatusBar.h"
 #include "ui/ToolDlgBar.h"
 
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QMessageBox>
 #include <QScreen>
@@ -31,14 +32,20 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, QWidget* pParen
     ConnectPanelToController();
 }
 
-CMainWindow::~CMainWindow() = default;
+CMainWindow::~CMainWindow() {
+    // The panel outlives the controller's flags by a moment: let it go first.
+    m_pDlgBar->SetState(nullptr);
+}
 
 void CMainWindow::ConnectPanelToController() {
-    // The controller's panel flags and its command handlers are connected
-    // here: m_pDlgBar->SetState() with the controller's CPanelState, and each
-    // of the panel's signals (ConnectClicked ... SaveAdapterClicked,
-    // OffsetSelectionChanged, DetectorSelectionChanged) to its command. Until
-    // then the panel shows the state of a panel just created.
+    // The panel shows the controller's flags and selections.
+    m_pDlgBar->SetState(&m_pFrame->m_panel);
+    // The panel's commands are connected here with the dialogs: each of its
+    // signals ConnectClicked ... SaveAdapterClicked to the command of the same
+    // id (OnConnect, OnDisconnect, OnShowNetworkWindow, OnAcquisition,
+    // OnOpenConfig, OnMakeCalibration, Open File, OnDark, OnGain, OnDefect,
+    // OnNoClear, OnSaveAdapter), OffsetSelectionChanged to OnOffsetSelChange
+    // and DetectorSelectionChanged to OnDetectorSelChange.
 }
 
 void CMainWindow::ShowMaximisedOnScreen() {
@@ -62,5 +69,16 @@ void CMainWindow::SetStatusText(int32_t nPane, const std::string& strText) {
 }
 
 void CMainWindow::PanelChanged() { m_pDlgBar->ApplyState(); }
+
+void CMainWindow::FocusMakeCalibration() { m_pDlgBar->FocusMakeCalibration(); }
+
+void CMainWindow::closeEvent(QCloseEvent* pEvent) {
+    if (!m_pFrame->CanClose()) {
+        pEvent->ignore();
+        return;
+    }
+    m_pFrame->OnClose();
+    pEvent->accept();
+}
 
 }  // namespace orvi

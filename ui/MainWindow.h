@@ -35,15 +35,20 @@ public:
     void MessageBox(const std::string& strText, const std::string& strCaption) override;
     void SetStatusText(int32_t nPane, const std::string& strText) override;
     void PanelChanged() override;
+    void FocusMakeCalibration() override;
 
 protected:
+    // Closing is refused while the dark timer runs; otherwise the detectors
+    // are disconnected first.
+    void closeEvent(QCloseEvent* pEvent) override;
     // Wheel turns over the frame outside the view (the panel, the status bar)
     // zoom the image, as turns over the view do.
     void wheelEvent(QWheelEvent* pEvent) override;
 
 private:
-    // The one place where the panel meets the controller: its state, its
-    // command signals (one per id) and the two selector notifications.
+    // The one place where the panel meets the controller: its flags, and
+    // (to come with the dialogs) its command signals, one per id, and the two
+    // selector notifications.
     void ConnectPanelToController();
 
     std::unique_ptr<CMainFrame> m_pFrame;

@@ -217,17 +217,15 @@ void CToolDlgBar::ApplyState() {
 
 void CToolDlgBar::OnOffsetChosen(int nIndex) {
     emit OffsetSelectionChanged(nIndex);
-    // An accepted choice moves the focus on; a refused one (set back to "NO") does not.
-    const bool bAccepted = m_pState->nOffsetSelection == nIndex;
     ApplyState();
-    if (bAccepted) Button(IDC_MAKE_CALIBRATION)->setFocus();
 }
 
 void CToolDlgBar::OnDetectorChosen(int nIndex) {
     emit DetectorSelectionChanged(nIndex);
     ApplyState();
-    Button(IDC_MAKE_CALIBRATION)->setFocus();
 }
+
+void CToolDlgBar::FocusMakeCalibration() { Button(IDC_MAKE_CALIBRATION)->setFocus(); }
 
 void CToolDlgBar::OnWindowLevelEdited() {
     // Out-of-range or non-numeric text is corrected here, not in the boxes.

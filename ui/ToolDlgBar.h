@@ -67,6 +67,10 @@ public:
     // loop goes idle, and when the controller reports a change.
     void ApplyState();
 
+    // Moves the keyboard focus to "Make Calibration files" (the controller asks
+    // for it after an accepted selector choice).
+    void FocusMakeCalibration();
+
     // The view's table width and level, written into the boxes (each change
     // is then handled like a typed one; the table ignores a repeat).
     void ShowWindowLevel(int nWidth, int nLevel);
@@ -97,7 +101,8 @@ signals:
     void SaveAdapterClicked();        // 1005
     // The operator chose an entry of a selector. The handler stores the
     // accepted choice in CPanelState (nOffsetSelection, nDetectorSelection);
-    // a refused one ("PREV" without its offset file) stays at 0 ("NO").
+    // a refused one ("PREV" without its offset file) is set back to 0 ("NO"),
+    // which the panel then shows without reporting a new choice.
     void OffsetSelectionChanged(int nIndex);    // 1093
     void DetectorSelectionChanged(int nIndex);  // 1095
 

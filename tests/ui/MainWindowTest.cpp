@@ -142,14 +142,28 @@ TEST_F(MainWindowTest, WheelOverThePanelOrTheStatusBarZoomsTheImageAboutThePoint
     EXPECT_NE(pView->DispRect(), rcStart);
 }
 
-TEST_F(MainWindowTest, PanelChangedAppliesTheControllersFlags) {
-    CPanelState state;
-    m_window.DlgBar()->SetState(&state);
-    state.SetConnected();
+TEST_F(MainWindowTest, PanelShowsTheControllersFlagsAndFocus) {
+    Show(1280, 800);
+    CToolDlgBar* pPanel = m_window.DlgBar();
+    EXPECT_EQ(&pPanel->State(), &m_window.Frame().m_panel);
+    EXPECT_FALSE(pPanel->Control(CToolDlgBar::IDC_ACQUISITION)->isEnabled());
+    m_window.Frame().m_panel.SetConnected();
     m_window.PanelChanged();
-    EXPECT_FALSE(m_window.DlgBar()->Control(CToolDlgBar::IDC_CONNECT)->isEnabled());
-    EXPECT_TRUE(m_window.DlgBar()->Control(CToolDlgBar::IDC_ACQUISITION)->isEnabled());
-    m_window.DlgBar()->SetState(nullptr);
+    EXPECT_FALSE(pPanel->Control(CToolDlgBar::IDC_CONNECT)->isEnabled());
+    EXPECT_TRUE(pPanel->Control(CToolDlgBar::IDC_ACQUISITION)->isEnabled());
+    IUiPort& ui = m_window;
+    ui.FocusMakeCalibration();
+    EXPECT_EQ(m_window.focusWidget(), pPanel->Control(CToolDlgBar::IDC_MAKE_CALIBRATION));
+}
+
+TEST_F(MainWindowTest, CloseIsRefusedWhileTheDarkTimerRuns) {
+    Show(1280, 800);
+    m_clock.start(TIMER_DARK, 2000);
+    EXPECT_FALSE(m_window.close());
+    EXPECT_TRUE(m_window.isVisible());
+    m_clock.stop(TIMER_DARK);
+    EXPECT_TRUE(m_window.close());
+    EXPECT_FALSE(m_window.isVisible());
 }
 
 }  // namespace

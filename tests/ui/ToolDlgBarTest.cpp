@@ -263,19 +263,20 @@ TEST_F(ToolDlgBarTest, EveryButtonAndBoxSendsItsOwnCommand) {
     EXPECT_EQ(sent.size(), std::size(kCommands)) << "a greyed button sends nothing";
 }
 
-TEST_F(ToolDlgBarTest, AcceptedOffsetChoiceMovesTheFocusRefusedOneReturnsToNo) {
+TEST_F(ToolDlgBarTest, OffsetChoiceIsPassedOnAndARefusedOneShowsNoAgain) {
     m_state.SetConnected();
     m_panel.ApplyState();
     QSignalSpy spy(&m_panel, &CToolDlgBar::OffsetSelectionChanged);
     bool bAccept = false;
     QObject::connect(&m_panel, &CToolDlgBar::OffsetSelectionChanged, [&](int i) {
         m_state.nOffsetSelection = bAccept ? i : 0;
+        if (bAccept) m_panel.FocusMakeCalibration();
     });
     QComboBox* pOffset = m_panel.OffsetSelector();
     pOffset->setFocus();
     pOffset->setCurrentIndex(1);
     emit pOffset->activated(1);  // "PREV" refused
-    EXPECT_EQ(spy.count(), 1);
+    EXPECT_EQ(spy.count(), 1) << "setting it back reports no new choice";
     EXPECT_EQ(spy.at(0).at(0).toInt(), 1);
     EXPECT_EQ(pOffset->currentIndex(), 0);
     EXPECT_NE(m_panel.focusWidget(), m_panel.Control(Id::IDC_MAKE_CALIBRATION));
@@ -283,6 +284,7 @@ TEST_F(ToolDlgBarTest, AcceptedOffsetChoiceMovesTheFocusRefusedOneReturnsToNo) {
     bAccept = true;
     pOffset->setCurrentIndex(2);
     emit pOffset->activated(2);  // "POST"
+    EXPECT_EQ(spy.count(), 2);
     EXPECT_EQ(pOffset->currentIndex(), 2);
     EXPECT_EQ(m_panel.focusWidget(), m_panel.Control(Id::IDC_MAKE_CALIBRATION));
 }
@@ -293,6 +295,7 @@ TEST_F(ToolDlgBarTest, DetectorChoiceIsPassedOnAndShowsTheControllersAnswer) {
         m_state.nDetectorSelection = i;
         m_state.nOffsetSelection = 0;
         m_state.bGainTicked = m_state.bDefectTicked = false;
+        m_panel.FocusMakeCalibration();
     });
     m_state.SetConnected();
     m_state.bDetectorSelectorVisible = true;
