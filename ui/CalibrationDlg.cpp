@@ -17,6 +17,7 @@
 namespace orvi {
 
 CCalibrationDlg::CCalibrationDlg(CCalibration& logic, QWidget* pParent) : QDialog(pParent), m_logic(logic) {
+    setWindowFlags(kDialogFrame);
     setWindowTitle(QStringLiteral("Dialog"));
     setModal(true);
     const CDialogUnits du(this);
@@ -25,7 +26,7 @@ CCalibrationDlg::CCalibrationDlg(CCalibration& logic, QWidget* pParent) : QDialo
     m_pList = new QListWidget(this);
     m_pList->setFixedSize(du.Size(151, 111));
     m_pList->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_pList->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_pList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_controls[IDC_FILE_LIST] = m_pList;
     connect(m_pList, &QListWidget::currentRowChanged, this, [this](int nRow) {
         if (!m_bLoading) m_logic.m_nSelected = nRow;

@@ -20,9 +20,12 @@
 #include <QStandardPaths>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace orvi {
 
 CConfigDlg::CConfigDlg(CMainFrame& frame, QWidget* pParent) : QDialog(pParent), m_frame(frame) {
+    setWindowFlags(kDialogFrame);
     setWindowTitle(QStringLiteral("Config"));
     setModal(false);
     const CDialogUnits du(this);
@@ -132,8 +135,9 @@ CConfigDlg::CConfigDlg(CMainFrame& frame, QWidget* pParent) : QDialog(pParent), 
     pColumn->addWidget(pGroup);
     pColumn->addStretch(1);
     pColumn->addLayout(pBottom);
-    setMinimumWidth(du.X(204));
-    resize(du.Size(204, 206).expandedTo(sizeHint()));
+    const QSize sizeHint = this->sizeHint();
+    setFixedSize(std::max(sizeHint.width(), du.X(204)), sizeHint.height());
+    m_pTrigger->setFocus();
 
     Load();
 }
@@ -143,6 +147,12 @@ CTarsoConfigDlg* CConfigDlg::Logic() const { return m_frame.m_pConfigDlg.get(); 
 QLineEdit* CConfigDlg::AddEdit(int nId, std::string CTarsoConfigDlg::*pField, bool bReadOnly) {
     auto* pEdit = new QLineEdit(this);
     pEdit->setReadOnly(bReadOnly);
+    if (bReadOnly) {
+        // Read-only fields look it: the dialog's face instead of a white field.
+        QPalette pal = pEdit->palette();
+        pal.setColor(QPalette::Base, pal.color(QPalette::Window));
+        pEdit->setPalette(pal);
+    }
     m_controls[nId] = pEdit;
     m_editFields[nId] = pField;
     connect(pEdit, &QLineEdit::textChanged, this, [this, pField](const QString& str) {

@@ -37,6 +37,7 @@ QComboBox* MakeNameBox(QWidget* pParent, const std::vector<std::string>& items) 
 CGbeDlg::CGbeDlg(const std::vector<std::string>& adapters, const std::vector<std::string>& ports,
                  bool bSecondDetector, QWidget* pParent)
     : QDialog(pParent) {
+    setWindowFlags(kDialogFrame);
     setWindowTitle(QStringLiteral("Select network adapter"));
     setModal(true);
     const CDialogUnits du(this);
@@ -69,7 +70,6 @@ CGbeDlg::CGbeDlg(const std::vector<std::string>& adapters, const std::vector<std
     pGrid->addWidget(pAdapter1, 1, 1);
     pGrid->addWidget(pAdapter2, 2, 1);
     pGrid->setColumnStretch(1, 1);
-    pGrid->setRowStretch(3, 1);
     // Slot B is never shown; without a second detector it is disabled too.
     for (QComboBox* pBox : {pPort2, pAdapter2}) {
         pBox->setVisible(false);
@@ -91,7 +91,8 @@ CGbeDlg::CGbeDlg(const std::vector<std::string>& adapters, const std::vector<std
     pColumn->setSpacing(du.Y(7));
     pColumn->addWidget(pGroup, 1);
     pColumn->addWidget(pButtons);
-    setMinimumSize(du.Size(354, 160) - QSize(0, du.Y(60)));
+    pColumn->setSizeConstraint(QLayout::SetFixedSize);
+    pGroup->setMinimumWidth(du.X(340));
     pPort1->setFocus();
 }
 

@@ -2,6 +2,7 @@
 
 #include "acquisition/AdapterLists.h"
 #include "app/Startup.h"
+#include "ui/AppIcon.h"
 #include "ui/CalibrationDlg.h"
 #include "ui/ChildView.h"
 #include "ui/ConfigDlg.h"
@@ -34,6 +35,7 @@ constexpr const char* kOpenFileFilter = "Load files(*.*) (*.RAW *.raw)";
 CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi board, QWidget* pParent)
     : QMainWindow(pParent), m_pFrame(std::make_unique<CMainFrame>(app, *this, timers, std::move(board))) {
     setWindowTitle(QString::fromUtf8(kFrameTitle));
+    setWindowIcon(MakeAppIcon());
     resize(1280, 800);
 
     // The view first, then the status bar, then the panel, which hands its
@@ -135,6 +137,7 @@ void CMainWindow::OnOpenFile() {
         dlg.setDirectory(info.absolutePath());
         dlg.selectFile(info.fileName());
     }
+    dlg.resize(dlg.sizeHint().expandedTo(QSize(860, 520)));
     if (dlg.exec() != QDialog::Accepted) return;
     const QStringList files = dlg.selectedFiles();
     if (files.isEmpty()) return;
@@ -151,8 +154,12 @@ void CMainWindow::MessageBox(const std::string& strText, const std::string& strC
         QApplication::restoreOverrideCursor();
         ++nCursors;
     }
-    QMessageBox::information(isVisible() ? this : nullptr, QString::fromUtf8(strCaption),
-                             QString::fromUtf8(strText));
+    // Over the window the operator works in (a dialog's Write, the frame's
+    // commands), which gets the focus back afterwards.
+    QWidget* pOwner = QApplication::activeModalWidget();
+    if (pOwner == nullptr) pOwner = QApplication::activeWindow();
+    if (pOwner == nullptr && isVisible()) pOwner = this;
+    QMessageBox::information(pOwner, QString::fromUtf8(strCaption), QString::fromUtf8(strText));
     while (nCursors-- > 0) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
