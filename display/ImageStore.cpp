@@ -94,11 +94,14 @@ bool CImageStore::Store(uint32_t nHandle, const uint16_t* pPixels, const CFrameS
 
 bool CImageStore::ShowSelected() {
     if (m_pDisplay.empty()) return false;
-    const CFrameShape& shape = m_bShowSecond ? m_shape2 : m_shape1;
+    // A frame buffer never stored into holds a full frame.
+    CFrameShape shape = m_bShowSecond ? m_shape2 : m_shape1;
+    if (shape.nWidth <= 0 || shape.nHeight <= 0) shape = CFrameShape{m_nWidth, m_nHeight, 0, 0};
     const std::vector<uint16_t>& src = m_bShowSecond ? m_pFrame2 : m_pFrame1;
     ShowShape(shape);
-    std::memcpy(m_pDisplay.data(), src.data(),
-                static_cast<size_t>(shape.nWidth) * static_cast<size_t>(shape.nHeight) * sizeof(uint16_t));
+    const size_t n = std::min({static_cast<size_t>(shape.nWidth) * static_cast<size_t>(shape.nHeight),
+                               src.size(), m_pDisplay.size()});
+    std::memcpy(m_pDisplay.data(), src.data(), n * sizeof(uint16_t));
     if (m_pView != nullptr) {
         m_bNewImage = 1;
         m_pView->InvalidateView();
