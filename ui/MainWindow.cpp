@@ -17,6 +17,8 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QMessageBox>
 #include <QScreen>
 #include <QWheelEvent>
@@ -138,6 +140,14 @@ void CMainWindow::OnOpenFile() {
         dlg.selectFile(info.fileName());
     }
     dlg.resize(dlg.sizeHint().expandedTo(QSize(860, 520)));
+    // Qt's own dialog (where the desktop offers none): the size, type and date
+    // columns as wide as their texts, the names taking the rest.
+    if (auto* pTree = dlg.findChild<QTreeView*>()) {
+        QHeaderView* pHeader = pTree->header();
+        pHeader->setStretchLastSection(false);
+        pHeader->setSectionResizeMode(QHeaderView::ResizeToContents);
+        pHeader->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
     if (dlg.exec() != QDialog::Accepted) return;
     const QStringList files = dlg.selectedFiles();
     if (files.isEmpty()) return;
