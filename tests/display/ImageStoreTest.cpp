@@ -35,8 +35,10 @@ protected:
 };
 
 TEST_F(ImageStore, InitializeReadsItsKeysAndFillsWith16000) {
-    Init("IMAGE_WIDTH=8\nIMAGE_HEIGHT=4\nDETECTOR_NAME_2=B\nCOM_NAME_1=" + std::string(80, 'c') +
-         "\nEXP_DELAY=250\n");
+    std::string strBody = "IMAGE_WIDTH=8\nIMAGE_HEIGHT=4\nDETECTOR_NAME_2=B\nCOM_NAME_1=";
+    strBody.append(80, 'c');
+    strBody.append("\nEXP_DELAY=250\n");
+    Init(strBody);
     EXPECT_EQ(m_app.m_strConfigPath, m_dir.dir() + "ORVI2.ini");
     EXPECT_EQ(Store().m_nWidth, 8);
     EXPECT_EQ(Store().m_strDetectorName2, "B");
