@@ -216,7 +216,9 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
     Acquisition_DRConfigUpdateAll(m_hDetector);
     m_ui.SetStatusText(4, "Done");
-    pStore->StoreFrame(hDetector, pFrame);
+    // The image as saved: cut, at its own size.
+    const CImageGeometry& g = settings.geometry;
+    pStore->StoreCutFrame(hDetector, pFrame, g.CutWidth(), g.CutHeight(), g.nCutLeft, g.nCutTop);
 }
 
 }  // namespace orvi

@@ -33,10 +33,17 @@ public:
     // A frame of m_nWidth x m_nHeight pixels from a detector (handle) or from a
     // file (handle 0). Frames of the second detector only refresh m_pFrame2.
     bool StoreFrame(uint32_t nHandle, const uint16_t* pPixels);
+    // An image cut from a full frame: nWidth x nHeight pixels, row after row,
+    // whose first pixel was column nLeft, row nTop of the full frame. It is
+    // kept and shown at its own size. False (nothing copied) when it does not
+    // lie inside the full frame.
+    bool StoreCutFrame(uint32_t nHandle, const uint16_t* pPixels, int32_t nWidth, int32_t nHeight,
+                       int32_t nLeft, int32_t nTop);
     // Shows the frame of the detector m_bShowSecond selects.
     bool ShowSelected();
     // Display pixel plus the main frame's last dark pixel (16-bit sum); 0
-    // outside the displayed image.
+    // outside the displayed image. A cut image reads the dark pixel it was
+    // cut from: (row + top) x width + (column + left).
     uint16_t GetOriginalValue(int32_t nColumn, int32_t nRow) const;
 
     // Links to the main frame: its second-detector handle and its last dark
@@ -64,7 +71,22 @@ public:
     std::vector<uint16_t> m_pDisplay;
 
 private:
+    // Where a kept frame lies in the full frame: its size and the cuts above
+    // and to the left of it.
+    struct CFrameShape {
+        int32_t nWidth = 0;
+        int32_t nHeight = 0;
+        int32_t nLeft = 0;
+        int32_t nTop = 0;
+    };
     size_t PixelCount() const;
+    bool Store(uint32_t nHandle, const uint16_t* pPixels, const CFrameShape& shape);
+    void ShowShape(const CFrameShape& shape);
+
+    CFrameShape m_shape1;  // of m_pFrame1
+    CFrameShape m_shape2;  // of m_pFrame2
+    int32_t m_nDispLeft = 0;  // the displayed frame's place in the full frame
+    int32_t m_nDispTop = 0;
 
     const uint32_t* m_phDetectorB = nullptr;
     const uint16_t* m_pDarkFrame = nullptr;

@@ -1,21 +1,43 @@
 #include "ui/MainWindow.h"
 
+#include "acquisition/AdapterLists.h"
 #include "app/Startup.h"
+#include "ui/AppIcon.h"
+#include "ui/CalibrationDlg.h"
 #include "ui/ChildView.h"
+#include "ui/ConfigDlg.h"
+#include "ui/GbeDlg.h"
 #include "ui/MeridStatusBar.h"
+#include "ui/SimulatorBox.h"
 #include "ui/ToolDlgBar.h"
 
+#include <QApplication>
 #include <QCloseEvent>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QGuiApplication>
+#include <QHeaderView>
+#include <QTreeView>
 #include <QMessageBox>
 #include <QScreen>
 #include <QWheelEvent>
 
 namespace orvi {
 
-CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, QWidget* pParent)
-    : QMainWindow(pParent), m_pFrame(std::make_unique<CMainFrame>(app, *this, timers)) {
+namespace {
+
+// Open File's one filter: the label the operator sees and the RAW files it
+// lists (both spellings of the extension, as the file names of the program
+// and of other stations use either).
+constexpr const char* kOpenFileFilter = "Load files(*.*) (*.RAW *.raw)";
+
+}  // namespace
+
+CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi board, QWidget* pParent)
+    : QMainWindow(pParent), m_pFrame(std::make_unique<CMainFrame>(app, *this, timers, std::move(board))) {
     setWindowTitle(QString::fromUtf8(kFrameTitle));
+    setWindowIcon(MakeAppIcon());
     resize(1280, 800);
 
     // The view first, then the status bar, then the panel, which hands its
@@ -27,25 +49,66 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, QWidget* pParen
     m_pDlgBar = new CToolDlgBar(m_pView, this);
     addDockWidget(Qt::RightDockWidgetArea, m_pDlgBar);
 
+    // The simulated detector's controls, only when the library has them.
+    m_sim = CSimulatorControls::Lookup();
+    if (m_sim.Available()) {
+        m_pSimBox = new CSimulatorBox;
+        m_pDlgBar->AddFooterGroup(m_pSimBox);
+        connect(m_pSimBox, &CSimulatorBox::Changed, this, &CMainWindow::ApplySimulatorSettings);
+    }
+
     connect(m_pView, &CChildView::StatusText, m_pStatusBar, &CMeridStatusBar::SetPaneText);
     connect(m_pView, &CChildView::WindowLevelShown, m_pDlgBar, &CToolDlgBar::ShowWindowLevel);
     ConnectPanelToController();
 }
 
 CMainWindow::~CMainWindow() {
-    // The panel outlives the controller's flags by a moment: let it go first.
+    // The dialogs and the panel let go of the controller's state before it goes.
+    delete m_pConfigWnd;
     m_pDlgBar->SetState(nullptr);
 }
 
 void CMainWindow::ConnectPanelToController() {
     // The panel shows the controller's flags and selections.
     m_pDlgBar->SetState(&m_pFrame->m_panel);
-    // The panel's commands are connected here with the dialogs: each of its
-    // signals ConnectClicked ... SaveAdapterClicked to the command of the same
-    // id (OnConnect, OnDisconnect, OnShowNetworkWindow, OnAcquisition,
-    // OnOpenConfig, OnMakeCalibration, Open File, OnDark, OnGain, OnDefect,
-    // OnNoClear, OnSaveAdapter), OffsetSelectionChanged to OnOffsetSelChange
-    // and DetectorSelectionChanged to OnDetectorSelChange.
+    CToolDlgBar* p = m_pDlgBar;
+    CMainFrame* f = m_pFrame.get();
+    connect(p, &CToolDlgBar::ConnectClicked, this, &CMainWindow::OnConnectCommand);
+    connect(p, &CToolDlgBar::DisconnectClicked, this, [f] { f->OnDisconnect(); });
+    connect(p, &CToolDlgBar::ShowNetworkWindowClicked, this, [f] { f->OnShowNetworkWindow(); });
+    connect(p, &CToolDlgBar::AcquisitionClicked, this, [f] { f->OnAcquisition(); });
+    connect(p, &CToolDlgBar::OpenConfigClicked, this, [f] { f->OnOpenConfig(); });
+    connect(p, &CToolDlgBar::MakeCalibrationClicked, this, [f] { f->OnMakeCalibration(); });
+    connect(p, &CToolDlgBar::OpenFileClicked, this, &CMainWindow::OnOpenFile);
+    connect(p, &CToolDlgBar::DarkClicked, this, [f] { f->OnDark(); });
+    connect(p, &CToolDlgBar::GainClicked, this, [f] { f->OnGain(); });
+    connect(p, &CToolDlgBar::DefectClicked, this, [f] { f->OnDefect(); });
+    connect(p, &CToolDlgBar::NoClearClicked, this, [f] { f->OnNoClear(); });
+    connect(p, &CToolDlgBar::SaveAdapterClicked, this, [f] { f->OnSaveAdapter(); });
+    connect(p, &CToolDlgBar::OffsetSelectionChanged, this, [f](int i) { f->OnOffsetSelChange(i); });
+    connect(p, &CToolDlgBar::DetectorSelectionChanged, this, [f](int i) { f->OnDetectorSelChange(i); });
+}
+
+void CMainWindow::OnConnectCommand() {
+    m_pFrame->OnConnect();
+    // The simulator starts every connection from the configuration file: the
+    // operator's settings of the simulator group hold for the new detectors.
+    ApplySimulatorSettings();
+}
+
+void CMainWindow::LoadSimulatorSettings() {
+    if (m_pSimBox == nullptr || m_pFrame->m_strIniPath.empty()) return;
+    m_pSimBox->SetValues(CSimulatorControls::ConfiguredObjectIn(m_pFrame->m_strIniPath),
+                         CSimulatorControls::ConfiguredDose(m_pFrame->m_strIniPath));
+}
+
+void CMainWindow::ApplySimulatorSettings() {
+    if (m_pSimBox == nullptr) return;
+    for (uint32_t h : {m_pFrame->m_hDetectorA, m_pFrame->m_hDetectorB}) {
+        if (h == 0) continue;
+        m_sim.SetObjectIn(h, m_pSimBox->ObjectIn());
+        m_sim.SetDose(h, m_pSimBox->Dose());
+    }
 }
 
 void CMainWindow::ShowMaximisedOnScreen() {
@@ -59,9 +122,55 @@ void CMainWindow::wheelEvent(QWheelEvent* pEvent) {
     pEvent->accept();
 }
 
+// ---- Open File ------------------------------------------------------------------------
+
+void CMainWindow::OnOpenFile() {
+    QFileDialog dlg(this);
+    dlg.setAcceptMode(QFileDialog::AcceptOpen);
+    dlg.setFileMode(QFileDialog::ExistingFiles);
+    dlg.setNameFilter(QString::fromLatin1(kOpenFileFilter));
+    dlg.setOption(QFileDialog::HideNameFilterDetails);
+    // IMAGE_PATH as the file says now: its folder, or the folder of a file.
+    const QString strInitial = QString::fromStdString(m_pFrame->FileOpenInitialPath()).trimmed();
+    const QFileInfo info(strInitial);
+    if (!strInitial.isEmpty() && info.isDir()) {
+        dlg.setDirectory(info.absoluteFilePath());
+    } else if (!strInitial.isEmpty() && info.dir().exists()) {
+        dlg.setDirectory(info.absolutePath());
+        dlg.selectFile(info.fileName());
+    }
+    dlg.resize(dlg.sizeHint().expandedTo(QSize(860, 520)));
+    // Qt's own dialog (where the desktop offers none): the size, type and date
+    // columns as wide as their texts, the names taking the rest.
+    if (auto* pTree = dlg.findChild<QTreeView*>()) {
+        QHeaderView* pHeader = pTree->header();
+        pHeader->setStretchLastSection(false);
+        pHeader->setSectionResizeMode(QHeaderView::ResizeToContents);
+        pHeader->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
+    if (dlg.exec() != QDialog::Accepted) return;
+    const QStringList files = dlg.selectedFiles();
+    if (files.isEmpty()) return;
+    // Several files may be chosen: the first is shown.
+    m_pFrame->OnFileOpen(QFile::encodeName(files.first()).toStdString());
+}
+
+// ---- IUiPort --------------------------------------------------------------------------
+
 void CMainWindow::MessageBox(const std::string& strText, const std::string& strCaption) {
-    QMessageBox::information(isVisible() ? this : nullptr, QString::fromUtf8(strCaption),
-                             QString::fromUtf8(strText));
+    // A busy cursor of a long step does not hide the box's buttons.
+    int nCursors = 0;
+    while (QApplication::overrideCursor() != nullptr) {
+        QApplication::restoreOverrideCursor();
+        ++nCursors;
+    }
+    // Over the window the operator works in (a dialog's Write, the frame's
+    // commands), which gets the focus back afterwards.
+    QWidget* pOwner = QApplication::activeModalWidget();
+    if (pOwner == nullptr) pOwner = QApplication::activeWindow();
+    if (pOwner == nullptr && isVisible()) pOwner = this;
+    QMessageBox::information(pOwner, QString::fromUtf8(strCaption), QString::fromUtf8(strText));
+    while (nCursors-- > 0) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 
 void CMainWindow::SetStatusText(int32_t nPane, const std::string& strText) {
@@ -71,6 +180,55 @@ void CMainWindow::SetStatusText(int32_t nPane, const std::string& strText) {
 void CMainWindow::PanelChanged() { m_pDlgBar->ApplyState(); }
 
 void CMainWindow::FocusMakeCalibration() { m_pDlgBar->FocusMakeCalibration(); }
+
+bool CMainWindow::RunAdapterDialog(CAdapterChoice& choice) {
+    CGbeDlg dlg(ListNetworkAdapters(), ListSerialPorts(), !m_pFrame->App().m_imageStore.m_strDetectorName2.empty(),
+                this);
+    if (dlg.exec() != QDialog::Accepted) return false;
+    choice = dlg.Choice();
+    return true;
+}
+
+void CMainWindow::RunCalibrationDialog() {
+    // The controller has opened the logic; frames that arrive while the
+    // dialog runs update it through CalibrationChanged.
+    CCalibrationDlg dlg(m_pFrame->m_dlgCalibration, this);
+    m_pCalibrationWnd = &dlg;
+    dlg.exec();
+    m_pCalibrationWnd = nullptr;
+}
+
+void CMainWindow::CalibrationChanged() {
+    if (m_pCalibrationWnd != nullptr) m_pCalibrationWnd->Load();
+}
+
+void CMainWindow::ShowConfigDialog() {
+    if (m_pConfigWnd == nullptr) {
+        m_pConfigWnd = new CConfigDlg(*m_pFrame, this);
+        // Placed once, centred on the main window's client area, at its own size.
+        const QSize size = m_pConfigWnd->size();
+        m_pConfigWnd->move(mapToGlobal(QPoint((width() - size.width()) / 2, (height() - size.height()) / 2)));
+    }
+    m_pConfigWnd->Load();
+    m_pConfigWnd->show();
+    m_pConfigWnd->raise();
+    m_pConfigWnd->activateWindow();
+}
+
+void CMainWindow::ConfigDialogChanged() {
+    if (m_pConfigWnd != nullptr) m_pConfigWnd->Load();
+}
+
+void CMainWindow::ConfigDialogDestroyed() {
+    // Exit may come from the dialog's own button: the widget goes once its
+    // click has returned.
+    if (m_pConfigWnd == nullptr) return;
+    m_pConfigWnd->hide();
+    m_pConfigWnd->deleteLater();
+    m_pConfigWnd = nullptr;
+}
+
+void CMainWindow::ExitProgram(int nCode) { QCoreApplication::exit(nCode); }
 
 void CMainWindow::closeEvent(QCloseEvent* pEvent) {
     if (!m_pFrame->CanClose()) {

@@ -11,7 +11,7 @@ std::optional<int> CStation::Start(const std::string& strProgramDir, const std::
         return 0;
     }
 
-    m_pWindow = std::make_unique<CMainWindow>(m_app, m_timers);
+    m_pWindow = std::make_unique<CMainWindow>(m_app, m_timers, m_board);
     switch (m_pWindow->Frame().OnCreate(strProgramDir)) {
     case CMainFrame::CreateResult::MissingIni: return 0;
     case CMainFrame::CreateResult::BadConfig: return 1;
@@ -21,6 +21,7 @@ std::optional<int> CStation::Start(const std::string& strProgramDir, const std::
     m_app.m_strProgramDir = strProgramDir;
     m_app.m_imageStore.Initialize(m_app);
     if (!m_pWindow->Frame().AttachImageStore()) return 1;
+    m_pWindow->LoadSimulatorSettings();
 
     m_pWindow->ShowMaximisedOnScreen();
     return std::nullopt;

@@ -15,6 +15,9 @@ namespace orvi {
 
 class CStation {
 public:
+    // The board library defaults to libPelkio.so's exports; tests pass a recorder.
+    explicit CStation(CPelkioApi board = PelkioExports()) : m_board(std::move(board)) {}
+
     // Returns the exit code when the program must end before its window shows
     // (a second copy, a missing or impossible configuration); otherwise the
     // window is shown maximised and the caller runs the event loop.
@@ -25,6 +28,7 @@ public:
     CAppValues& App() { return m_app; }
 
 private:
+    CPelkioApi m_board;
     CSingleInstance m_instance;
     CAppValues m_app;
     CQtTimerService m_timers;

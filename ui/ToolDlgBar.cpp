@@ -54,6 +54,7 @@ CToolDlgBar::CToolDlgBar(CChildView* pView, QWidget* pParent) : QDockWidget(pPar
     pContent->setStyleSheet(QStringLiteral("#ToolDlgBarContent { border-left: 1px solid palette(mid); }"));
     pContent->setFixedWidth(kPanelWidth);
     auto* pColumn = new QVBoxLayout(pContent);
+    m_pColumn = pColumn;
     pColumn->setContentsMargins(10, 8, 9, 8);
     pColumn->setSpacing(10);
 
@@ -209,6 +210,8 @@ void CToolDlgBar::ApplyState() {
     CheckBox(IDC_GAIN)->setChecked(s.bGainTicked);
     CheckBox(IDC_DEFECT)->setChecked(s.bDefectTicked);
     m_pDetector->setVisible(s.bDetectorSelectorVisible);
+    // The controller's selections are shown, never reported as a new choice.
+    const QSignalBlocker blockOffset(m_pOffset), blockDetector(m_pDetector);
     if (s.nOffsetSelection >= 0 && s.nOffsetSelection < m_pOffset->count())
         m_pOffset->setCurrentIndex(s.nOffsetSelection);
     if (s.nDetectorSelection >= 0 && s.nDetectorSelection < m_pDetector->count())
@@ -223,6 +226,12 @@ void CToolDlgBar::OnOffsetChosen(int nIndex) {
 void CToolDlgBar::OnDetectorChosen(int nIndex) {
     emit DetectorSelectionChanged(nIndex);
     ApplyState();
+}
+
+void CToolDlgBar::AddFooterGroup(QWidget* pGroup) {
+    // Below the stretch: at the foot of the panel, well away from its controls.
+    pGroup->setParent(widget());
+    m_pColumn->addWidget(pGroup);
 }
 
 void CToolDlgBar::FocusMakeCalibration() { Button(IDC_MAKE_CALIBRATION)->setFocus(); }

@@ -18,6 +18,7 @@ class QComboBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
+class QVBoxLayout;
 
 namespace orvi {
 
@@ -66,6 +67,10 @@ public:
     // the state. Runs after each event the panel handles, whenever the event
     // loop goes idle, and when the controller reports a change.
     void ApplyState();
+
+    // Adds a group of controls that are not the operator's (the simulated
+    // detector's) at the foot of the panel, apart from the panel's own.
+    void AddFooterGroup(QWidget* pGroup);
 
     // Moves the keyboard focus to "Make Calibration files" (the controller asks
     // for it after an accepted selector choice).
@@ -123,6 +128,7 @@ private:
     QLineEdit* m_pWidth = nullptr;
     QLineEdit* m_pLevel = nullptr;
     QLabel* m_pOffsetLabel = nullptr;
+    QVBoxLayout* m_pColumn = nullptr;
     QMetaObject::Connection m_idle;
 };
 

@@ -1,5 +1,6 @@
 // orvi-manager: the operator's station program. It reads no command line.
 #include "app/Startup.h"
+#include "ui/AppIcon.h"
 #include "ui/Station.h"
 
 #include <QApplication>
@@ -7,6 +8,7 @@
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(orvi::kAppTitle));
+    QApplication::setWindowIcon(orvi::MakeAppIcon());
     orvi::CStation station;
     if (auto nExit = station.Start(orvi::ComputeProgramDir())) return *nExit;
     return qapp.exec();

@@ -166,13 +166,32 @@ TEST_F(ImageReception, CutsShrinkTheSavedImage) {
     SetConfig("MEDIAN_FILTER", "0");
     SetConfig("IMAGE_CUT_LEFT", "10");
     SetConfig("IMAGE_CUT_TOP", "3");
+    struct : IImageView {
+        void InvalidateView() override {}
+    } view;
     Start();
+    m_app.m_imageStore.m_pView = &view;
     Expose();
     const std::vector<uint16_t> backup = Backup();
     const std::vector<uint16_t> image = ReadPixels(m_strImageDir + "IMAGE.RAW");
     ASSERT_EQ(image.size(), size_t{kSide - 10} * (kSide - 3));
     EXPECT_EQ(image[0], backup[3 * kSide + 10]);
     EXPECT_EQ(image.back(), backup.back());
+
+    // The view shows the image as saved, at its own size, and the readout's
+    // original value adds the dark pixel the image pixel was cut from.
+    const CImageStore& store = m_app.m_imageStore;
+    EXPECT_EQ(store.m_nDispWidth, kSide - 10);
+    EXPECT_EQ(store.m_nDispHeight, kSide - 3);
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), store.m_pDisplay.begin()));
+    const std::vector<uint16_t>& dark = Frame().m_pDarkFrame;
+    for (auto [c, r] : {std::pair{0, 0}, std::pair{5, 7}, std::pair{kSide - 11, kSide - 4}}) {
+        const size_t i = size_t(r) * (kSide - 10) + size_t(c);
+        EXPECT_EQ(store.GetOriginalValue(c, r), uint16_t(image[i] + dark[size_t(r + 3) * kSide + size_t(c + 10)]))
+            << c << "," << r;
+    }
+    EXPECT_EQ(store.GetOriginalValue(kSide - 10, 0), 0) << "past the cut image's width";
+    m_app.m_imageStore.m_pView = nullptr;
 }
 
 TEST_F(ImageReception, AnUnwritableImageFolderStopsTheExposureImage) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace orvi {
 namespace {
 
@@ -33,8 +35,10 @@ protected:
 };
 
 TEST_F(ImageStore, InitializeReadsItsKeysAndFillsWith16000) {
-    Init("IMAGE_WIDTH=8\nIMAGE_HEIGHT=4\nDETECTOR_NAME_2=B\nCOM_NAME_1=" + std::string(80, 'c') +
-         "\nEXP_DELAY=250\n");
+    std::string strBody = "IMAGE_WIDTH=8\nIMAGE_HEIGHT=4\nDETECTOR_NAME_2=B\nCOM_NAME_1=";
+    strBody.append(80, 'c');
+    strBody.append("\nEXP_DELAY=250\n");
+    Init(strBody);
     EXPECT_EQ(m_app.m_strConfigPath, m_dir.dir() + "ORVI2.ini");
     EXPECT_EQ(Store().m_nWidth, 8);
     EXPECT_EQ(Store().m_strDetectorName2, "B");
@@ -122,6 +126,58 @@ TEST_F(ImageStore, OriginalValueAddsTheDarkInsideBoundsOnly) {
     // A dark buffer shorter than the display is never read past its end.
     Store().SetFrameLinks(nullptr, dark.data(), 4);
     EXPECT_EQ(Store().GetOriginalValue(1, 1), 10);
+}
+
+TEST_F(ImageStore, CutFramesKeepTheirOwnSizeAndReadTheDarkTheyWereCutFrom) {
+    Init("IMAGE_WIDTH=6\nIMAGE_HEIGHT=5\nDETECTOR_NAME_2=B\n");
+    std::vector<uint16_t> dark(30);
+    for (size_t i = 0; i < dark.size(); ++i) dark[i] = uint16_t(1000 * i);
+    uint32_t hB = 77;
+    Store().SetFrameLinks(&hB, dark.data(), dark.size());
+    Store().m_pView = &m_view;
+
+    // Columns 1..4, rows 2..3 of the full frame.
+    const std::vector<uint16_t> cut = {1, 2, 3, 4, 5, 6, 7, 8};
+    EXPECT_TRUE(Store().StoreCutFrame(5, cut.data(), 4, 2, 1, 2));
+    EXPECT_EQ(Store().m_nDispWidth, 4);
+    EXPECT_EQ(Store().m_nDispHeight, 2);
+    EXPECT_TRUE(std::equal(cut.begin(), cut.end(), Store().m_pDisplay.begin()));
+    EXPECT_EQ(Store().GetOriginalValue(0, 0), 1 + 1000 * (2 * 6 + 1));
+    EXPECT_EQ(Store().GetOriginalValue(3, 1), 8 + 1000 * (3 * 6 + 4));
+    EXPECT_EQ(Store().GetOriginalValue(4, 0), 0);
+    EXPECT_EQ(Store().GetOriginalValue(0, 2), 0);
+
+    // A full frame of the second detector keeps its size; flipping shows each
+    // frame at its own size, and back.
+    EXPECT_TRUE(Store().StoreFrame(77, Frame(9).data()));
+    EXPECT_EQ(Store().m_nDispWidth, 4) << "the display still holds the cut image";
+    Store().m_bShowSecond = true;
+    Store().ShowSelected();
+    EXPECT_EQ(Store().m_nDispWidth, 6);
+    EXPECT_EQ(Store().m_nDispHeight, 5);
+    EXPECT_EQ(Store().m_pDisplay, Frame(9));
+    EXPECT_EQ(Store().GetOriginalValue(1, 2), 9 + 1000 * 13);
+    Store().m_bShowSecond = false;
+    Store().ShowSelected();
+    EXPECT_EQ(Store().m_nDispWidth, 4);
+    EXPECT_EQ(Store().GetOriginalValue(0, 0), 1 + 1000 * 13);
+}
+
+TEST_F(ImageStore, CutFramesOutsideTheFullFrameAreRefused) {
+    Init("IMAGE_WIDTH=6\nIMAGE_HEIGHT=5\n");
+    Store().m_pView = &m_view;
+    const std::vector<uint16_t> pixels(30, 1);
+    struct Case {
+        int32_t w, h, left, top;
+    };
+    for (const Case& c : {Case{0, 2, 0, 0}, Case{2, 0, 0, 0}, Case{6, 5, 1, 0}, Case{6, 5, 0, 1}, Case{2, 2, -1, 0},
+                          Case{2, 2, 0, -1}, Case{7, 1, 0, 0}})
+        EXPECT_FALSE(Store().StoreCutFrame(1, pixels.data(), c.w, c.h, c.left, c.top))
+            << c.w << "x" << c.h << "+" << c.left << "+" << c.top;
+    EXPECT_EQ(Store().m_pDisplay, Frame(16000));
+    EXPECT_EQ(m_view.nInvalidations, 0);
+    EXPECT_TRUE(Store().StoreCutFrame(1, pixels.data(), 6, 5, 0, 0));
+    EXPECT_EQ(Store().m_pDisplay, Frame(1));
 }
 
 }  // namespace

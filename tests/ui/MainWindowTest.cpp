@@ -3,6 +3,7 @@
 // with its frame, and the status panes fed by the view.
 #include "acquisition/VirtualClock.h"
 #include "app/AppValues.h"
+#include "support/PelkioRecorder.h"
 #include "ui/ChildView.h"
 #include "ui/MainWindow.h"
 #include "ui/MeridStatusBar.h"
@@ -33,7 +34,8 @@ protected:
     }
     CAppValues m_app;
     CVirtualClock m_clock;
-    CMainWindow m_window{m_app, m_clock};
+    test::PelkioRecorder m_rec;
+    CMainWindow m_window{m_app, m_clock, m_rec.Api()};
 };
 
 TEST_F(MainWindowTest, ViewFillsTheAreaBetweenPanelAndStatusBar) {
