@@ -57,9 +57,13 @@ TEST_F(ConfigDialog, TriggerItemsOfTheModes) {
 }
 
 struct CWriteCase {
+    struct CEdit {
+        std::string CTarsoConfigDlg::*pField;
+        const char* szText;
+    };
     const char* szName;
-    std::function<void(CTarsoConfigDlg&)> edit;
-    const char* szMessage;  // nullptr: accepted and sent
+    std::vector<CEdit> edits;  // texts typed into the fields before Write
+    const char* szMessage;     // nullptr: accepted and sent
 };
 
 void PrintTo(const CWriteCase& c, std::ostream* os) { *os << c.szName; }
@@ -68,7 +72,7 @@ class WriteChecks : public ConfigDialog, public ::testing::WithParamInterface<CW
 
 TEST_P(WriteChecks, RefusesTheFirstBadFieldAndChangesNothing) {
     const CWriteCase& c = GetParam();
-    c.edit(Dlg());
+    for (const auto& e : c.edits) Dlg().*e.pField = e.szText;
     const bool bSent = Dlg().OnWrite();
     if (c.szMessage == nullptr) {
         EXPECT_TRUE(bSent);
@@ -85,29 +89,29 @@ TEST_P(WriteChecks, RefusesTheFirstBadFieldAndChangesNothing) {
 INSTANTIATE_TEST_SUITE_P(
     Fields, WriteChecks,
     ::testing::Values(
-        CWriteCase{"Vt125", [](CTarsoConfigDlg& d) { d.m_strVt = "1.25"; }, nullptr},
-        CWriteCase{"Vt450", [](CTarsoConfigDlg& d) { d.m_strVt = "4.50"; }, nullptr},
-        CWriteCase{"Vt124", [](CTarsoConfigDlg& d) { d.m_strVt = "1.24"; }, kVtError},
-        CWriteCase{"Vt451", [](CTarsoConfigDlg& d) { d.m_strVt = "4.51"; }, kVtError},
-        CWriteCase{"VtNotANumber", [](CTarsoConfigDlg& d) { d.m_strVt = "abc"; }, kVtError},
-        CWriteCase{"VtBeforePga", [](CTarsoConfigDlg& d) { d.m_strVt = ""; d.m_strFga = "9"; }, kVtError},
-        CWriteCase{"Pga0", [](CTarsoConfigDlg& d) { d.m_strFga = "0"; }, nullptr},
-        CWriteCase{"Pga7", [](CTarsoConfigDlg& d) { d.m_strFga = "7"; }, nullptr},
-        CWriteCase{"PgaEmptyReadsZero", [](CTarsoConfigDlg& d) { d.m_strFga = ""; }, nullptr},
-        CWriteCase{"PgaMinus1", [](CTarsoConfigDlg& d) { d.m_strFga = "-1"; }, kPgaError},
-        CWriteCase{"Pga8", [](CTarsoConfigDlg& d) { d.m_strFga = "8"; }, kPgaError},
-        CWriteCase{"SpanEmpty", [](CTarsoConfigDlg& d) { d.m_strSpan = ""; }, kSpanError},
-        CWriteCase{"Span1799", [](CTarsoConfigDlg& d) { d.m_strSpan = "1799"; }, kSpanError},
-        CWriteCase{"Span65535", [](CTarsoConfigDlg& d) { d.m_strSpan = "65535"; }, nullptr},
-        CWriteCase{"Delay65535", [](CTarsoConfigDlg& d) { d.m_strAcquireDelay = "65535"; }, nullptr},
-        CWriteCase{"Delay65536", [](CTarsoConfigDlg& d) { d.m_strAcquireDelay = "65536"; }, kDelayError},
-        CWriteCase{"DelayMinus1", [](CTarsoConfigDlg& d) { d.m_strAcquireDelay = "-1"; }, kDelayError},
-        CWriteCase{"DelayNotANumber", [](CTarsoConfigDlg& d) { d.m_strAcquireDelay = "x"; }, nullptr},
-        CWriteCase{"Integrate", [](CTarsoConfigDlg& d) { d.m_strIntegrate = "101"; }, kIntegrateError},
-        CWriteCase{"ClearTime", [](CTarsoConfigDlg& d) { d.m_strClearTime = "1501"; }, kClearTimeError},
-        CWriteCase{"ClearTimeModulo", [](CTarsoConfigDlg& d) { d.m_strClearTime = "67036"; }, nullptr},
-        CWriteCase{"NameEmpty", [](CTarsoConfigDlg& d) { d.m_strImageName = ""; }, kImageNameEmpty},
-        CWriteCase{"SetDelayUnchecked", [](CTarsoConfigDlg& d) { d.m_strSetDelay = "-5"; }, nullptr}),
+        CWriteCase{"Vt125", {{&CTarsoConfigDlg::m_strVt, "1.25"}}, nullptr},
+        CWriteCase{"Vt450", {{&CTarsoConfigDlg::m_strVt, "4.50"}}, nullptr},
+        CWriteCase{"Vt124", {{&CTarsoConfigDlg::m_strVt, "1.24"}}, kVtError},
+        CWriteCase{"Vt451", {{&CTarsoConfigDlg::m_strVt, "4.51"}}, kVtError},
+        CWriteCase{"VtNotANumber", {{&CTarsoConfigDlg::m_strVt, "abc"}}, kVtError},
+        CWriteCase{"VtBeforePga", {{&CTarsoConfigDlg::m_strVt, ""}, {&CTarsoConfigDlg::m_strFga, "9"}}, kVtError},
+        CWriteCase{"Pga0", {{&CTarsoConfigDlg::m_strFga, "0"}}, nullptr},
+        CWriteCase{"Pga7", {{&CTarsoConfigDlg::m_strFga, "7"}}, nullptr},
+        CWriteCase{"PgaEmptyReadsZero", {{&CTarsoConfigDlg::m_strFga, ""}}, nullptr},
+        CWriteCase{"PgaMinus1", {{&CTarsoConfigDlg::m_strFga, "-1"}}, kPgaError},
+        CWriteCase{"Pga8", {{&CTarsoConfigDlg::m_strFga, "8"}}, kPgaError},
+        CWriteCase{"SpanEmpty", {{&CTarsoConfigDlg::m_strSpan, ""}}, kSpanError},
+        CWriteCase{"Span1799", {{&CTarsoConfigDlg::m_strSpan, "1799"}}, kSpanError},
+        CWriteCase{"Span65535", {{&CTarsoConfigDlg::m_strSpan, "65535"}}, nullptr},
+        CWriteCase{"Delay65535", {{&CTarsoConfigDlg::m_strAcquireDelay, "65535"}}, nullptr},
+        CWriteCase{"Delay65536", {{&CTarsoConfigDlg::m_strAcquireDelay, "65536"}}, kDelayError},
+        CWriteCase{"DelayMinus1", {{&CTarsoConfigDlg::m_strAcquireDelay, "-1"}}, kDelayError},
+        CWriteCase{"DelayNotANumber", {{&CTarsoConfigDlg::m_strAcquireDelay, "x"}}, nullptr},
+        CWriteCase{"Integrate", {{&CTarsoConfigDlg::m_strIntegrate, "101"}}, kIntegrateError},
+        CWriteCase{"ClearTime", {{&CTarsoConfigDlg::m_strClearTime, "1501"}}, kClearTimeError},
+        CWriteCase{"ClearTimeModulo", {{&CTarsoConfigDlg::m_strClearTime, "67036"}}, nullptr},
+        CWriteCase{"NameEmpty", {{&CTarsoConfigDlg::m_strImageName, ""}}, kImageNameEmpty},
+        CWriteCase{"SetDelayUnchecked", {{&CTarsoConfigDlg::m_strSetDelay, "-5"}}, nullptr}),
     [](const ::testing::TestParamInfo<CWriteCase>& info) { return std::string(info.param.szName); });
 
 TEST_F(ConfigDialog, WriteSavesTheNamingSendsTheValuesAndShowsWhatTheDetectorAccepted) {
