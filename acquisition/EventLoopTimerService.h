@@ -4,13 +4,12 @@
 // time order, sleeping in between, while the caller runs the loop with
 // run_until() or run_for(). Timer rules are those of ITimerService: a restart
 // replaces, a non-positive period is due at once and then repeats at 1 ms.
+#include "acquisition/TimerQueue.h"
 #include "acquisition/TimerService.h"
 
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <map>
-#include <vector>
 
 namespace orvi {
 
@@ -34,26 +33,10 @@ public:
 
 private:
     using Clock = std::chrono::steady_clock;
-    struct Timer {
-        uint64_t nDue;
-        uint64_t nSeq;
-        int32_t nPeriod;
-    };
-    struct Task {
-        uint64_t nDue;
-        uint64_t nSeq;
-        std::function<void()> fn;
-    };
     uint64_t Now() const;
-    // Runs the earliest event due by now; false when none is due.
-    bool RunDue();
-    bool NextDue(uint64_t& nDue) const;
 
     Clock::time_point m_start;
-    uint64_t m_nSeq = 0;
-    TimerHandler m_fnHandler;
-    std::map<uint32_t, Timer> m_timers;
-    std::vector<Task> m_tasks;
+    CTimerQueue m_queue;
 };
 
 }  // namespace orvi

@@ -5,11 +5,10 @@
 // now_ms() set to each event's time while it runs. sleep_ms() moves the time on
 // without running anything, as a blocked window thread would; events that fell
 // due meanwhile run late, at the time the sleep ended, in due order.
+#include "acquisition/TimerQueue.h"
 #include "acquisition/TimerService.h"
 
 #include <cstdint>
-#include <map>
-#include <vector>
 
 namespace orvi {
 
@@ -38,24 +37,9 @@ public:
     int32_t period_of(uint32_t nId) const;  // -1 when the timer does not run
 
 private:
-    struct Timer {
-        uint64_t nDue;
-        uint64_t nSeq;
-        int32_t nPeriod;
-    };
-    struct Task {
-        uint64_t nDue;
-        uint64_t nSeq;
-        std::function<void()> fn;
-    };
-    bool RunNext(uint64_t nLimit);
-
     uint64_t m_nNow;
-    uint64_t m_nSeq = 0;
     bool m_bRunning = false;
-    TimerHandler m_fnHandler;
-    std::map<uint32_t, Timer> m_timers;
-    std::vector<Task> m_tasks;
+    CTimerQueue m_queue;
 };
 
 }  // namespace orvi
