@@ -112,9 +112,12 @@ int64_t BrightMinusDark(const uint16_t* pBright, uint16_t* pFrame, size_t nPixel
 
 namespace {
 
-bool WriteAll(int fd, const char* p, size_t n) {
+// Moves exactly n bytes with read() or write(), in pieces, retrying after a
+// signal; false on an error, a full disk or an early end of file.
+template <typename Byte, typename Transfer>
+bool TransferAll(int fd, Byte* p, size_t n, Transfer transfer) {
     while (n > 0) {
-        ssize_t k = ::write(fd, p, std::min<size_t>(n, size_t{1} << 30));
+        ssize_t k = transfer(fd, p, std::min<size_t>(n, size_t{1} << 30));
         if (k < 0) {
             if (errno == EINTR) continue;
             return false;
@@ -126,20 +129,8 @@ bool WriteAll(int fd, const char* p, size_t n) {
     return true;
 }
 
-// Reads exactly n bytes; false on an error or an early end of file.
-bool ReadAll(int fd, char* p, size_t n) {
-    while (n > 0) {
-        ssize_t k = ::read(fd, p, std::min<size_t>(n, size_t{1} << 30));
-        if (k < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        if (k == 0) return false;
-        p += k;
-        n -= size_t(k);
-    }
-    return true;
-}
+bool WriteAll(int fd, const char* p, size_t n) { return TransferAll(fd, p, n, ::write); }
+bool ReadAll(int fd, char* p, size_t n) { return TransferAll(fd, p, n, ::read); }
 
 // A hidden name beside strPath that no other writer uses.
 std::string HiddenName(const std::string& strPath, const char* szKind) {
