@@ -60,6 +60,7 @@ void CMainFrame::OnImage(uint32_t hDetector, uint16_t* pFrame, CImageStore* pSto
 // The exposure image: checked, held, and one or more darks requested.
 void CMainFrame::ImageArrived(uint16_t* pFrame) {
     WriteLog("Receive Image data");
+    m_tExposure = std::chrono::system_clock::now();
     StartTimer(TIMER_BLINK, kBlinkMs);
     DeleteMessageFile(kFileConnectionSuccess);
     DeleteMessageFile(kFileDetectorReady);
@@ -202,7 +203,8 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     settings.strCalFolder = m_strCalPath;
     // IMAGE_NAME as read when this frame arrived: a host may change it between images.
     const std::string strImagePath = m_strImagePath + strImageName;
-    if (!ProcessExposureImage(pFrame, settings, strImagePath, m_ui)) return;
+    CGainResult gainUsed;
+    if (!ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed)) return;
     m_ui.FileSaved(strImagePath);
     WriteLog("Processing finished.");
 
@@ -219,6 +221,44 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     // The image as saved: cut, at its own size.
     const CImageGeometry& g = settings.geometry;
     pStore->StoreCutFrame(hDetector, pFrame, g.CutWidth(), g.CutHeight(), g.nCutLeft, g.nCutTop);
+
+    auto pImage = std::make_shared<CAcquiredImage>();
+    pImage->geometry = g;
+    pImage->pixels.assign(pFrame, pFrame + g.CutPixels());
+    pImage->dark.resize(g.CutPixels());
+    for (int32_t y = 0; y < g.CutHeight(); ++y) {
+        const uint16_t* pRow = m_pDarkFrame.data() + size_t(y + g.nCutTop) * size_t(g.nWidth) + size_t(g.nCutLeft);
+        std::copy(pRow, pRow + g.CutWidth(), pImage->dark.begin() + ptrdiff_t(y) * g.CutWidth());
+    }
+    pImage->hDetector = hDetector;
+    pImage->cDetector = (hDetector != 0 && hDetector == m_hDetectorB) ? 'B' : 'A';
+    pImage->nTriggerMode = m_nTriggerMode;
+    pImage->tAcquired = m_tExposure;
+    pImage->strSavedPath = strImagePath;
+    pImage->bSaved = true;
+    pImage->nCalibration = m_nCalibration;
+    pImage->nOffsetControl = m_nOffsetControl;
+    pImage->nMedianFilter = m_nMedianFilter;
+    pImage->gain = std::move(gainUsed);
+    HandOver(std::move(pImage));
+}
+
+void CMainFrame::AddImageSink(IImageSink* pSink) {
+    if (pSink != nullptr && std::find(m_sinks.begin(), m_sinks.end(), pSink) == m_sinks.end())
+        m_sinks.push_back(pSink);
+}
+
+void CMainFrame::RemoveImageSink(IImageSink* pSink) {
+    m_sinks.erase(std::remove(m_sinks.begin(), m_sinks.end(), pSink), m_sinks.end());
+}
+
+void CMainFrame::HandOver(std::shared_ptr<CAcquiredImage> pImage) {
+    pImage->nSequence = ++m_nImagesAcquired;
+    m_pLastImage = std::move(pImage);
+    // A sink may add or remove sinks while it runs: hand over from a copy.
+    const std::vector<IImageSink*> sinks = m_sinks;
+    for (IImageSink* pSink : sinks)
+        if (std::find(m_sinks.begin(), m_sinks.end(), pSink) != m_sinks.end()) pSink->OnImageAcquired(m_pLastImage);
 }
 
 }  // namespace orvi

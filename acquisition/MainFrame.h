@@ -36,7 +36,9 @@
 #include "acquisition/TimerService.h"
 #include "acquisition/UiPort.h"
 #include "app/AppValues.h"
+#include "imaging/AcquiredImage.h"
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -174,6 +176,16 @@ public:
     void OnAecInfo(uint32_t hDetector, int32_t nState);
     void OnImage(uint32_t hDetector, uint16_t* pPixels, CImageStore* pStore);
 
+    // ---- Finished exposures -------------------------------------------------------
+
+    // Every corrected exposure is handed to the sinks added here, in order,
+    // after its image file is written. The frame does not own them; a sink
+    // must be removed before it is destroyed.
+    void AddImageSink(IImageSink* pSink);
+    void RemoveImageSink(IImageSink* pSink);
+    // The latest finished exposure of this run (null before the first).
+    const AcquiredImagePtr& LastImage() const { return m_pLastImage; }
+
     // ---- Message files ---------------------------------------------------------
 
     void CreateMessageFile(const std::string& strBaseName);
@@ -267,6 +279,7 @@ private:
     void CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore);
     void DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
                                const std::string& strImageName);
+    void HandOver(std::shared_ptr<CAcquiredImage> pImage);
     void OnTimerManualRead();
     void OnTimerManualRead2();
     void OnTimerManualExp();
@@ -279,6 +292,11 @@ private:
     ITimerService& m_timers;
     CBoardProtocol m_board;
     bool m_bDispatchInstalled = false;
+    std::vector<IImageSink*> m_sinks;
+    AcquiredImagePtr m_pLastImage;
+    uint64_t m_nImagesAcquired = 0;
+    // When the exposure frame now held arrived.
+    std::chrono::system_clock::time_point m_tExposure;
 };
 
 // Appends '/' to a non-empty folder that does not end in one.

@@ -5,15 +5,21 @@
 #include "imaging/PostProcess.h"
 #include "imaging/RawFile.h"
 
+#include <utility>
+
 namespace orvi {
 
-bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::string& strImageFile, IUiPort& ui) {
+bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::string& strImageFile, IUiPort& ui,
+                          CGainResult* pGainUsed) {
     const CImageGeometry& g = s.geometry;
     if (!g.IsValid()) {
         ui.ShowMessage(kImageFileCreationFail);
         return false;
     }
-    if (s.nCalibration != 0) ApplyGainFromSets(pFrame, g.nWidth, g.nHeight, s.strCalFolder, ui);
+    if (s.nCalibration != 0) {
+        CGainResult gain = ApplyGainFromSets(pFrame, g.nWidth, g.nHeight, s.strCalFolder, ui);
+        if (pGainUsed != nullptr) *pGainUsed = std::move(gain);
+    }
     if (s.nOffsetControl != 0) ApplyOffset(pFrame, g.Pixels(), s.nOffsetControl);
     if (s.nCalibration != 0) ApplyBadPixelMap(pFrame, g.nWidth, g.nHeight, s.strCalFolder, ui);
     if (s.nMedianFilter != 0) MedianFilter3x3(pFrame, g.nWidth, g.nHeight);

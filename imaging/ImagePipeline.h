@@ -3,6 +3,7 @@
 // gain correction, offset, bad pixel map, median, cut, and the image file.
 // The controller restores the held image into the working frame and calls
 // this; every step is also available on its own (PostProcess.h, Calibration.h).
+#include "imaging/Calibration.h"
 #include "imaging/FrameGeometry.h"
 
 #include <cstdint>
@@ -27,8 +28,9 @@ struct CImageSettings {
 // ((W - left - right) x (H - top - bottom) pixels) to strImageFile, replacing
 // an existing file whole. Failures of the correction steps are shown by them
 // and the sequence goes on. Returns false after showing "Image file creation
-// fail!!" when the image file cannot be written.
+// fail!!" when the image file cannot be written. When pGainUsed is given it
+// receives what the gain step used.
 bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& settings, const std::string& strImageFile,
-                          IUiPort& ui);
+                          IUiPort& ui, CGainResult* pGainUsed = nullptr);
 
 }  // namespace orvi

@@ -66,7 +66,7 @@ RunUntil MakeRunUntil(CVirtualClock* pClock, CEventLoopTimerService* pLoop) {
     };
 }
 
-class CStationRun {
+class CStationRun : private IImageSink {
 public:
     CStationRun(const CStationPlan& plan, std::ostream& out) : m_plan(plan), m_ui(out) {
         if (plan.bVirtualTime)
@@ -77,6 +77,7 @@ public:
         m_ui.SetClock([&timers] { return timers.now_ms(); });
         m_runUntil = MakeRunUntil(m_pClock.get(), m_pLoop.get());
         m_pFrame = std::make_unique<CMainFrame>(m_app, m_ui, timers);
+        m_pFrame->AddImageSink(this);
     }
 
     int Run() {
@@ -94,6 +95,7 @@ public:
         const bool bOk = Steps();
         m_ui.Say("disconnect");
         m_pFrame->OnClose();
+        m_pFrame->RemoveImageSink(this);
         m_pFrame.reset();
         return bOk ? kStationOk : kStationFailed;
     }
@@ -101,11 +103,17 @@ public:
 private:
     bool Failed() const { return m_ui.nMessages > 0 || m_ui.nExitCode >= 0; }
 
-    // Runs until pane 4 says "Done" once more, or a message box stops the run.
-    bool WaitDone(const std::string& strStep) {
+    // A finished exposure, from the controller.
+    void OnImageAcquired(const AcquiredImagePtr& /*pImage*/) override { ++m_nImages; }
+
+    // Runs until pane 4 says "Done" once more (an exposure: until its image is
+    // handed over), or a message box stops the run.
+    bool WaitDone(const std::string& strStep, bool bImage = false) {
         const int nDone = m_ui.nDone;
-        const bool bEnded = m_runUntil([&] { return m_ui.nDone > nDone || Failed(); },
-                                       uint64_t{m_plan.nStepTimeoutS} * 1000);
+        const uint64_t nImages = m_nImages;
+        const bool bEnded = m_runUntil(
+            [&] { return (bImage ? m_nImages > nImages : m_ui.nDone > nDone) || Failed(); },
+            uint64_t{m_plan.nStepTimeoutS} * 1000);
         if (Failed()) return false;
         if (!bEnded) {
             m_ui.Say(strStep + " did not end within " + std::to_string(m_plan.nStepTimeoutS) + " s");
@@ -159,7 +167,7 @@ private:
             m_ui.Say("exposure " + std::to_string(i) + " of " + std::to_string(m_plan.nExposures) +
                      ", trigger mode " + std::to_string(f.m_nTriggerMode));
             f.OnAcquisition();
-            if (!WaitDone("exposure " + std::to_string(i))) return false;
+            if (!WaitDone("exposure " + std::to_string(i), true)) return false;
         }
         return true;
     }
@@ -172,6 +180,7 @@ private:
     std::unique_ptr<CEventLoopTimerService> m_pLoop;
     RunUntil m_runUntil;
     std::unique_ptr<CMainFrame> m_pFrame;
+    uint64_t m_nImages = 0;
 };
 
 }  // namespace

@@ -194,6 +194,42 @@ TEST_F(ImageReception, CutsShrinkTheSavedImage) {
     m_app.m_imageStore.m_pView = nullptr;
 }
 
+// Every sink receives the finished exposure once, as saved: the cut pixels of
+// IMAGE.RAW, its own dark cut the same way, and how it was made.
+TEST_F(ImageReception, SinksReceiveTheSavedImageWithItsDark) {
+    struct CSink : IImageSink {
+        std::vector<AcquiredImagePtr> images;
+        void OnImageAcquired(const AcquiredImagePtr& p) override { images.push_back(p); }
+    } first, second;
+    SetConfig("CALIBRATION", "0");
+    SetConfig("IMAGE_CUT_RIGHT", "4");
+    SetConfig("IMAGE_CUT_BOTTOM", "2");
+    Start();
+    Frame().AddImageSink(&first);
+    Frame().AddImageSink(&second);
+    Frame().AddImageSink(&first);  // added once only
+    Expose();
+    Frame().RemoveImageSink(&second);
+    Expose();
+
+    ASSERT_EQ(first.images.size(), 2u);
+    ASSERT_EQ(second.images.size(), 1u);
+    EXPECT_EQ(second.images[0], first.images[0]);
+    const CAcquiredImage& img = *first.images[1];
+    EXPECT_EQ(img.nSequence, 2u);
+    EXPECT_EQ(Frame().LastImage(), first.images[1]);
+    EXPECT_EQ(img.Width(), kSide - 4);
+    EXPECT_EQ(img.Height(), kSide - 2);
+    EXPECT_TRUE(img.bSaved);
+    EXPECT_EQ(img.strSavedPath, m_strImageDir + "IMAGE.RAW");
+    EXPECT_EQ(img.cDetector, 'A');
+    EXPECT_EQ(img.pixels, ReadPixels(m_strImageDir + "IMAGE.RAW"));
+    const std::vector<uint16_t>& dark = Frame().m_pDarkFrame;
+    ASSERT_EQ(img.dark.size(), img.pixels.size());
+    EXPECT_EQ(img.dark[0], dark[0]);
+    EXPECT_EQ(img.dark.back(), dark[size_t(kSide - 3) * kSide + size_t(kSide - 5)]);
+}
+
 TEST_F(ImageReception, AnUnwritableImageFolderStopsTheExposureImage) {
     SetConfig("CALIBRATION", "0");
     Start();

@@ -1,0 +1,59 @@
+#pragma once
+// A finished exposure: the corrected, cut image as it was saved, with what is
+// known of how it was made. Made once by the controller when an exposure has
+// been corrected and handed, immutable, to every image sink (the view, the
+// headless station's printout, the history, the DICOM writer). Sinks may keep
+// the pointer as long as they like and read it from any thread.
+#include "imaging/Calibration.h"
+#include "imaging/FrameGeometry.h"
+
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace orvi {
+
+struct CAcquiredImage {
+    // The cut image, row after row: geometry.CutWidth() x geometry.CutHeight().
+    std::vector<uint16_t> pixels;
+    // The dark frame the image was taken with, cut the same way (empty when the
+    // exposure had no dark of its own).
+    std::vector<uint16_t> dark;
+    // The detector frame size and the four cuts applied.
+    CImageGeometry geometry;
+
+    uint32_t hDetector = 0;
+    char cDetector = 'A';          // 'A' or 'B'
+    int32_t nTriggerMode = 0;      // 0, 1, 6 or 7
+    uint64_t nSequence = 0;        // 1 for the first image of this run
+    // When the exposure frame arrived from the detector.
+    std::chrono::system_clock::time_point tAcquired;
+
+    // The image file written (IMAGE_PATH + IMAGE_NAME); bSaved is false when
+    // that write failed and the image exists only here.
+    std::string strSavedPath;
+    bool bSaved = false;
+
+    // The corrections applied and the calibration set used for the gain step.
+    int32_t nCalibration = 0;
+    int32_t nOffsetControl = 0;
+    int32_t nMedianFilter = 0;
+    CGainResult gain;
+
+    int32_t Width() const { return geometry.CutWidth(); }
+    int32_t Height() const { return geometry.CutHeight(); }
+};
+
+using AcquiredImagePtr = std::shared_ptr<const CAcquiredImage>;
+
+// A consumer of finished exposures. Called on the controller's thread, in the
+// order the sinks were added, after the image file is on disk.
+class IImageSink {
+public:
+    virtual ~IImageSink() = default;
+    virtual void OnImageAcquired(const AcquiredImagePtr& pImage) = 0;
+};
+
+}  // namespace orvi
