@@ -1,0 +1,1 @@
+#include "export/dicom/PatientStudy.h"

@@ -1,0 +1,1 @@
+// The network settings of the station ([DICOM] of ORVI2.ini).
