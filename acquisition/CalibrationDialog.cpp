@@ -104,7 +104,10 @@ void CCalibration::OnGetBright() {
     const int32_t nDelay = m_frame.ExpDelay();
     m_frame.StartTimer(TIMER_EXP_DELAY, kExposureLeadMs - nDelay);
     m_frame.StartTimer(TIMER_PRE_EXPOSURE, kExposureLeadMs - 1000 - nDelay);
-    Acquisition_StartAecReady(m_frame.m_hDetector);
+    if (!m_frame.CheckLink(Acquisition_StartAecReady(m_frame.m_hDetector), m_frame.m_hDetector)) {
+        EnableGetButtons(true);
+        Changed();
+    }
 }
 
 void CCalibration::OnGetDark() {
@@ -114,7 +117,13 @@ void CCalibration::OnGetDark() {
     EnableGetButtons(false);
     Changed();
     const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_frame.m_hDetector);
-    Acquisition_StartClearTimeAcquisition(m_frame.m_hDetector, nDelay);
+    if (!m_frame.CheckLink(Acquisition_StartClearTimeAcquisition(m_frame.m_hDetector, nDelay),
+                           m_frame.m_hDetector)) {
+        m_frame.m_bDarkOnly = false;
+        EnableGetButtons(true);
+        Changed();
+        return;
+    }
     char sz[64];
     std::snprintf(sz, sizeof sz, "Click get dark(%ld)", static_cast<long>(nDelay));
     WriteLog(sz);

@@ -15,6 +15,7 @@
 #include "orviacquire/ORVIAcquireLib.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -67,6 +68,7 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     DeleteMessageFile(kFileDetectorReady);
     if (m_nStdDevOption != 0) CheckExposure(pFrame, m_nImageWidth, m_nImageHeight, m_nStdDevRange);
     if (!CreateEmptyFile(m_strImagePath, kFileImageComing)) {
+        WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + kFileImageComing, errno));
         m_ui.ShowMessage(kMessageFileCreationFail);
         return;
     }
@@ -87,7 +89,39 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
     Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
     Acquisition_DRConfigUpdateAll(m_hDetector);
-    Acquisition_StartClearTimeAcquisition(m_hDetector, nDelay);
+    RequestDarkAfterImage(nDelay);
+}
+
+// Asks for a dark after the held image and watches for it: a request that
+// fails or a dark that does not come in time still saves the image.
+void CMainFrame::RequestDarkAfterImage(uint16_t nDelayMs) {
+    const uint32_t hDetector = m_hDetector;
+    const int32_t nResult = Acquisition_StartClearTimeAcquisition(hDetector, nDelayMs);
+    if (nResult < 0) {
+        char sz[96];
+        std::snprintf(sz, sizeof sz, "Dark request failed (result %d)", nResult);
+        WriteLog(sz);
+        if (nResult == ORVIACQ_ERR_LINK) ReportLinkLost(hDetector);  // saves the held image
+        if (m_nAcqMode == ACQ_DARK_AFTER_IMAGE && m_nDarkRepeat >= 0) SaveImageWithoutDark(sz);
+        return;
+    }
+    StartTimer(TIMER_DARK_WAIT, int32_t{nDelayMs} + kDarkWaitMarginMs);
+}
+
+void CMainFrame::OnTimerDarkWait() {
+    StopTimer(TIMER_DARK_WAIT);
+    if (m_nAcqMode != ACQ_DARK_AFTER_IMAGE || m_nDarkRepeat < 0) return;
+    SaveImageWithoutDark("No dark frame within " + std::to_string(kDarkWaitMarginMs / 1000) +
+                         " s of its readout");
+}
+
+void CMainFrame::SaveImageWithoutDark(const std::string& strReason) {
+    WriteLog(strReason + ": the image is saved without a dark");
+    m_ui.ShowMessage(std::string(kImageSavedWithoutDark) + "\n" + strReason);
+    m_nDarkRepeat = -1;
+    // The held image is the working frame now; nothing else needs it.
+    FinishExposureImage(m_pImageBackup.data(), m_hDetector, &m_app.m_imageStore,
+                        cfg::Read(m_strIniPath, cfg::IMAGE_NAME), DarkSource::None);
 }
 
 // A bright calibration frame: held, and its dark requested at once.
@@ -95,7 +129,12 @@ void CMainFrame::BrightArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore
     WriteLog("Succeed to get bright data");
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
     m_nAcqMode = ACQ_DARK;
-    Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetInnerDelayTime(m_hDetector));
+    const uint32_t hCurrent = m_hDetector;
+    if (!CheckLink(Acquisition_StartClearTimeAcquisition(hCurrent, Acquisition_GetInnerDelayTime(hCurrent)),
+                   hCurrent)) {
+        m_dlgCalibration.EnableGetButtons(true);
+        m_dlgCalibration.Changed();
+    }
     pStore->StoreFrame(hDetector, pFrame);
 }
 
@@ -106,6 +145,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
     std::memcpy(m_pDarkFrame.data(), pFrame, nPixels * sizeof(uint16_t));
     const std::string strDarkName = LevelFileName(kPrefixDark, FrameMean(pFrame, nPixels));
     const std::string strDarkPath = m_strCalPath + strDarkName;
+    CFolderLocks locks = LockFolders();
 
     // One dark file at a time: the listed ones go, with their files.
     CCalibration& dlg = m_dlgCalibration;
@@ -119,7 +159,9 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
         }
     }
 
-    if (!WriteRawFile(strDarkPath, pFrame, nPixels)) {
+    int nError = 0;
+    if (!WriteRawFile(strDarkPath, pFrame, nPixels, &nError)) {
+        WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
         dlg.Changed();
         m_ui.ShowMessage(kDarkFileCreationFail);
         m_ui.ShowMessage(strDarkPath);
@@ -141,7 +183,8 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
     const int64_t nMean = BrightMinusDark(m_pImageBackup.data(), pFrame, nPixels);
     const std::string strBrightName = LevelFileName(kPrefixBright, nMean);
     const std::string strBrightPath = m_strCalPath + strBrightName;
-    if (!WriteRawFile(strBrightPath, pFrame, nPixels)) {
+    if (!WriteRawFile(strBrightPath, pFrame, nPixels, &nError)) {
+        WriteLog(FileFailLogLine("Bright file creation fail", strBrightPath, nError));
         dlg.Changed();
         m_ui.ShowMessage(kBrightFileCreationFail);
         return;
@@ -172,28 +215,48 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
         char sz[96];
         std::snprintf(sz, sizeof sz, "%dms Atfer,(%d time) get dark", nSleep, m_nDarkRepeat + 1);
         WriteLog(sz);
-        Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetDRConfigSetDelayTime(m_hDetector));
+        RequestDarkAfterImage(Acquisition_GetDRConfigSetDelayTime(m_hDetector));
         return;
     }
     if (m_nDarkRepeat < 0) {
         pStore->StoreFrame(hDetector, pFrame);
         return;
     }
+    StopTimer(TIMER_DARK_WAIT);
 
     const size_t nPixels = FramePixels();
     std::memcpy(m_pDarkFrame.data(), pFrame, nPixels * sizeof(uint16_t));
     m_nDarkRepeat = -1;
+    CFolderLocks locks = LockFolders();
     const std::string strDarkName = LevelFileName(kPrefixDark, FrameMean(pFrame, nPixels));
-    DeleteDarkFiles(m_strCalPath);
     const std::string strDarkPath = m_strCalPath + strDarkName;
-    if (!WriteRawFile(strDarkPath, pFrame, nPixels)) {
+    // The new dark is written before the old ones go, so that the folder never
+    // lacks a dark file; a failure keeps the old ones and the dark in memory.
+    int nError = 0;
+    DarkSource dark = DarkSource::File;
+    if (WriteRawFile(strDarkPath, pFrame, nPixels, &nError)) {
+        DeleteDarkFiles(m_strCalPath, strDarkName);
+        m_ui.FileSaved(strDarkPath);
+    } else {
+        WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
         m_ui.ShowMessage(kDarkFileCreationFail);
-        return;
+        m_ui.ShowMessage(strDarkPath + ": " + FileErrorText(nError) + "\n" + kImageCorrectedWithDarkInMemory);
+        dark = DarkSource::Memory;
     }
-    m_ui.FileSaved(strDarkPath);
 
     // The held exposure image replaces the dark and is corrected and saved.
     std::memcpy(pFrame, m_pImageBackup.data(), nPixels * sizeof(uint16_t));
+    FinishExposureImage(pFrame, hDetector, pStore, strImageName, dark, strDarkName);
+}
+
+// The held exposure image (restored into pFrame) is corrected with the dark
+// at hand, cut, saved and handed over. It always reaches the sinks, also when
+// its file cannot be written.
+void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
+                                     const std::string& strImageName, DarkSource dark,
+                                     const std::string& strDarkName) {
+    StopTimer(TIMER_DARK_WAIT);
+    CFolderLocks locks = LockFolders();
     CImageSettings settings;
     settings.geometry = CImageGeometry{m_nImageWidth, m_nImageHeight, m_nCutTop, m_nCutBottom, m_nCutLeft,
                                        m_nCutRight};
@@ -201,41 +264,60 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     settings.nOffsetControl = m_nOffsetControl;
     settings.nMedianFilter = m_nMedianFilter;
     settings.strCalFolder = m_strCalPath;
-    // IMAGE_NAME as read when this frame arrived: a host may change it between images.
+    if (dark == DarkSource::Memory) {
+        settings.pDarkInMemory = m_pDarkFrame.data();
+        settings.strDarkInMemory = strDarkName;
+    }
+    settings.bNoDark = dark == DarkSource::None;
+    // IMAGE_NAME as read when this frame arrived: a host may change it between
+    // images. A name with a folder part would write outside the image folder.
     const std::string strImagePath = m_strImagePath + strImageName;
+    const bool bNameOk = strImageName.find('/') == std::string::npos;
+    if (!bNameOk) {
+        WriteLog("IMAGE_NAME refused: " + strImageName);
+        m_ui.ShowMessage(std::string(kImageNameHasFolder) + "\n" + strImageName);
+    }
     CGainResult gainUsed;
-    if (!ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed)) return;
-    m_ui.FileSaved(strImagePath);
-    WriteLog("Processing finished.");
+    const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed);
+    if (bSaved) {
+        m_ui.FileSaved(strImagePath);
+        WriteLog("Processing finished.");
+    }
 
     StopTimer(TIMER_BLINK);
     g_byOut2 = kOutAllOff;
-    g_byOut1 = kOut1OnlyConnection;
+    g_byOut1 = m_hDetector != 0 ? kOut1OnlyConnection : kOutAllOff;
     WriteOutputs();
     m_bImageBusy = false;
 
-    const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
-    Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
-    Acquisition_DRConfigUpdateAll(m_hDetector);
-    m_ui.SetStatusText(4, "Done");
+    if (m_hDetector != 0) {
+        const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
+        Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
+        Acquisition_DRConfigUpdateAll(m_hDetector);
+    }
+    if (bSaved) m_ui.SetStatusText(4, "Done");
     // The image as saved: cut, at its own size.
     const CImageGeometry& g = settings.geometry;
+    if (!bNameOk) CutImage(pFrame, g);  // not processed: cut like a saved one
     pStore->StoreCutFrame(hDetector, pFrame, g.CutWidth(), g.CutHeight(), g.nCutLeft, g.nCutTop);
 
     auto pImage = std::make_shared<CAcquiredImage>();
     pImage->geometry = g;
     pImage->pixels.assign(pFrame, pFrame + g.CutPixels());
-    pImage->dark.resize(g.CutPixels());
-    for (int32_t y = 0; y < g.CutHeight(); ++y) {
-        const uint16_t* pRow = m_pDarkFrame.data() + size_t(y + g.nCutTop) * size_t(g.nWidth) + size_t(g.nCutLeft);
-        std::copy(pRow, pRow + g.CutWidth(), pImage->dark.begin() + ptrdiff_t(y) * g.CutWidth());
+    if (dark != DarkSource::None) {
+        pImage->dark.resize(g.CutPixels());
+        for (int32_t y = 0; y < g.CutHeight(); ++y) {
+            const uint16_t* pRow =
+                m_pDarkFrame.data() + size_t(y + g.nCutTop) * size_t(g.nWidth) + size_t(g.nCutLeft);
+            std::copy(pRow, pRow + g.CutWidth(), pImage->dark.begin() + ptrdiff_t(y) * g.CutWidth());
+        }
     }
     pImage->hDetector = hDetector;
     pImage->cDetector = (hDetector != 0 && hDetector == m_hDetectorB) ? 'B' : 'A';
     pImage->nTriggerMode = m_nTriggerMode;
     pImage->tAcquired = m_tExposure;
     pImage->strSavedPath = strImagePath;
-    pImage->bSaved = true;
+    pImage->bSaved = bSaved;
     pImage->nCalibration = m_nCalibration;
     pImage->nOffsetControl = m_nOffsetControl;
     pImage->nMedianFilter = m_nMedianFilter;

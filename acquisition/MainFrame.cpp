@@ -6,6 +6,7 @@
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
 #include "app/Profile.h"
+#include "imaging/ImagePipeline.h"
 #include "imaging/MessageFiles.h"
 #include "imaging/RawFile.h"
 #include "orviacquire/ORVIAcquireLib.h"
@@ -87,6 +88,38 @@ CMainFrame::~CMainFrame() {
 
 CMainFrame* CMainFrame::Current() { return s_pCurrent; }
 
+// ---- Folder locks ------------------------------------------------------------------
+
+CMainFrame::CFolderLocks::CFolderLocks(CMainFrame& frame) : m_frame(frame) {
+    if (m_frame.m_nLockDepth++ > 0) return;
+    m_frame.LockFolder(m_frame.m_calLock, m_frame.m_strCalPath);
+    if (m_frame.m_strImagePath != m_frame.m_strCalPath) m_frame.LockFolder(m_frame.m_imageLock, m_frame.m_strImagePath);
+}
+
+CMainFrame::CFolderLocks::~CFolderLocks() {
+    if (--m_frame.m_nLockDepth > 0) return;
+    m_frame.m_imageLock.Unlock();
+    m_frame.m_calLock.Unlock();
+}
+
+// Another station writing there is waited for; after the wait (or when the
+// lock cannot be taken at all) the files are written anyway: each one is
+// replaced whole, and an exposure is never dropped for a lock.
+void CMainFrame::LockFolder(CFolderLock& lock, const std::string& strFolder) {
+    int nError = 0;
+    switch (lock.Lock(strFolder, kFolderLockWaitMs, kFolderLockStepMs,
+                      [this](uint32_t nMs) { m_timers.sleep_ms(nMs); }, &nError)) {
+    case CFolderLock::Result::Locked: return;
+    case CFolderLock::Result::Busy:
+        WriteLog(std::string(kFolderInUse) + " " + strFolder);
+        m_ui.ShowMessage(std::string(kFolderInUse) + "\n" + strFolder);
+        return;
+    case CFolderLock::Result::Failed:
+        WriteLog(FileFailLogLine("Folder lock not taken", strFolder + kFolderLockName, nError));
+        return;
+    }
+}
+
 // ---- Creation -------------------------------------------------------------------
 
 CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) {
@@ -97,6 +130,13 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     if (!std::filesystem::exists(m_strIniPath, ec)) {
         m_ui.ShowMessage("ORVI2.ini don`t exist.");
         return CreateResult::MissingIni;
+    }
+    // Every key is read from the whole file: a huge file would stall every image.
+    const uintmax_t nIniBytes = std::filesystem::file_size(m_strIniPath, ec);
+    if (!ec && nIniBytes > kMaxProfileBytes) {
+        m_ui.ShowMessage(std::string(kIniTooLarge) + "\n" + m_strIniPath + ": " + std::to_string(nIniBytes) +
+                         " bytes");
+        return CreateResult::BadConfig;
     }
 
     cfg::CFrameConfig c = cfg::ReadFrameConfig(m_strIniPath);
@@ -132,6 +172,12 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
 
     SetLogClock([this] { return m_timers.now_ms(); });
     StartLog();
+
+    // Temporaries of a write that an earlier run did not finish (it crashed or
+    // was killed); a running station's own stay.
+    for (const std::string& strFolder : {m_strImagePath, m_strCalPath})
+        for (const std::string& strPath : RemoveStaleTemporaries(strFolder, m_tStarted))
+            WriteLog("Removed an unfinished file of an earlier run: " + strPath);
 
     DeleteMessageFile(kFileDetectorReady);
     DeleteMessageFile(kFileTextIconExposure);
@@ -288,6 +334,34 @@ void CMainFrame::InitDetector(uint32_t hDetector, const std::string& strLabel, i
     Acquisition_DRConfigUpdateAll(hDetector);
     m_panel.SetConnected();
     m_ui.PanelChanged();
+}
+
+bool CMainFrame::CheckLink(int32_t nResult, uint32_t hDetector) {
+    if (nResult != ORVIACQ_ERR_LINK) return true;
+    ReportLinkLost(hDetector);
+    return false;
+}
+
+void CMainFrame::ReportLinkLost(uint32_t hDetector) {
+    if (hDetector == 0 || (hDetector != m_hDetectorA && hDetector != m_hDetectorB)) return;  // reported already
+    char sz[64];
+    std::snprintf(sz, sizeof sz, kLinkLostFormat, hDetector == m_hDetectorB ? "B" : "A");
+    WriteLog(sz);
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_READ_2,
+                         TIMER_MANUAL_EXP, TIMER_READY_TIMEOUT, TIMER_EXP_DELAY, TIMER_DARK_WAIT})
+        StopTimer(nId);
+    // Closed first: what the frame does from here on gets no second report.
+    OnDisconnect();
+    m_hDetector = 0;
+    m_ui.ShowMessage(sz);
+    // A held exposure is the patient's dose: it is saved without its dark.
+    if (m_nAcqMode == ACQ_DARK_AFTER_IMAGE && m_nDarkRepeat >= 0) SaveImageWithoutDark(sz);
+    SetConnectionLamp(false);
+    SetEnableLamp(false);
+    SetReadyLamp(false);
+    WriteOutputs();
+    m_nAcqMode = ACQ_IMAGE;
+    m_bImageBusy = false;
 }
 
 void CMainFrame::OnDisconnect() {

@@ -37,6 +37,7 @@
 #include "acquisition/UiPort.h"
 #include "app/AppValues.h"
 #include "imaging/AcquiredImage.h"
+#include "imaging/FolderLock.h"
 
 #include <chrono>
 #include <cstdint>
@@ -63,6 +64,9 @@ inline constexpr uint32_t TIMER_MANUAL_EXP = 806;
 inline constexpr uint32_t TIMER_READY_TIMEOUT = 809;
 inline constexpr uint32_t TIMER_MANUAL_READ_2 = 810;
 inline constexpr uint32_t TIMER_EXP_DELAY = 811;
+// The dark after an image: started with each request, it ends the wait for a
+// dark that never comes (the held image is then saved without it).
+inline constexpr uint32_t TIMER_DARK_WAIT = 812;
 
 inline constexpr int32_t kDarkTimerMs = 1500;
 inline constexpr int32_t kBlinkMs = 500;
@@ -76,6 +80,11 @@ inline constexpr int32_t kReadyTimeoutMs = 3000;
 inline constexpr int32_t kExposureLeadMs = 12000;   // arming to the ready lamp, less EXP_DELAY
 inline constexpr int32_t kRepeatLeadMs = 3000;      // a repeat cycle's countdown starts P - D - 3000
 inline constexpr uint32_t kParameterWaitMs = 400;   // after a parameter update or read
+inline constexpr int32_t kDarkWaitMarginMs = 5000;  // a dark's delay and readout, plus this
+// Another station writing to the same folder: waited for this long, in steps.
+inline constexpr uint32_t kFolderLockWaitMs = 3000;
+inline constexpr uint32_t kFolderLockStepMs = 100;
+inline constexpr uintmax_t kMaxProfileBytes = uintmax_t{1} << 20;  // ORVI2.ini
 
 // What the next frame is.
 inline constexpr int32_t ACQ_IMAGE = 0;
@@ -94,6 +103,12 @@ inline constexpr const char* kSendReadError = "Send read parameters command erro
 inline constexpr const char* kCorrectFileFailed = "The correct file loading failed!";
 inline constexpr const char* kOffsetFileFailed = "The offset correct file loading failed!";
 inline constexpr const char* kChecksumError = "Parameter checksum error";
+inline constexpr const char* kLinkLostFormat = "Detector %s: link lost";
+inline constexpr const char* kImageSavedWithoutDark = "The image is saved without a dark frame.";
+inline constexpr const char* kImageCorrectedWithDarkInMemory = "The image is corrected with the dark in memory.";
+inline constexpr const char* kImageNameHasFolder = "IMAGE_NAME must be a file name without '/': the image is not saved.";
+inline constexpr const char* kFolderInUse = "Folder in use by another station:";
+inline constexpr const char* kIniTooLarge = "ORVI2.ini is larger than 1 MB and is not read.";
 
 class CMainFrame {
 public:
@@ -139,6 +154,13 @@ public:
     // Writes the adapter keys (and SELECT_ADAPTER) to the program's ORVI2.ini.
     void OnSaveAdapter();
     void OnShowNetworkWindow();
+    // A library result of detector hDetector: ORVIACQ_ERR_LINK reports the
+    // lost link (once: the detector is closed) and returns false.
+    bool CheckLink(int32_t nResult, uint32_t hDetector);
+    // The link to the detector is gone: said in words, the held exposure
+    // saved, the detectors closed and the panel disconnected, so that Connect
+    // opens them again.
+    void ReportLinkLost(uint32_t hDetector);
 
     // ---- Other commands --------------------------------------------------------
 
@@ -280,6 +302,33 @@ private:
     void DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
                                const std::string& strImageName);
     void HandOver(std::shared_ptr<CAcquiredImage> pImage);
+
+    // Where the dark of an exposure comes from.
+    enum class DarkSource { File, Memory, None };
+    void RequestDarkAfterImage(uint16_t nDelayMs);
+    void OnTimerDarkWait();
+    void SaveImageWithoutDark(const std::string& strReason);
+    void FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
+                             const std::string& strImageName, DarkSource dark,
+                             const std::string& strDarkName = std::string());
+
+    // The folder locks of a write sequence, taken by the first holder and
+    // released by the last (sequences nest: a dark and then its image).
+    class CFolderLocks {
+    public:
+        explicit CFolderLocks(CMainFrame& frame);
+        ~CFolderLocks();
+        CFolderLocks(const CFolderLocks&) = delete;
+        CFolderLocks& operator=(const CFolderLocks&) = delete;
+
+    private:
+        CMainFrame& m_frame;
+    };
+    CFolderLocks LockFolders() { return CFolderLocks(*this); }
+    void LockFolder(CFolderLock& lock, const std::string& strFolder);
+    CFolderLock m_calLock;
+    CFolderLock m_imageLock;
+    int32_t m_nLockDepth = 0;
     void OnTimerManualRead();
     void OnTimerManualRead2();
     void OnTimerManualExp();
@@ -297,6 +346,8 @@ private:
     uint64_t m_nImagesAcquired = 0;
     // When the exposure frame now held arrived.
     std::chrono::system_clock::time_point m_tExposure;
+    // When this frame was made: older temporaries of this pid are stale.
+    std::chrono::system_clock::time_point m_tStarted = std::chrono::system_clock::now();
 };
 
 // Appends '/' to a non-empty folder that does not end in one.

@@ -33,19 +33,21 @@ void CMainFrame::OnAcquisition() {
     } else if (m_nTriggerMode == kTriggerRepeat) {
         StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - nDelay - kRepeatLeadMs);
         StartTimer(TIMER_REPEAT, m_nRepeatPeriod);
-        Acquisition_StartAecReady(m_hDetector);
+        CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector);
         szMessage = "Repeat mode, Acqusition start";
     } else {
         StartTimer(TIMER_EXP_DELAY, kExposureLeadMs - nDelay);
         StartTimer(TIMER_PRE_EXPOSURE, kExposureLeadMs - nDelay - 1000);
-        Acquisition_StartAecReady(m_hDetector);
+        CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector);
         szMessage = "Click Acqusition";
     }
     WriteLog(szMessage);
 }
 
 void CMainFrame::OnDark() {
-    Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetDRConfigSetDelayTime(m_hDetector));
+    if (!CheckLink(Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetDRConfigSetDelayTime(m_hDetector)),
+                   m_hDetector))
+        return;
     m_panel.SetDarkRunning(true);
     m_ui.PanelChanged();
     StartTimer(TIMER_DARK, kDarkTimerMs);
@@ -53,7 +55,7 @@ void CMainFrame::OnDark() {
     m_ui.SetCloseEnabled(false);
 }
 
-void CMainFrame::OnNoClear() { Acquisition_StartAcquisition(m_hDetector); }
+void CMainFrame::OnNoClear() { CheckLink(Acquisition_StartAcquisition(m_hDetector), m_hDetector); }
 
 // ---- Timers -----------------------------------------------------------------------------
 
@@ -96,6 +98,7 @@ void CMainFrame::OnTimer(uint32_t nId) {
         m_board.ReadyTimeout();
         break;
     case TIMER_RUNNING: OnTimerRunning(); break;
+    case TIMER_DARK_WAIT: OnTimerDarkWait(); break;
     default: break;
     }
 }
@@ -105,7 +108,7 @@ void CMainFrame::OnTimerRepeat() {
     if (m_nRepeatLeft > 0) {
         m_bReadyLampLatched = false;
         StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - ExpDelay() - kRepeatLeadMs);
-        Acquisition_StartAecReady(m_hDetector);
+        if (!CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector)) return;
         WriteLog("Prepare[Trigger 7 mode]  ");
         return;
     }
@@ -160,7 +163,7 @@ void CMainFrame::OnTimerManualRead2() {
     SetReadyLamp(sw.bReady);
     WriteOutputs();
     if (sw.bReady) {
-        Acquisition_StartAecReady(m_hDetector);
+        if (!CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector)) return;
         m_bExpTimerStarted = false;
         WriteLog("TIMER_MANUAL_READ_2::Prepare ");
         StartTimer(TIMER_READY_TIMEOUT, kReadyTimeoutMs);

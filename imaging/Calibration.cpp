@@ -77,12 +77,31 @@ int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights) {
     return nBest;
 }
 
+namespace {
+
+// A bright file whose level reads back as 0 or less would turn every pixel
+// into 0 (the rule limits to L): it is refused like a file that cannot be read.
+bool BrightLevelUsable(const std::string& strFolder, const std::string& strName, IUiPort& ui) {
+    if (LevelFromFileName(strName, kPrefixBright) > 0) return true;
+    WriteLog("Bright file refused: " + JoinPath(strFolder, strName) + " has level 0 and would make the image black");
+    ui.ShowMessage(kBrightFileOpenFail);
+    return false;
+}
+
+}  // namespace
+
 CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                              IUiPort& ui) {
+                              IUiPort& ui, const uint16_t* pDarkInMemory, const std::string& strDarkInMemory) {
     CGainResult result;
     if (nWidth <= 0 || nHeight <= 0) return result;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
     std::vector<std::string> names = ListCalibrationFiles(strCalFolder);
+    if (pDarkInMemory != nullptr) {
+        // The dark comes from memory (its file could not be written): every
+        // listed dark file is left out, the rest are the brights.
+        std::erase_if(names, [](const std::string& s) { return s.find("DARK") != std::string::npos; });
+        names.push_back(strDarkInMemory);
+    }
     if (names.size() < 2) {
         ui.ShowMessage(kNeedMoreBrightFiles);
         return result;
@@ -92,17 +111,19 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     // cannot be used are reported and left out.
     std::vector<std::string> usable;
     for (size_t i = 0; i + 1 < names.size(); ++i)
-        if (CheckCalibrationFile(JoinPath(strCalFolder, names[i]), nPixels, kBrightFileOpenFail, "Bright file", ui))
+        if (CheckCalibrationFile(JoinPath(strCalFolder, names[i]), nPixels, kBrightFileOpenFail, "Bright file", ui) &&
+            BrightLevelUsable(strCalFolder, names[i], ui))
             usable.push_back(names[i]);
     const std::string& strDark = names.back();
-    bool bDarkOk = CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file", ui);
+    bool bDarkOk = pDarkInMemory != nullptr ||
+                   CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file", ui);
     int32_t nRef = ChooseReferenceBright(usable.data(), usable.size());
     if (!bDarkOk || nRef < 0) return result;
 
     const std::string& strRef = usable[size_t(nRef)];
     // The two files are read at once, one per core.
-    CFrameBuffer pDark(nPixels), pRef(nPixels);
-    if (!pDark || !pRef) {
+    CFrameBuffer pDark(pDarkInMemory != nullptr ? 0 : nPixels), pRef(nPixels);
+    if ((pDarkInMemory == nullptr && !pDark) || !pRef) {
         WriteLog(kNoMemoryLogLine);
         return result;
     }
@@ -111,15 +132,23 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     RawRead eRead[2] = {RawRead::Ok, RawRead::Ok};
     uint64_t nBytes[2] = {0, 0};
     RunChunks(2, WorkerCount(2, 1), [&](size_t k) {
-        eRead[k] = k == 0 ? ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0])
-                          : ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
+        if (k == 0)
+            eRead[0] = ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0]);
+        else if (pDarkInMemory == nullptr)
+            eRead[1] = ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
     });
     if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", ui) ||
         !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", ui))
         return result;
+    // A reference of zeros would make the image black as well.
+    if (std::all_of(pRef.get(), pRef.get() + nPixels, [](uint16_t v) { return v == 0; })) {
+        WriteLog("Bright file refused: " + strRefPath + " holds only zeros and would make the image black");
+        ui.ShowMessage(kBrightFileOpenFail);
+        return result;
+    }
 
     result.nLevel = LevelFromFileName(strRef, kPrefixBright);
-    GainCorrect(pFrame, pDark.get(), pRef.get(), result.nLevel, nPixels);
+    GainCorrect(pFrame, pDarkInMemory != nullptr ? pDarkInMemory : pDark.get(), pRef.get(), result.nLevel, nPixels);
     result.bApplied = true;
     result.strDarkFile = strDark;
     result.strReferenceFile = strRef;

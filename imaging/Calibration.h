@@ -48,8 +48,15 @@ int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights);
 // fail!!", one shorter than W x H pixels shows the same and is logged; such a
 // file takes no part. Only the dark and the reference bright are read into
 // memory. Without a usable dark or bright the frame stays unchanged.
+// A bright whose level reads back as 0 (it would make every pixel 0), and a
+// reference of zeros, are refused with "Bright file open fail!!" and a log line.
+// pDarkInMemory: the dark just taken, when its file could not be written; the
+// folder's dark files are then left out and strDarkInMemory names the dark in
+// the result.
 CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
-                              const std::string& strCalFolder, IUiPort& ui);
+                              const std::string& strCalFolder, IUiPort& ui,
+                              const uint16_t* pDarkInMemory = nullptr,
+                              const std::string& strDarkInMemory = std::string());
 
 // ---- Bad pixel map -----------------------------------------------------------
 

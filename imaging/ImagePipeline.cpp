@@ -4,6 +4,7 @@
 #include "imaging/Calibration.h"
 #include "imaging/PostProcess.h"
 #include "imaging/RawFile.h"
+#include "app/EventLog.h"
 
 #include <utility>
 
@@ -16,19 +17,28 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
         ui.ShowMessage(kImageFileCreationFail);
         return false;
     }
-    if (s.nCalibration != 0) {
-        CGainResult gain = ApplyGainFromSets(pFrame, g.nWidth, g.nHeight, s.strCalFolder, ui);
+    if (s.nCalibration != 0 && s.bNoDark) {
+        WriteLog("No dark after the image: gain correction left out");
+    } else if (s.nCalibration != 0) {
+        CGainResult gain =
+            ApplyGainFromSets(pFrame, g.nWidth, g.nHeight, s.strCalFolder, ui, s.pDarkInMemory, s.strDarkInMemory);
         if (pGainUsed != nullptr) *pGainUsed = std::move(gain);
     }
     if (s.nOffsetControl != 0) ApplyOffset(pFrame, g.Pixels(), s.nOffsetControl);
     if (s.nCalibration != 0) ApplyBadPixelMap(pFrame, g.nWidth, g.nHeight, s.strCalFolder, ui);
     if (s.nMedianFilter != 0) MedianFilter3x3(pFrame, g.nWidth, g.nHeight);
     CutImage(pFrame, g);
-    if (!WriteRawFile(strImageFile, pFrame, g.CutPixels())) {
+    int nError = 0;
+    if (!WriteRawFile(strImageFile, pFrame, g.CutPixels(), &nError)) {
+        WriteLog(FileFailLogLine("Image file creation fail", strImageFile, nError));
         ui.ShowMessage(kImageFileCreationFail);
         return false;
     }
     return true;
+}
+
+std::string FileFailLogLine(const std::string& strWhat, const std::string& strPath, int nError) {
+    return strWhat + ": " + strPath + ": " + FileErrorText(nError);
 }
 
 }  // namespace orvi

@@ -20,6 +20,12 @@ struct CImageSettings {
     int32_t nOffsetControl = 0;
     int32_t nMedianFilter = 1;
     std::string strCalFolder;  // CAL_PATH folder
+    // The dark after the exposure when its file could not be written: the
+    // gain step takes it from memory. bNoDark: no dark came at all; the gain
+    // step is left out (the image is saved uncorrected by it).
+    const uint16_t* pDarkInMemory = nullptr;
+    std::string strDarkInMemory;
+    bool bNoDark = false;
 };
 
 // On the working frame, in this order: ApplyGainFromSets (CALIBRATION),
@@ -29,8 +35,13 @@ struct CImageSettings {
 // an existing file whole. Failures of the correction steps are shown by them
 // and the sequence goes on. Returns false after showing "Image file creation
 // fail!!" when the image file cannot be written. When pGainUsed is given it
-// receives what the gain step used.
+// receives what the gain step used. The log names the image file and the
+// reason of a failed write.
 bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& settings, const std::string& strImageFile,
                           IUiPort& ui, CGainResult* pGainUsed = nullptr);
+
+// The log line of a file that could not be written, e.g.
+// "Image file creation fail: /img/IMAGE.RAW: No space left on device".
+std::string FileFailLogLine(const std::string& strWhat, const std::string& strPath, int nError);
 
 }  // namespace orvi

@@ -7,6 +7,8 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <csignal>
+#include <cstdlib>
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -42,6 +44,10 @@ int32_t LevelFromFileName(const std::string& strName, const std::string& strPref
 }
 
 bool IsCalibrationFileName(const std::string& strName) {
+    // Hidden names (the temporaries of a write in progress, other programs'
+    // files) never count, nor does a name that merely contains ".RAW".
+    if (strName.empty() || strName[0] == '.') return false;
+    if (!strName.ends_with(".raw") && !strName.ends_with(".RAW")) return false;
     bool bRaw = strName.find(".raw") != std::string::npos || strName.find(".RAW") != std::string::npos;
     bool bKind = strName.find("BRIGHT") != std::string::npos || strName.find("DARK") != std::string::npos;
     return bRaw && bKind;
@@ -71,10 +77,9 @@ std::vector<std::string> ListCalibrationFiles(const std::string& strFolder) {
     return names;
 }
 
-void DeleteDarkFiles(const std::string& strFolder) {
+void DeleteDarkFiles(const std::string& strFolder, const std::string& strKeep) {
     for (const std::string& strName : ListFileNames(strFolder)) {
-        bool bRaw = strName.find(".raw") != std::string::npos || strName.find(".RAW") != std::string::npos;
-        if (bRaw && strName.find("DARK") != std::string::npos)
+        if (strName != strKeep && strName.find("DARK") != std::string::npos && IsCalibrationFileName(strName))
             ::unlink(JoinPath(strFolder, strName).c_str());
     }
 }
@@ -143,23 +148,18 @@ std::string HiddenName(const std::string& strPath, const char* szKind) {
            std::to_string(s_nCounter.fetch_add(1));
 }
 
-// Puts the complete file strTemp in place of strPath. An existing file is
-// first moved aside and deleted afterwards instead of being renamed over:
-// ext4 flushes a file renamed over another one to disk at once, which would
-// cost the operator ten milliseconds and more per image. The name is missing
-// only between the two renames; on failure the old file is put back.
-bool MoveIntoPlace(const std::string& strTemp, const std::string& strPath) {
-    struct stat st {};
-    if (::lstat(strPath.c_str(), &st) != 0) return ::rename(strTemp.c_str(), strPath.c_str()) == 0;
-    if (S_ISDIR(st.st_mode)) return false;
-    std::string strAside = HiddenName(strPath, "old");
-    if (::rename(strPath.c_str(), strAside.c_str()) != 0) return ::rename(strTemp.c_str(), strPath.c_str()) == 0;
-    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) {
-        ::rename(strAside.c_str(), strPath.c_str());
-        return false;
-    }
-    ::unlink(strAside.c_str());
-    return true;
+// Flushes the folder's entry of a file renamed into it, so that the new name
+// survives a power cut as well as the data.
+bool SyncFolderOf(const std::string& strPath) {
+    size_t nSlash = strPath.find_last_of('/');
+    std::string strFolder = nSlash == std::string::npos ? std::string(".") : strPath.substr(0, nSlash + 1);
+    int fd = ::open(strFolder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool bOk = ::fsync(fd) == 0 || errno == EINVAL;  // some file systems cannot sync a folder
+    int nErr = errno;
+    ::close(fd);
+    errno = nErr;
+    return bOk;
 }
 
 // Opens a regular file for reading. Anything else (a folder, a pipe that
@@ -193,25 +193,125 @@ RawRead OpenForRead(const std::string& strPath, size_t nPixels, int& fd, uint64_
 
 }  // namespace
 
-bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels) {
-    return WriteFileReplacing(strPath, pPixels, nPixels * sizeof(uint16_t));
+bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels, int* pnError) {
+    return WriteFileReplacing(strPath, pPixels, nPixels * sizeof(uint16_t), pnError);
 }
 
-bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes) {
+void (*g_pfnReplaceStepHook)(int nStep) = nullptr;
+
+namespace {
+
+void ReplaceStep(int nStep) {
+    if (g_pfnReplaceStepHook != nullptr) g_pfnReplaceStepHook(nStep);
+}
+
+// Keeps the errno of the first failure for the caller while the temporary
+// file is cleaned up.
+bool Fail(int* pnError, const std::string& strTemp = std::string()) {
+    int nErr = errno;
+    if (!strTemp.empty()) ::unlink(strTemp.c_str());
+    if (pnError != nullptr) *pnError = nErr;
+    errno = nErr;
+    return false;
+}
+
+}  // namespace
+
+// The replace, in its file-system calls: open the temporary file, write it,
+// fsync it, close it, rename it over the old name (one rename: the name holds
+// the old or the new file at every moment, also after a crash), fsync the
+// folder. The test hook runs before each call.
+bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes, int* pnError) {
+    if (pnError != nullptr) *pnError = 0;
+    struct stat st {};
+    if (::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+        errno = EISDIR;
+        return Fail(pnError);
+    }
     std::string strTemp;
     int fd = -1;
     for (int nTry = 0; nTry < 16 && fd < 0; ++nTry) {
         strTemp = HiddenName(strPath, "part");
+        ReplaceStep(0);
         fd = ::open(strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0 && errno != EEXIST) return false;
+        if (fd < 0 && errno != EEXIST) return Fail(pnError);
     }
-    if (fd < 0) return false;
+    if (fd < 0) return Fail(pnError);
+    ReplaceStep(1);
     bool bOk = WriteAll(fd, static_cast<const char*>(pData), nBytes);
-    bOk = (::close(fd) == 0) && bOk;
-    if (bOk) bOk = MoveIntoPlace(strTemp, strPath);
-    if (!bOk) ::unlink(strTemp.c_str());
-    return bOk;
+    if (bOk) {
+        ReplaceStep(2);
+        bOk = ::fsync(fd) == 0;
+    }
+    int nErr = errno;
+    ReplaceStep(3);
+    if (::close(fd) != 0 && bOk) {
+        bOk = false;
+        nErr = errno;
+    }
+    errno = nErr;
+    if (!bOk) return Fail(pnError, strTemp);
+    ReplaceStep(4);
+    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) return Fail(pnError, strTemp);
+    ReplaceStep(5);
+    // The file is in place; a folder that cannot be synced is not a failure of the write.
+    SyncFolderOf(strPath);
+    ReplaceStep(6);
+    return true;
 }
+
+namespace {
+
+// The station's temporary names: ".NAME.part-PID-N" and ".NAME.old-PID-N"
+// (the latter left by earlier versions). The pid, or -1 for another name.
+long TemporaryOwner(const std::string& strName) {
+    if (strName.size() < 2 || strName[0] != '.') return -1;
+    for (const char* szKind : {".part-", ".old-"}) {
+        size_t nAt = strName.rfind(szKind);
+        if (nAt == std::string::npos || nAt == 0) continue;
+        const char* p = strName.c_str() + nAt + std::strlen(szKind);
+        char* pEnd = nullptr;
+        errno = 0;
+        long nPid = std::strtol(p, &pEnd, 10);
+        if (pEnd == p || *pEnd != '-' || errno != 0 || nPid <= 0) continue;
+        const char* pCount = pEnd + 1;
+        if (*pCount == '\0' || std::strspn(pCount, "0123456789") != std::strlen(pCount)) continue;
+        return nPid;
+    }
+    return -1;
+}
+
+}  // namespace
+
+bool IsTemporaryName(const std::string& strName) { return TemporaryOwner(strName) > 0; }
+
+std::vector<std::string> RemoveStaleTemporaries(const std::string& strFolder,
+                                                std::chrono::system_clock::time_point tStarted) {
+    std::vector<std::string> removed;
+    std::error_code ec;
+    std::filesystem::directory_iterator it(strFolder.empty() ? std::string(".") : strFolder, ec);
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+        const std::string strName = it->path().filename().string();
+        const long nPid = TemporaryOwner(strName);
+        if (nPid <= 0) continue;
+        const std::string strPath = JoinPath(strFolder, strName);
+        struct stat st {};
+        if (::lstat(strPath.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
+        bool bStale = false;
+        if (nPid == long(::getpid())) {
+            // Ours by number: stale when it is older than this process (the
+            // pid was used before).
+            bStale = std::chrono::system_clock::from_time_t(st.st_mtime) < tStarted - std::chrono::seconds(1);
+        } else {
+            // Another process's: only once that process is gone.
+            bStale = ::kill(pid_t(nPid), 0) != 0 && errno == ESRCH;
+        }
+        if (bStale && ::unlink(strPath.c_str()) == 0) removed.push_back(strPath);
+    }
+    return removed;
+}
+
+std::string FileErrorText(int nError) { return nError != 0 ? std::strerror(nError) : "unknown error"; }
 
 RawRead CheckRawFile(const std::string& strPath, size_t nPixels, uint64_t* pnFileBytes) {
     int fd = -1;

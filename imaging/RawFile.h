@@ -3,6 +3,7 @@
 // first, row after row, nothing else. Their size is not stored; readers take it
 // from the configured geometry. Also the names of the calibration files, which
 // carry the frame's mean level, and the listing of the calibration folder.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -36,8 +37,9 @@ std::string LevelFileName(const std::string& strPrefix, int64_t nMean);
 // (it stops at the first non-digit: BRIGHT_0000-12.RAW reads as 0).
 int32_t LevelFromFileName(const std::string& strName, const std::string& strPrefix);
 
-// A calibration file: the name contains ".raw" or ".RAW" and contains
-// "BRIGHT" or "DARK" (case-sensitive). BPM.RAW is not one.
+// A calibration file: the name ends in ".raw" or ".RAW", contains "BRIGHT" or
+// "DARK" (case-sensitive) and is not hidden (a leading '.': the temporaries of
+// a write in progress). BPM.RAW is not one.
 bool IsCalibrationFileName(const std::string& strName);
 
 // The calibration files of a folder, sorted by name (so the bright files come
@@ -45,9 +47,9 @@ bool IsCalibrationFileName(const std::string& strName);
 // unreadable folder lists nothing.
 std::vector<std::string> ListCalibrationFiles(const std::string& strFolder);
 
-// Deletes every file of the folder whose name contains "DARK" and ".raw" or
-// ".RAW" (before a new dark file after an exposure is written).
-void DeleteDarkFiles(const std::string& strFolder);
+// Deletes every calibration file of the folder whose name contains "DARK",
+// except strKeep (the dark file just written after an exposure).
+void DeleteDarkFiles(const std::string& strFolder, const std::string& strKeep = std::string());
 
 // Mean level of a frame: sum / count, truncating toward zero (0 when empty).
 int64_t FrameMean(const uint16_t* pPixels, size_t nPixels);
@@ -60,15 +62,36 @@ int64_t BrightMinusDark(const uint16_t* pBright, uint16_t* pFrame, size_t nPixel
 // ---- Files ---------------------------------------------------------------
 
 // Writes nBytes bytes as the whole content of strPath, replacing an existing
-// file. The data goes to a hidden temporary name in the same folder first and
-// is renamed into place only when every byte is written, so a program watching
-// the folder never sees a partial file (the name appears by a rename) and an
-// existing file stays intact on failure. On any failure (folder missing or not writable, disk full) the
-// temporary file is removed and false returned.
-bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes);
+// file. The data goes to a hidden temporary name in the same folder first
+// (".NAME.part-PID-N"), is flushed to disk, and is renamed over the name in one
+// step only when every byte is written; then the folder is flushed. So a
+// program watching the folder never sees a partial file, and at every moment,
+// also after a crash or a power cut, the name holds either the old or the new
+// file. On any failure (folder missing or not writable, disk full) the
+// temporary file is removed, the old file stays, false is returned and
+// *pnError receives the errno of the failing call.
+bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes, int* pnError = nullptr);
 
 // Writes nPixels pixels as a RAW file at strPath through WriteFileReplacing.
-bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels);
+bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels, int* pnError = nullptr);
+
+// strerror of an errno, "unknown error" for 0.
+std::string FileErrorText(int nError);
+
+// A temporary name of WriteFileReplacing (of this or another station).
+bool IsTemporaryName(const std::string& strName);
+
+// Removes the temporaries a station left in the folder when it ended in the
+// middle of a write: those of processes that no longer run, and those with
+// this process's pid that are older than tStarted (the pid was reused). A
+// live process's temporaries stay. Returns the paths removed.
+std::vector<std::string> RemoveStaleTemporaries(const std::string& strFolder,
+                                                std::chrono::system_clock::time_point tStarted);
+
+// Test hook: called with the step number (0 open, 1 write, 2 fsync, 3 close,
+// 4 rename, 5 folder fsync, 6 done) before each file-system call of
+// WriteFileReplacing. Null in the program.
+extern void (*g_pfnReplaceStepHook)(int nStep);
 
 enum class RawRead {
     Ok,
