@@ -6,8 +6,12 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
+#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -172,22 +176,96 @@ Location Find(const Document<CharT>& doc, const std::string& strSection, const s
     return loc;
 }
 
+// A file as read and split into lines, with what identifies that version of
+// it. Keys are read several times per image; the file is read and split again
+// only when its inode, size, modification or change time differ (a host may
+// edit it between two images, and the next read must see that).
+struct CachedProfile {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    off_t size = 0;
+    timespec mtime{};
+    timespec ctime{};
+    Encoding enc = Encoding::Utf8;
+    Document<char> doc8;
+    Document<char16_t> doc16;
+};
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+bool SameVersion(const CachedProfile& c, const struct stat& st) {
+    return c.dev == st.st_dev && c.ino == st.st_ino && c.size == st.st_size && SameTime(c.mtime, st.st_mtim) &&
+           SameTime(c.ctime, st.st_ctim);
+}
+
+std::mutex s_cacheMutex;
+std::map<std::string, std::shared_ptr<const CachedProfile>>& Cache() {
+    static std::map<std::string, std::shared_ptr<const CachedProfile>> s_cache;
+    return s_cache;
+}
+
+// The file's current version, or null when it cannot be read.
+std::shared_ptr<const CachedProfile> LoadProfile(const std::string& strPath) {
+    std::FILE* fp = std::fopen(strPath.c_str(), "rb");
+    if (fp == nullptr) return nullptr;
+    struct stat st {};
+    if (::fstat(::fileno(fp), &st) != 0) {
+        std::fclose(fp);
+        return nullptr;
+    }
+    {
+        std::lock_guard<std::mutex> lock(s_cacheMutex);
+        auto it = Cache().find(strPath);
+        if (it != Cache().end() && SameVersion(*it->second, st)) {
+            std::fclose(fp);
+            return it->second;
+        }
+    }
+    std::string strBytes;
+    char buf[65536];
+    size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, fp)) > 0) strBytes.append(buf, n);
+    const bool bOk = std::ferror(fp) == 0;
+    std::fclose(fp);
+    if (!bOk) return nullptr;
+    auto p = std::make_shared<CachedProfile>();
+    p->dev = st.st_dev;
+    p->ino = st.st_ino;
+    p->size = st.st_size;
+    p->mtime = st.st_mtim;
+    p->ctime = st.st_ctim;
+    p->enc = DetectEncoding(strBytes);
+    if (p->enc == Encoding::Utf16Le)
+        p->doc16 = SplitLines(BytesToUtf16Le(strBytes.substr(2)));
+    else
+        p->doc8 = SplitLines(p->enc == Encoding::Utf8Bom ? strBytes.substr(3) : strBytes);
+    // A file that changed while it was read is not kept, nor one changed in the
+    // last two seconds: a change within the same clock tick as the one before
+    // leaves the times as they were, and such a file is read again until its
+    // times are safely in the past.
+    timespec now {};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const bool bSettled = now.tv_sec - st.st_mtim.tv_sec > 2 && now.tv_sec - st.st_ctim.tv_sec > 2;
+    if (bSettled && off_t(strBytes.size()) == st.st_size) {
+        std::lock_guard<std::mutex> lock(s_cacheMutex);
+        Cache()[strPath] = p;
+    }
+    return p;
+}
+
 // The raw value of a key as UTF-8, or nothing when the file, section or key is missing.
 std::optional<std::string> LookUp(const std::string& strPath, const std::string& strSection,
                                   const std::string& strKey) {
-    std::string strBytes;
-    if (!ReadFileBytes(strPath, strBytes)) return std::nullopt;
-    Encoding enc = DetectEncoding(strBytes);
-    if (enc == Encoding::Utf16Le) {
-        auto doc = SplitLines(BytesToUtf16Le(strBytes.substr(2)));
-        Location loc = Find(doc, strSection, strKey);
+    std::shared_ptr<const CachedProfile> p = LoadProfile(strPath);
+    if (!p) return std::nullopt;
+    if (p->enc == Encoding::Utf16Le) {
+        Location loc = Find(p->doc16, strSection, strKey);
         if (!loc.bKey) return std::nullopt;
-        return Utf16ToUtf8(ValueOf(doc.lines[loc.nKeyLine]));
+        return Utf16ToUtf8(ValueOf(p->doc16.lines[loc.nKeyLine]));
     }
-    auto doc = SplitLines(enc == Encoding::Utf8Bom ? strBytes.substr(3) : strBytes);
-    Location loc = Find(doc, strSection, strKey);
+    Location loc = Find(p->doc8, strSection, strKey);
     if (!loc.bKey) return std::nullopt;
-    return ValueOf(doc.lines[loc.nKeyLine]);
+    return ValueOf(p->doc8.lines[loc.nKeyLine]);
 }
 
 template <typename CharT>

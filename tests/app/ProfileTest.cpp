@@ -3,6 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
+#include <sys/stat.h>
+
 namespace orvi {
 namespace {
 
@@ -133,6 +138,43 @@ TEST(ProfileWrite, FailureIsReportedAndLeavesNoTemporaryFile) {
     WriteFile(strPath + "/inside", "x");
     EXPECT_FALSE(WriteProfileText(strPath, "CONFIG", "A", "2"));
     EXPECT_EQ(test::ListFiles(dir.dir()), std::vector<std::string>{});
+}
+
+// The file is kept read between reads; every change a host can make between
+// two images is seen by the next read, also one that keeps the size, and one
+// whose times were set back to those of the version read before.
+TEST(ProfileRead, EveryEditIsSeenByTheNextRead) {
+    TempDir dir;
+    const std::string strPath = dir.file("ORVI2.ini");
+    auto age = [&](time_t nSeconds) {  // times well in the past: the version may be kept
+        timespec t[2] = {{nSeconds, 0}, {nSeconds, 0}};
+        ASSERT_EQ(::utimensat(AT_FDCWD, strPath.c_str(), t, 0), 0);
+    };
+    WriteFile(strPath, "[CONFIG]\nIMAGE_NAME=A.RAW\n");
+    age(1000000);
+    EXPECT_EQ(ReadProfileText(strPath, "CONFIG", "IMAGE_NAME", "", 64), "A.RAW");
+    EXPECT_EQ(ReadProfileText(strPath, "CONFIG", "IMAGE_NAME", "", 64), "A.RAW");
+    {  // in place, same size, times set back: the change time still differs
+        std::FILE* fp = std::fopen(strPath.c_str(), "r+");
+        ASSERT_NE(fp, nullptr);
+        std::fseek(fp, 20, SEEK_SET);
+        std::fputc('B', fp);
+        std::fclose(fp);
+    }
+    age(1000000);
+    EXPECT_EQ(ReadProfileText(strPath, "CONFIG", "IMAGE_NAME", "", 64), "B.RAW");
+    // Replaced by a rename (a new inode), and written by this module.
+    WriteFile(dir.file("new.ini"), "[CONFIG]\nIMAGE_NAME=C.RAW\n");
+    std::filesystem::rename(dir.file("new.ini"), strPath);
+    age(1000000);
+    EXPECT_EQ(ReadProfileText(strPath, "CONFIG", "IMAGE_NAME", "", 64), "C.RAW");
+    ASSERT_TRUE(WriteProfileText(strPath, "CONFIG", "IMAGE_NAME", "D.RAW"));
+    EXPECT_EQ(ReadProfileText(strPath, "CONFIG", "IMAGE_NAME", "", 64), "D.RAW");
+    // Edited again at once, within the same clock tick: still seen.
+    WriteFile(strPath, "[CONFIG]\nIMAGE_NAME=E.RAW\n");
+    EXPECT_EQ(ReadProfileText(strPath, "CONFIG", "IMAGE_NAME", "", 64), "E.RAW");
+    std::filesystem::remove(strPath);
+    EXPECT_EQ(ReadProfileText(strPath, "CONFIG", "IMAGE_NAME", "gone", 64), "gone");
 }
 
 TEST(TextToInt, LeadingDigitsWithSign) {
