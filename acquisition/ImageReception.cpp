@@ -70,6 +70,7 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     if (!CreateEmptyFile(m_strImagePath, kFileImageComing)) {
         WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + kFileImageComing, errno));
         m_ui.ShowMessage(kMessageFileCreationFail);
+        m_ui.SequenceAborted();
         return;
     }
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
@@ -165,6 +166,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
         dlg.Changed();
         m_ui.ShowMessage(kDarkFileCreationFail);
         m_ui.ShowMessage(strDarkPath);
+        m_ui.SequenceAborted();
         return;
     }
     m_ui.FileSaved(strDarkPath);
@@ -187,6 +189,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
         WriteLog(FileFailLogLine("Bright file creation fail", strBrightPath, nError));
         dlg.Changed();
         m_ui.ShowMessage(kBrightFileCreationFail);
+        m_ui.SequenceAborted();
         return;
     }
     m_ui.FileSaved(strBrightPath);

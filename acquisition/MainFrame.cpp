@@ -11,6 +11,7 @@
 #include "imaging/RawFile.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -213,8 +214,10 @@ void CMainFrame::OnClose() { OnDisconnect(); }
 // ---- Small services ---------------------------------------------------------------
 
 void CMainFrame::CreateMessageFile(const std::string& strBaseName) {
-    if (!CreateEmptyFile(m_strImagePath, strBaseName + ".txt"))
+    if (!CreateEmptyFile(m_strImagePath, strBaseName + ".txt")) {
+        WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + strBaseName + ".txt", errno));
         m_ui.ShowMessage(kMessageFileCreationFail);
+    }
 }
 
 void CMainFrame::DeleteMessageFile(const std::string& strFileName) {
@@ -322,6 +325,7 @@ void CMainFrame::FinishConnect(int32_t nResultA, int32_t nResultB) {
 void CMainFrame::InitDetector(uint32_t hDetector, const std::string& strLabel, int32_t nResult) {
     if (nResult != 0) {
         m_ui.ShowMessage(InitFailureText(strLabel, nResult));
+        m_ui.SequenceAborted();
         return;
     }
     Acquisition_SetComCallback(hDetector, &CMainFrame::ComCallback, this);
@@ -354,6 +358,7 @@ void CMainFrame::ReportLinkLost(uint32_t hDetector) {
     OnDisconnect();
     m_hDetector = 0;
     m_ui.ShowMessage(sz);
+    m_ui.SequenceAborted();
     // A held exposure is the patient's dose: it is saved without its dark.
     if (m_nAcqMode == ACQ_DARK_AFTER_IMAGE && m_nDarkRepeat >= 0) SaveImageWithoutDark(sz);
     SetConnectionLamp(false);

@@ -57,6 +57,11 @@ public:
     // BPM.RAW. For front ends that report them (the headless station).
     virtual void FileSaved(const std::string& /*strPath*/) {}
 
+    // The sequence under way (a connection, an exposure, a calibration frame)
+    // ended without its result; the message box just shown said why. Other
+    // message boxes leave the sequence going.
+    virtual void SequenceAborted() {}
+
     // The keyboard focus moves to "Make Calibration files" (after a choice in
     // the offset or detector selector).
     virtual void FocusMakeCalibration() {}

@@ -172,8 +172,11 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
     }
     if (!read(strBright, pBright.get(), kBrightFileOpenFail, "Bright file")) return MakeBpmResult::BrightOpenFailed;
 
+    int nError = 0;
+    const std::string strBpmPath = JoinPath(strCalFolder, kBpmFileName);
     if (!MakeBadPixelMap(pDark.get(), pBright.get(), nWidth, nHeight, thresholds, pMap.get()) ||
-        !WriteRawFile(JoinPath(strCalFolder, kBpmFileName), pMap.get(), nPixels)) {
+        !WriteRawFile(strBpmPath, pMap.get(), nPixels, &nError)) {
+        if (nError != 0) WriteLog("BPM file creation fail: " + strBpmPath + ": " + FileErrorText(nError));
         ui.ShowMessage(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
     }

@@ -1,10 +1,10 @@
 #include "imaging/ImagePipeline.h"
 
 #include "acquisition/UiPort.h"
+#include "app/EventLog.h"
 #include "imaging/Calibration.h"
 #include "imaging/PostProcess.h"
 #include "imaging/RawFile.h"
-#include "app/EventLog.h"
 
 #include <utility>
 

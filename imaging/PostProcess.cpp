@@ -3,10 +3,12 @@
 #include "acquisition/UiPort.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
+#include "imaging/ImagePipeline.h"
 #include "imaging/MessageFiles.h"
 #include "imaging/Parallel.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -130,6 +132,7 @@ int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHe
     int32_t nH = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_HEIGHT);
     int32_t k = DoseIndicatorValue(pFrame, nWidth, nHeight, nX, nY, nW, nH);
     if (!WriteDoseIndicatorFile(strImageFolder, k)) {
+        WriteLog(FileFailLogLine("Message file creation fail", strImageFolder + kFileDoseIndicator, errno));
         ui.ShowMessage(kMessageFileCreationFail);
         return k;
     }

@@ -39,6 +39,8 @@ void CConsoleUi::ExitProgram(int nCode) {
     Line("exit: ", std::to_string(nCode));
 }
 
+void CConsoleUi::SequenceAborted() { ++nAborted; }
+
 void CConsoleUi::Say(const std::string& strText) { Line("", strText); }
 
 // ---- The run ---------------------------------------------------------------------------
@@ -97,11 +99,11 @@ public:
         m_pFrame->OnClose();
         m_pFrame->RemoveImageSink(this);
         m_pFrame.reset();
-        return bOk ? kStationOk : kStationFailed;
+        return bOk && m_ui.nMessages == 0 ? kStationOk : kStationFailed;
     }
 
 private:
-    bool Failed() const { return m_ui.nMessages > 0 || m_ui.nExitCode >= 0; }
+    bool Failed() const { return m_ui.nAborted > 0 || m_ui.nExitCode >= 0; }
 
     // A finished exposure, from the controller.
     void OnImageAcquired(const AcquiredImagePtr& /*pImage*/) override { ++m_nImages; }

@@ -1,8 +1,10 @@
 #pragma once
 // The headless station: the controller (CMainFrame) driven from a plan of
 // steps instead of buttons, with a console in place of the window. It prints
-// every message box, status line and saved file as it happens and fails on
-// the first message box, as an operator would stop at one.
+// every message box, status line and saved file as it happens. A message that
+// ends a sequence ends the run, as an operator would stop there; after any
+// other message the run goes on (a held exposure is still saved) and fails at
+// its end.
 #include "acquisition/UiPort.h"
 
 #include <cstdint>
@@ -39,12 +41,14 @@ public:
     void SetStatusText(int32_t nPane, const std::string& strText) override;
     void FileSaved(const std::string& strPath) override;
     void ExitProgram(int nCode) override;
+    void SequenceAborted() override;
 
     // Prints a line of the station's own.
     void Say(const std::string& strText);
     void SetClock(const std::function<uint32_t()>& fnNowMs) { m_fnNowMs = fnNowMs; }
 
     int nMessages = 0;
+    int nAborted = 0;  // sequences that ended without their result
     int nDone = 0;  // "Done" in pane 4: an image or a calibration step finished
     int nExitCode = -1;
 

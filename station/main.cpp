@@ -14,8 +14,10 @@ int main(int argc, char* argv[]) {
 
     CLI::App app{"orvi-station: connect to the detector, calibrate and take exposures without a screen.\n"
                  "Steps run in this order: connect, --dark, --calibrate, --bpm, --exposures, disconnect.\n"
-                 "Every message box, status line and saved file is printed as it happens; the first\n"
-                 "message box ends the run with exit code 1."};
+                 "Every message box, status line and saved file is printed as it happens. A message\n"
+                 "that ends a step (a connection, an exposure or a calibration frame that cannot go\n"
+                 "on) ends the run with exit code 1; after any other message the run goes on and\n"
+                 "ends with exit code 1."};
     app.add_option("--program-dir", plan.strProgramDir,
                    "Folder of ORVI2.ini (default: the folder of this program)")
         ->check(CLI::ExistingDirectory);

@@ -173,14 +173,16 @@ TEST_F(DoseIndicatorStep, ReadsTheRegionAtEveryCallAndWritesUtf16Digits) {
     EXPECT_TRUE(m_ui.boxes.empty());
 }
 
-TEST_F(DoseIndicatorStep, UnwritableFolderShowsMessageAndLogsNothing) {
+TEST_F(DoseIndicatorStep, UnwritableFolderShowsMessageAndLogsTheFileAndReason) {
     test::WriteFile(m_dir.file("afile"), "x");
     Frame f(4, 10);
     SetIni("DOSE_INDICATOR_X=0\nDOSE_INDICATOR_Y=0\nDOSE_INDICATOR_WIDTH=2\nDOSE_INDICATOR_HEIGHT=2\n");
     // A folder whose parent is a file cannot hold a file, also for root.
     EXPECT_EQ(ComputeDoseIndicator(f.data(), 2, 2, m_ini, m_dir.file("afile") + "/", m_ui), 10);
     EXPECT_EQ(m_ui.texts(), std::vector<std::string>{"Message file creation fail!!"});
-    EXPECT_TRUE(m_log.Messages().empty());
+    // No value is logged as written; the log says which file failed and why.
+    EXPECT_EQ(m_log.Messages(), std::vector<std::string>{"Message file creation fail: " + m_dir.file("afile") +
+                                                         "/doseindicator.txt: Not a directory"});
 }
 
 // ---- Offset ---------------------------------------------------------------------
