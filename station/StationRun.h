@@ -4,6 +4,7 @@
 // every message box, status line and saved file as it happens and fails on
 // the first message box, as an operator would stop at one.
 #include "acquisition/UiPort.h"
+#include "export/dicom/PatientStudy.h"
 
 #include <cstdint>
 #include <functional>
@@ -23,6 +24,7 @@ struct CStationPlan {
     bool bMakeBpm = false;       // MAKE BPM after the calibration steps
     int32_t nExposures = 0;      // exposures after the calibration steps
     uint32_t nStepTimeoutS = 120;  // the longest a step may take
+    dicom::CPatientStudy patient;  // who the exposures belong to (none: anonymous)
 };
 
 // Exit codes.

@@ -6,6 +6,8 @@
 #include "export/DicomTestSupport.h"
 #include "export/dicom/DicomSink.h"
 #include "export/dicom/DxWriter.h"
+#include "export/dicom/RawExport.h"
+#include "imaging/RawFile.h"
 #include "app/Profile.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
@@ -300,6 +302,72 @@ TEST_F(DicomSinkTest, AnUnwritableFolderIsReportedAndLeavesTheRawFileAlone) {
     Expose();
     EXPECT_EQ(DicomFiles(DicomDir()).size(), 1u);
     EXPECT_TRUE(m_pSink->LastError().empty());
+}
+
+}  // namespace
+}  // namespace orvi::test
+
+namespace orvi::test {
+namespace {
+
+// ---- Stored RAW files --------------------------------------------------------------------
+
+class RawExport : public ::testing::Test {
+protected:
+    void SetUp() override {
+        m_pixels.resize(40 * 30);
+        for (size_t i = 0; i < m_pixels.size(); ++i) m_pixels[i] = uint16_t(1000 + (i * 7) % 9000);
+        m_pixels[5] = 16500;  // an offset pushed one value past 14 bits
+        ASSERT_TRUE(WriteRawFile(m_strRaw, m_pixels.data(), m_pixels.size()));
+    }
+    bool Export(int32_t w, int32_t h, std::string& strError) {
+        dicom::CExportRequest r;
+        r.strRawFile = m_strRaw;
+        r.nWidth = w;
+        r.nHeight = h;
+        r.strOutFile = m_dir.file("out.dcm");
+        dicom::CExposureIndex ei;
+        return dicom::ExportRawFile(r, ei, strError);
+    }
+    TempDir m_dir;
+    std::string m_strRaw = m_dir.file("20261210-101500-001.RAW");
+    std::vector<uint16_t> m_pixels;
+};
+
+TEST_F(RawExport, ASizedRawFileBecomesAValidFileWithSixteenBitsStored) {
+    std::string strError;
+    ASSERT_TRUE(Export(40, 30, strError)) << strError;
+    const CDicomRead r = ReadDicom(m_dir.file("out.dcm"));
+    ASSERT_TRUE(r.bLoaded) << r.strError;
+    EXPECT_EQ(r.pixels, m_pixels);
+    EXPECT_EQ(r.nBitsStored, 16);
+    EXPECT_EQ(r.nHighBit, 15);
+    EXPECT_EQ(r["PatientName"], "ANONYMOUS");
+    const CVerifyReport v = Dciodvfy(m_dir.file("out.dcm"));
+    EXPECT_TRUE(v.errors.empty()) << ::testing::PrintToString(v.lines);
+}
+
+TEST_F(RawExport, AHistoryImageTakesItsSizeFromTheSidecar) {
+    WriteFile(m_dir.file("20261210-101500-001.json"),
+              "{\n  \"width\": 40,\n  \"height\": 30,\n  \"cuts\": {\"top\": 0},\n  \"window\": {\"width\": 4000}\n}\n");
+    std::string strError;
+    ASSERT_TRUE(Export(0, 0, strError)) << strError;
+    const CDicomRead r = ReadDicom(m_dir.file("out.dcm"));
+    EXPECT_EQ(r.nColumns, 40);
+    EXPECT_EQ(r.nRows, 30);
+}
+
+TEST_F(RawExport, WrongSizesAndMissingSidecarsAreRefusedWithAReason) {
+    std::string strError;
+    EXPECT_FALSE(Export(40, 31, strError));
+    EXPECT_NE(strError.find("holds 2400 bytes; 40 x 31 pixels need 2480"), std::string::npos) << strError;
+    EXPECT_FALSE(Export(0, 0, strError));
+    EXPECT_NE(strError.find("no sidecar"), std::string::npos) << strError;
+    EXPECT_FALSE(Export(40, 0, strError));
+    WriteFile(m_dir.file("20261210-101500-001.json"), "{\"width\": 40}");
+    EXPECT_FALSE(Export(0, 0, strError));
+    EXPECT_NE(strError.find("no usable"), std::string::npos) << strError;
+    EXPECT_FALSE(std::filesystem::exists(m_dir.file("out.dcm")));
 }
 
 }  // namespace
