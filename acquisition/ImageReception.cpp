@@ -317,6 +317,8 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     }
     pImage->hDetector = hDetector;
     pImage->cDetector = (hDetector != 0 && hDetector == m_hDetectorB) ? 'B' : 'A';
+    pImage->strDetectorId = DetectorSerialText(hDetector);
+    pImage->strDetectorFirmware = DetectorVersionText(hDetector);
     pImage->nTriggerMode = m_nTriggerMode;
     pImage->tAcquired = m_tExposure;
     pImage->strSavedPath = strImagePath;

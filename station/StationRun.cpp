@@ -5,6 +5,7 @@
 #include "acquisition/VirtualClock.h"
 #include "app/AppValues.h"
 #include "app/Startup.h"
+#include "export/dicom/DicomSink.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
 #include <cstdio>
@@ -92,12 +93,19 @@ public:
         m_app.m_strProgramDir = m_plan.strProgramDir;
         m_app.m_imageStore.Initialize(m_app);
         if (!m_pFrame->AttachImageStore()) return kStationCannotStart;
+        // Every exposure also as a DICOM file, after its RAW file.
+        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+        m_pDicom->SetPatient(m_plan.patient);
+        m_pDicom->SetExposureIndexListener(
+            [this](const dicom::CExposureIndex& ei) { m_ui.Say("exposure index: " + dicom::ExposureIndexText(ei)); });
+        m_pFrame->AddImageSink(m_pDicom.get());
         m_ui.Say("program folder " + m_plan.strProgramDir + (m_plan.bVirtualTime ? ", virtual time" : ""));
 
         const bool bOk = Steps();
         m_ui.Say("disconnect");
         m_pFrame->OnClose();
         m_pFrame->RemoveImageSink(this);
+        if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
         m_pFrame.reset();
         return bOk && m_ui.nMessages == 0 ? kStationOk : kStationFailed;
     }
@@ -182,6 +190,7 @@ private:
     std::unique_ptr<CEventLoopTimerService> m_pLoop;
     RunUntil m_runUntil;
     std::unique_ptr<CMainFrame> m_pFrame;
+    std::unique_ptr<dicom::CDicomSink> m_pDicom;
     uint64_t m_nImages = 0;
 };
 

@@ -6,6 +6,7 @@
 // other message the run goes on (a held exposure is still saved) and fails at
 // its end.
 #include "acquisition/UiPort.h"
+#include "export/dicom/PatientStudy.h"
 
 #include <cstdint>
 #include <functional>
@@ -25,6 +26,7 @@ struct CStationPlan {
     bool bMakeBpm = false;       // MAKE BPM after the calibration steps
     int32_t nExposures = 0;      // exposures after the calibration steps
     uint32_t nStepTimeoutS = 120;  // the longest a step may take
+    dicom::CPatientStudy patient;  // who the exposures belong to (none: anonymous)
 };
 
 // Exit codes.

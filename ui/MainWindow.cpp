@@ -8,8 +8,11 @@
 #include "ui/ConfigDlg.h"
 #include "ui/GbeDlg.h"
 #include "ui/MeridStatusBar.h"
+#include "ui/PatientDlg.h"
 #include "ui/SimulatorBox.h"
 #include "ui/ToolDlgBar.h"
+
+#include <algorithm>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -18,6 +21,8 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QHeaderView>
+#include <QLabel>
+#include <QStatusBar>
 #include <QTreeView>
 #include <QMessageBox>
 #include <QScreen>
@@ -63,6 +68,7 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
 }
 
 CMainWindow::~CMainWindow() {
+    if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
     // The dialogs and the panel let go of the controller's state before it goes.
     delete m_pConfigWnd;
     m_pDlgBar->SetState(nullptr);
@@ -87,6 +93,32 @@ void CMainWindow::ConnectPanelToController() {
     connect(p, &CToolDlgBar::SaveAdapterClicked, this, [f] { f->OnSaveAdapter(); });
     connect(p, &CToolDlgBar::OffsetSelectionChanged, this, [f](int i) { f->OnOffsetSelChange(i); });
     connect(p, &CToolDlgBar::DetectorSelectionChanged, this, [f](int i) { f->OnDetectorSelChange(i); });
+}
+
+void CMainWindow::AttachDicom() {
+    if (m_pDicom) return;
+    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+    connect(m_pView, &CChildView::WindowLevelShown, this,
+            [this](int nWidth, int nLevel) { m_window = dicom::CWindow{double(nLevel), double(std::max(1, nWidth))}; });
+    m_pDicom->SetWindowSource([this] { return m_window; });
+    m_pExposureIndex = new QLabel;
+    statusBar()->addPermanentWidget(m_pExposureIndex);
+    m_pDicom->SetExposureIndexListener([this](const dicom::CExposureIndex& ei) {
+        const unsigned nRgb = ei.bDeviationValid ? dicom::DoseLevelColour(dicom::ClassifyDeviation(ei.dDI)) : 0x606060;
+        ShowExposureIndex(m_pExposureIndex, QString::fromStdString(dicom::ExposureIndexText(ei)), nRgb);
+    });
+    m_pFrame->AddImageSink(m_pDicom.get());
+    m_pPatientBox = new CPatientBox;
+    m_pDlgBar->AddFooterGroup(m_pPatientBox);
+    connect(m_pPatientBox, &CPatientBox::EditClicked, this, &CMainWindow::OnPatient);
+}
+
+void CMainWindow::OnPatient() {
+    if (!m_pDicom) return;
+    CPatientDlg dlg(m_pDicom->Patient(), this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    m_pDicom->SetPatient(dlg.Patient());
+    m_pPatientBox->ShowPatient(m_pDicom->Patient());
 }
 
 void CMainWindow::OnConnectCommand() {

@@ -7,18 +7,23 @@
 #include "acquisition/MainFrame.h"
 #include "acquisition/SimulatorControls.h"
 #include "acquisition/UiPort.h"
+#include "export/dicom/DicomSink.h"
 #include "ui/ConfigDlg.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <memory>
+#include <optional>
+
+class QLabel;
 
 namespace orvi {
 
 class CCalibrationDlg;
 class CChildView;
 class CMeridStatusBar;
+class CPatientBox;
 class CSimulatorBox;
 class CToolDlgBar;
 
@@ -47,6 +52,13 @@ public:
     // The simulated detector's settings as the configuration file gives them
     // at Connect (after the frame's creation, which finds the file).
     void LoadSimulatorSettings();
+
+    // Every exposure also as a DICOM file, with its exposure index in the
+    // status bar (after the frame's creation, which finds ORVI2.ini).
+    void AttachDicom();
+    dicom::CDicomSink* Dicom() const { return m_pDicom.get(); }
+    // The Patient dialog: who the next exposures belong to.
+    void OnPatient();
 
     // Open File (1003): the file dialog, then the controller loads the file.
     void OnOpenFile();
@@ -88,6 +100,10 @@ private:
     CCalibrationDlg* m_pCalibrationWnd = nullptr;
     CSimulatorControls m_sim;
     CSimulatorBox* m_pSimBox = nullptr;
+    std::unique_ptr<dicom::CDicomSink> m_pDicom;
+    CPatientBox* m_pPatientBox = nullptr;
+    QLabel* m_pExposureIndex = nullptr;
+    std::optional<dicom::CWindow> m_window;  // the window on screen
 };
 
 }  // namespace orvi
