@@ -39,7 +39,7 @@ void CMainFrame::OnImage(uint32_t hDetector, uint16_t* pFrame, CImageStore* pSto
 
     WriteLog("WINAPI ImageCallback");
     m_bImageBusy = true;
-    g_byOut2 = kOutAllOff;
+    SetOutputs(g_byOut1, kOutAllOff);
     for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_EXP,
                          TIMER_READY_TIMEOUT, TIMER_EXP_DELAY})
         StopTimer(nId);
@@ -209,8 +209,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     WriteLog("Processing finished.");
 
     StopTimer(TIMER_BLINK);
-    g_byOut2 = kOutAllOff;
-    g_byOut1 = kOut1OnlyConnection;
+    SetOutputs(kOut1OnlyConnection, kOutAllOff);
     WriteOutputs();
     m_bImageBusy = false;
 

@@ -7,7 +7,7 @@
 #include "acquisition/VirtualClock.h"
 #include "support/PelkioRecorder.h"
 #include "support/TestSupport.h"
-#include "usbio/fake/FakeHidBus.h"
+#include "usbio/sim/SimHidBus.h"
 
 #include <gtest/gtest.h>
 
@@ -73,7 +73,7 @@ protected:
     CVirtualClock m_clock;
     RecordingUi m_ui;
     PelkioRecorder m_rec;
-    pelkio::fake::CFakeHidBus m_bus;
+    pelkio::sim::CSimHidBus m_bus;
     CAppValues m_app;
     std::unique_ptr<CMainFrame> m_pFrame;
 
