@@ -3,6 +3,7 @@
 // steps instead of buttons, with a console in place of the window. It prints
 // every message box, status line and saved file as it happens and fails on
 // the first message box, as an operator would stop at one.
+#include "acquisition/HandSwitchDriver.h"
 #include "acquisition/UiPort.h"
 
 #include <cstdint>
@@ -22,6 +23,9 @@ struct CStationPlan {
     bool bOpenBeam = false;      // simulated detector: object out of the beam for GET BRIGHT
     bool bMakeBpm = false;       // MAKE BPM after the calibration steps
     int32_t nExposures = 0;      // exposures after the calibration steps
+    bool bHandSwitch = false;    // press a simulated board's hand switch as handSwitch says
+    CHandSwitchPlan handSwitch;
+    int32_t nFireAfterMs = -1;   // simulated generator: X-ray this long after arming (-1: AUTO_FIRE_MS)
     uint32_t nStepTimeoutS = 120;  // the longest a step may take
 };
 

@@ -33,6 +33,9 @@ protected:
     // libPelkio.so runs over m_bus (add boards first); otherwise m_rec answers
     // with m_rec.nBoards boards.
     void Create(bool bFakeBus = false);
+    // Creates the frame on this board library as it is, unrecorded (the real
+    // libPelkio.so as the program loads it: PelkioExports()).
+    void CreateWith(CPelkioApi api);
     // Connect with the configured names; no message box may appear.
     void Connect();
     // Create and Connect, then forget the calls and lines so far.
