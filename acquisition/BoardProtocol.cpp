@@ -1,5 +1,6 @@
 #include "acquisition/BoardProtocol.h"
 
+#include <algorithm>
 #include <utility>
 
 namespace orvi {
@@ -32,16 +33,36 @@ void ReleaseSwitchOutputs() {
     g_byOut1 |= kOut1EnableLamp | kOut1ReadyLamp;
 }
 
+void SetOutputs(uint8_t byOut1, uint8_t byOut2) {
+    g_byOut1 = byOut1;
+    g_byOut2 = byOut2;
+}
+
 CBoardProtocol::CBoardProtocol(CPelkioApi api) : m_api(std::move(api)) {}
 
+void CBoardProtocol::AddObserver(ILampObserver* pObserver) {
+    if (pObserver != nullptr && std::find(m_observers.begin(), m_observers.end(), pObserver) == m_observers.end())
+        m_observers.push_back(pObserver);
+}
+
+void CBoardProtocol::RemoveObserver(ILampObserver* pObserver) {
+    m_observers.erase(std::remove(m_observers.begin(), m_observers.end(), pObserver), m_observers.end());
+}
+
+void CBoardProtocol::NotifyOutputs() {
+    for (ILampObserver* p : m_observers) p->OnOutputs(g_byOut1, g_byOut2, m_nBoardCount);
+}
+
 void CBoardProtocol::Write(int32_t nBoard, uint8_t byOut2, uint8_t byOut1) {
-    m_api.PortWriteEx(nBoard, 0, byOut2, byOut1, 0);
+    const bool bWritten = m_api.PortWriteEx(nBoard, 0, byOut2, byOut1, 0) != 0;
+    for (ILampObserver* p : m_observers) p->OnBoardWrite(nBoard, byOut1, byOut2, bWritten);
 }
 
 void CBoardProtocol::StartupConfiguration() {
     g_byOut1 = kOutAllOff;
     g_byOut2 = kOutAllOff;
     m_nBoardCount = m_api.InitBoard();
+    NotifyOutputs();
     if (m_nBoardCount == 0) return;
     Write(0, kOutAllOff, kOutAllOff);
     m_api.PortConfigureEx(0, 0, kConfigAllPorts, kConfigAllPorts, 0, 0);
@@ -54,6 +75,7 @@ void CBoardProtocol::StartupConfiguration() {
 
 void CBoardProtocol::WriteOutputs() {
     m_nBoardCount = m_api.InitBoard();
+    NotifyOutputs();
     if (m_nBoardCount == 0) return;
     Write(0, g_byOut2, g_byOut1);
     Write(1, g_byOut2, g_byOut1);
@@ -78,6 +100,7 @@ CHandSwitchState CBoardProtocol::ReadInputs() {
 void CBoardProtocol::ReadyTimeout() {
     g_byOut1 = kOutAllOff;
     g_byOut2 = kOutAllOff;
+    NotifyOutputs();
     Write(0, kOutAllOff, kOutAllOff);
 }
 

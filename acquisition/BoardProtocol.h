@@ -18,6 +18,7 @@
 // for up to one second when a board does not answer.
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace orvi {
 
@@ -49,6 +50,22 @@ void SetConnectionLamp(bool bOn);    // g_byOut1 bit 4
 // Ready and expose outputs off (g_byOut2 | 0x30), enable and ready lamps off
 // (g_byOut1 | 0x0C): the hand switch was let go, or a frame arrived.
 void ReleaseSwitchOutputs();
+// Both bytes at once (a frame arrived, processing finished, the watchdog).
+void SetOutputs(uint8_t byOut1, uint8_t byOut2);
+
+// Watches the outputs (the lamp view of the room panel, a tool wiring a
+// board). Called on the thread that drives the protocol, inside its calls;
+// an observer must not call back into the protocol.
+class ILampObserver {
+public:
+    virtual ~ILampObserver() = default;
+    // Every output operation, board or no board: the bytes the program holds
+    // now and the board count of the last InitBoard.
+    virtual void OnOutputs(uint8_t byOut1, uint8_t byOut2, int32_t nBoardCount) = 0;
+    // Every PortWriteEx the protocol makes, with the bytes sent to that board
+    // and whether the library took them (1 = written).
+    virtual void OnBoardWrite(int32_t nBoard, uint8_t byOut1, uint8_t byOut2, bool bWritten) = 0;
+};
 
 // The four Pelkio calls the program makes, as a table so that tests can record
 // them or run them through the real library over a fake bus.
@@ -107,12 +124,18 @@ public:
     // The result of the last InitBoard: the number of boards found.
     int32_t m_nBoardCount = 0;
 
+    // Observers are not owned; remove one before it is destroyed.
+    void AddObserver(ILampObserver* pObserver);
+    void RemoveObserver(ILampObserver* pObserver);
+
 private:
+    void NotifyOutputs();
     void Write(int32_t nBoard, uint8_t byOut2, uint8_t byOut1);
     // Input byte 1 of a board, 0xFF (all released) when no report came.
     uint8_t ReadInputByte1(int32_t nBoard);
 
     CPelkioApi m_api;
+    std::vector<ILampObserver*> m_observers;
 };
 
 }  // namespace orvi

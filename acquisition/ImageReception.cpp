@@ -40,7 +40,7 @@ void CMainFrame::OnImage(uint32_t hDetector, uint16_t* pFrame, CImageStore* pSto
 
     WriteLog("WINAPI ImageCallback");
     m_bImageBusy = true;
-    g_byOut2 = kOutAllOff;
+    SetOutputs(g_byOut1, kOutAllOff);
     for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_EXP,
                          TIMER_READY_TIMEOUT, TIMER_EXP_DELAY})
         StopTimer(nId);
@@ -288,8 +288,7 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     }
 
     StopTimer(TIMER_BLINK);
-    g_byOut2 = kOutAllOff;
-    g_byOut1 = m_hDetector != 0 ? kOut1OnlyConnection : kOutAllOff;
+    SetOutputs(m_hDetector != 0 ? kOut1OnlyConnection : kOutAllOff, kOutAllOff);
     WriteOutputs();
     m_bImageBusy = false;
 

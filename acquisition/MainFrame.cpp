@@ -2,6 +2,8 @@
 // commands, the panel's selectors, Open File and destruction.
 #include "acquisition/MainFrame.h"
 
+#include "acquisition/BoardSimControls.h"
+
 #include "acquisition/LibraryDispatch.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
@@ -188,6 +190,8 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     m_pImageBackup.assign(kFramePixels, 0);
     m_pDarkFrame.assign(kFramePixels, 0);
 
+    // The simulated boards [SIMULATOR] BOARDS asks for, when the board library has them.
+    CBoardSimControls::Lookup().SetBoards(CBoardSimControls::ConfiguredBoards(m_strIniPath));
     m_board.StartupConfiguration();
     return CreateResult::Ok;
 }

@@ -214,7 +214,7 @@ void CMainFrame::OnTimerRunning() {
     DeleteMessageFile(kFileTextIconExposure);
     DeleteMessageFile(kFileImageComing);
     WriteLog("Never get data within'RUNNING TIMER', Exit program");
-    g_byOut1 = kOutAllOff;
+    SetOutputs(kOutAllOff, g_byOut2);
     WriteOutputs();
     m_ui.ExitProgram(0);
 }

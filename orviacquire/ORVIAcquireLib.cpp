@@ -22,6 +22,8 @@
 namespace orvi::sim {
 namespace {
 
+constexpr int32_t kMaxAutoFireMs = 3600000;  // as the AUTO_FIRE_MS key
+
 constexpr std::array<const char*, 2> kPorts{"SIMCOM1", "SIMCOM2"};
 
 struct Adapter {
@@ -425,6 +427,19 @@ int32_t Correction_SetAutoOffset(ORVIAcqHandle hDetector, int32_t nOn) {
 int32_t AcquisitionSim_FireXray(ORVIAcqHandle hDetector) {
     CSimDetector* d = Find(hDetector);
     return d == nullptr ? ORVIACQ_ERR_HANDLE : d->FireXray();
+}
+
+int32_t AcquisitionSim_SetAutoFire(ORVIAcqHandle hDetector, int32_t nMs) {
+    CSimDetector* d = Find(hDetector);
+    if (d == nullptr) return ORVIACQ_ERR_HANDLE;
+    if (nMs < -1 || nMs > kMaxAutoFireMs) return ORVIACQ_ERR_RANGE;
+    d->SetAutoFire(nMs);
+    return ORVIACQ_OK;
+}
+
+int32_t AcquisitionSim_GetXrayDue(ORVIAcqHandle hDetector) {
+    CSimDetector* d = Find(hDetector);
+    return d == nullptr ? ORVIACQ_ERR_HANDLE : d->XrayDue();
 }
 
 int32_t AcquisitionSim_SetObjectIn(ORVIAcqHandle hDetector, int32_t nIn) {

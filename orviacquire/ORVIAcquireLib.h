@@ -443,6 +443,17 @@ ORVIACQ_API int32_t Correction_SetAutoOffset(ORVIAcqHandle hDetector, int32_t nO
  * armed and the X-ray is lost; ORVIACQ_ERR_LINK. */
 ORVIACQ_API int32_t AcquisitionSim_FireXray(ORVIAcqHandle hDetector);
 
+/* Sets when the generator fires by itself, as the AUTO_FIRE_MS key (-1, 0 or
+ * n ms after the arming of an idle detector), for the armings that follow.
+ * ORVIACQ_ERR_RANGE outside -1..3600000. */
+ORVIACQ_API int32_t AcquisitionSim_SetAutoFire(ORVIAcqHandle hDetector, int32_t nMs);
+
+/* Milliseconds until the generator fires by itself (0 when it is due now or
+ * waits for the panel to report enabled), or -1 when it is not counting: the
+ * detector is not armed, the generator fired or was stopped, or it never
+ * fires by itself. ORVIACQ_ERR_HANDLE is below -1. */
+ORVIACQ_API int32_t AcquisitionSim_GetXrayDue(ORVIAcqHandle hDetector);
+
 /* Puts the test object in (1) or out (0) of the beam, for the exposures that
  * follow. ORVIACQ_ERR_ARGUMENT for another value. */
 ORVIACQ_API int32_t AcquisitionSim_SetObjectIn(ORVIAcqHandle hDetector, int32_t nIn);

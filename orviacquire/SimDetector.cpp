@@ -25,6 +25,7 @@ CSimDetector::CSimDetector(ORVIAcqHandle h, int32_t nIndex, const SimSettings& s
       m_strAdapter(std::move(strAdapter)),
       m_library(m_registers),  // read while connecting
       m_nCorruptLeft(settings.nCorruptPackets),
+      m_nAutoFireMs(settings.nAutoFireMs),
       m_bObjectIn(settings.bObjectIn),
       m_nDose(settings.nDose),
       m_model(settings.nSeed, nIndex, settings.nWidth, settings.nHeight) {
@@ -117,10 +118,18 @@ int32_t CSimDetector::Submit(const Request& r) {
 
 void CSimDetector::StartGenerator() {
     ++m_nShotGen;
-    int32_t nFireMs = m_settings.nAutoFireMs;
+    int32_t nFireMs = m_nAutoFireMs;
     if (nFireMs == 0) return;
     if (nFireMs < 0) nFireMs = std::max(0, kGeneratorBaseMs - int32_t{m_registers.nAecExpTime});
     After(static_cast<uint32_t>(nFireMs), &CSimDetector::OnShot, m_nShotGen);
+    m_nShotDue = Schedule().Now() + nFireMs;
+    m_nShotDueGen = m_nShotGen;
+}
+
+int32_t CSimDetector::XrayDue() {
+    // Any later start, shot or stop of the generator changed its count.
+    if (!m_bLinkUp || m_nShotDueGen == 0 || m_nShotDueGen != m_nShotGen) return -1;
+    return static_cast<int32_t>(std::max<int64_t>(0, m_nShotDue - Schedule().Now()));
 }
 
 void CSimDetector::Begin(const Request& r) {

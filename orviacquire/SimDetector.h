@@ -58,6 +58,10 @@ public:
 
     // Simulator controls.
     int32_t FireXray();
+    // As AUTO_FIRE_MS, for the armings that follow.
+    void SetAutoFire(int32_t nMs) { m_nAutoFireMs = nMs; }
+    // Milliseconds until the generator fires by itself, -1 when it is not counting.
+    int32_t XrayDue();
     void SetObjectIn(bool bIn) { m_bObjectIn = bIn; }
     void SetDose(int32_t nDose) { m_nDose = nDose; }
     int32_t SendCorruptPacket();
@@ -114,6 +118,9 @@ private:
     State m_state = State::Idle;
     uint64_t m_nArmGen = 0;    // changes whenever an arming starts or ends
     uint64_t m_nShotGen = 0;   // changes whenever the generator is started, fires or is stopped
+    int32_t m_nAutoFireMs;     // AUTO_FIRE_MS, or what AcquisitionSim_SetAutoFire set
+    int64_t m_nShotDue = 0;    // when the generator started as m_nShotDueGen fires
+    uint64_t m_nShotDueGen = 0;  // 0: it is not counting
     uint64_t m_nFrameGen = 0;  // changes when a frame is lost with the link
     bool m_bShotHeld = false;  // X-ray arrived while the panel cleared
     std::deque<Request> m_waiting;

@@ -8,6 +8,7 @@
 #include "export/dicom/DicomSink.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -79,6 +80,7 @@ public:
         ITimerService& timers = m_pLoop ? static_cast<ITimerService&>(*m_pLoop) : *m_pClock;
         m_ui.SetClock([&timers] { return timers.now_ms(); });
         m_runUntil = MakeRunUntil(m_pClock.get(), m_pLoop.get());
+        m_pTimers = &timers;
         m_pFrame = std::make_unique<CMainFrame>(m_app, m_ui, timers);
         m_pFrame->AddImageSink(this);
     }
@@ -103,6 +105,7 @@ public:
 
         const bool bOk = Steps();
         m_ui.Say("disconnect");
+        m_pHandSwitch.reset();
         m_pFrame->OnClose();
         m_pFrame->RemoveImageSink(this);
         if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
@@ -146,8 +149,7 @@ private:
         if (Failed()) return false;
         m_ui.Say(std::string("connected: detector ") + (f.m_hDetector == f.m_hDetectorA ? "A" : "B"));
         if (m_plan.nTriggerMode >= 0) f.m_nTriggerMode = m_plan.nTriggerMode;
-        if (f.m_nTriggerMode == kTriggerUsb && (m_plan.nExposures > 0 || m_plan.bCalibrate))
-            m_ui.Say("trigger mode 6: press the hand switch for each exposure");
+        if (!SetUpRoom()) return false;
 
         CCalibration& dlg = f.m_dlgCalibration;
         if (m_plan.bDark || m_plan.bCalibrate || m_plan.bMakeBpm) f.OnMakeCalibration();
@@ -177,7 +179,43 @@ private:
             m_ui.Say("exposure " + std::to_string(i) + " of " + std::to_string(m_plan.nExposures) +
                      ", trigger mode " + std::to_string(f.m_nTriggerMode));
             f.OnAcquisition();
-            if (!WaitDone("exposure " + std::to_string(i), true)) return false;
+            if (m_pHandSwitch) m_pHandSwitch->Press();
+            const bool bOk = WaitDone("exposure " + std::to_string(i), true);
+            if (m_pHandSwitch) m_pHandSwitch->Release();
+            if (!bOk) return false;
+        }
+        return true;
+    }
+
+    // The simulated room: the generator's time and the operator at the hand switch.
+    bool SetUpRoom() {
+        CMainFrame& f = *m_pFrame;
+        if (m_plan.nFireAfterMs >= 0) {
+            // A shot due before the panel is ready is taken when it is: 1 ms means "as soon as ready".
+            const int32_t nResult = AcquisitionSim_SetAutoFire(f.m_hDetector, std::max(1, m_plan.nFireAfterMs));
+            if (nResult != ORVIACQ_OK) {
+                m_ui.Say("--fire-after: the acquisition library refused it (" + std::to_string(nResult) + ")");
+                return false;
+            }
+            m_ui.Say("generator: X-ray " + std::to_string(m_plan.nFireAfterMs) + " ms after each arming");
+        }
+        const bool bUsb = f.m_nTriggerMode == kTriggerUsb;
+        const bool bPresses = m_plan.bHandSwitch && m_plan.handSwitch.kind != CHandSwitchPlan::Kind::None;
+        if (bPresses && !bUsb) m_ui.Say("--hand-switch: the hand switch arms only in trigger mode 6; not pressed");
+        if (bPresses && bUsb) {
+            // Connect wrote the outputs: the last enumeration says whose boards are open.
+            CBoardSimControls sim = CBoardSimControls::Lookup();
+            if (f.BoardCount() == 0 || !sim.InUse()) {
+                m_ui.Say("--hand-switch needs the simulated board: set BOARDS=1 in [SIMULATOR] of ORVI2.ini, "
+                         "and unplug a real board");
+                return false;
+            }
+            m_pHandSwitch = std::make_unique<CHandSwitchDriver>(f.Board(), *m_pTimers, sim, m_plan.handSwitch);
+            m_pHandSwitch->SetOnChange([this](bool bPressed) {
+                m_ui.Say(bPressed ? "hand switch pressed through" : "hand switch let go");
+            });
+        } else if (bUsb && !m_plan.bHandSwitch && (m_plan.nExposures > 0 || m_plan.bCalibrate)) {
+            m_ui.Say("trigger mode 6: press the hand switch for each exposure");
         }
         return true;
     }
@@ -191,6 +229,8 @@ private:
     RunUntil m_runUntil;
     std::unique_ptr<CMainFrame> m_pFrame;
     std::unique_ptr<dicom::CDicomSink> m_pDicom;
+    ITimerService* m_pTimers = nullptr;
+    std::unique_ptr<CHandSwitchDriver> m_pHandSwitch;  // destroyed before the frame
     uint64_t m_nImages = 0;
 };
 

@@ -5,6 +5,7 @@
 // ends a sequence ends the run, as an operator would stop there; after any
 // other message the run goes on (a held exposure is still saved) and fails at
 // its end.
+#include "acquisition/HandSwitchDriver.h"
 #include "acquisition/UiPort.h"
 #include "export/dicom/PatientStudy.h"
 
@@ -25,6 +26,9 @@ struct CStationPlan {
     bool bOpenBeam = false;      // simulated detector: object out of the beam for GET BRIGHT
     bool bMakeBpm = false;       // MAKE BPM after the calibration steps
     int32_t nExposures = 0;      // exposures after the calibration steps
+    bool bHandSwitch = false;    // press a simulated board's hand switch as handSwitch says
+    CHandSwitchPlan handSwitch;
+    int32_t nFireAfterMs = -1;   // simulated generator: X-ray this long after arming (-1: AUTO_FIRE_MS)
     uint32_t nStepTimeoutS = 120;  // the longest a step may take
     dicom::CPatientStudy patient;  // who the exposures belong to (none: anonymous)
 };

@@ -2,6 +2,7 @@
 // as orvi-manager from the command line: connect, calibrate, make the bad
 // pixel map, take exposures; it prints what the window would show. Its
 // "export" command turns a stored RAW file into a DICOM file.
+#include "acquisition/HandSwitchDriver.h"
 #include "app/Startup.h"
 #include "export/dicom/DxWriter.h"
 #include "export/dicom/RawExport.h"
@@ -11,6 +12,7 @@
 
 #include <iostream>
 #include <regex>
+#include <string>
 
 namespace {
 
@@ -85,6 +87,20 @@ int main(int argc, char* argv[]) {
     app.add_flag("--open-beam", plan.bOpenBeam,
                  "Simulated detector: take the object out of the beam for --calibrate");
     app.add_flag("--bpm", plan.bMakeBpm, "MAKE BPM: build BPM.RAW from the calibration folder");
+    std::string strHandSwitch;
+    app.add_option("--hand-switch", strHandSwitch,
+                   "Trigger mode 6 on a simulated board: at each exposure press the hand switch through\n"
+                   "and 'tap' (let go once the station saw the second stage), 'hold:MS' (let go after\n"
+                   "MS ms; under 500 the station does not arm) or 'none' (never press)")
+        ->check([](const std::string& s) {
+            orvi::CHandSwitchPlan p;
+            std::string strError;
+            return orvi::ParseHandSwitchPlan(s, p, strError) ? std::string() : strError;
+        });
+    app.add_option("--fire-after", plan.nFireAfterMs,
+                   "Simulated generator: X-ray MS ms after each arming (0 = as soon as the detector is\n"
+                   "ready) in place of AUTO_FIRE_MS of ORVI2.ini")
+        ->check(CLI::Range(0, 3600000));
     app.add_option("--step-timeout", plan.nStepTimeoutS, "Seconds a step may take (default 120)")
         ->check(CLI::Range(1, 86400));
     AddPatientOptions(app, plan.patient);
@@ -107,6 +123,11 @@ int main(int argc, char* argv[]) {
     AddPatientOptions(*pExport, request.patient);
     CLI11_PARSE(app, argc, argv);
 
+    if (!strHandSwitch.empty()) {
+        std::string strError;
+        orvi::ParseHandSwitchPlan(strHandSwitch, plan.handSwitch, strError);
+        plan.bHandSwitch = true;
+    }
     if (!plan.strProgramDir.empty() && plan.strProgramDir.back() != '/') plan.strProgramDir += '/';
     if (pExport->parsed()) return Export(plan.strProgramDir, request, strTransfer, strUidRoot);
     return orvi::RunStation(plan, std::cout);

@@ -1,12 +1,17 @@
 // The exports of libPelkio.so: each builds its commands and runs them through
-// the board table over the current backend (hidapi unless a test set another).
+// the board table over the current backend (hidapi unless a test set another),
+// falling back on the simulated boards when no real one is found.
 #include "usbio/Pelkio.h"
+#include "usbio/PelkioSim.h"
 
 #include "usbio/BoardTable.h"
 #include "usbio/HidBackend.h"
 #include "usbio/hidapi/HidapiBackend.h"
+#include "usbio/sim/SimHidBus.h"
 
+#include <algorithm>
 #include <memory>
+#include <string>
 
 namespace pelkio {
 namespace {
@@ -24,16 +29,29 @@ uint16_t Low16(int32_t nValue) { return static_cast<uint16_t>(nValue & 0xFFFF); 
 bool InTable(int32_t nBoard) { return nBoard >= 0 && nBoard < PELKIO_MAX_BOARDS; }
 
 // The process-wide state. The table is declared last so that it closes its
-// handles before the backend that made them goes away.
+// handles before the backends that made them go away.
 struct CLibrary {
     std::unique_ptr<IHidBackend> pHidapi;  // made on first use
     IHidBackend* pInjected = nullptr;
+    std::unique_ptr<sim::CSimHidBus> pSim;  // the simulated boards, when asked for
+    bool bSimInUse = false;                 // the table holds the simulated boards
     CBoardTable table;
 
     IHidBackend& Backend() {
         if (pInjected) return *pInjected;
         if (!pHidapi) pHidapi = CreateHidapiBackend();
         return *pHidapi;
+    }
+
+    // Real boards first; the simulated ones only when none of those opens.
+    int32_t EnumerateBoards() {
+        bSimInUse = false;
+        int32_t nCount = table.Enumerate(Backend());
+        if (nCount == 0 && pSim && pSim->Devices() > 0) {
+            nCount = table.Enumerate(*pSim);
+            bSimInUse = nCount > 0;
+        }
+        return nCount;
     }
 };
 
@@ -70,7 +88,7 @@ bool ReadBoard(int32_t nBoard, InputReport& report) {
     Command request{};
     request[0] = kCmdReadRequest;
     if (!lib.table.WriteCommand(nBoard, request)) {
-        if (lib.table.Enumerate(lib.Backend()) == 0) return false;
+        if (lib.EnumerateBoards() == 0) return false;
         if (!lib.table.WriteCommand(nBoard, request)) return false;
     }
     return lib.table.ReadReport(nBoard, report);
@@ -115,10 +133,7 @@ using namespace pelkio;
 
 extern "C" {
 
-int32_t InitBoard(void) {
-    CLibrary& lib = Lib();
-    return lib.table.Enumerate(lib.Backend());
-}
+int32_t InitBoard(void) { return Lib().EnumerateBoards(); }
 
 int32_t PortConfigure(int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5) {
     return Configure(0, p1, p2, p3, p4, p5);
@@ -153,7 +168,64 @@ int32_t Port1WriteEx(int32_t board, int32_t d1, int32_t d2) { return WritePort1(
 void PelkioSetBackend(IHidBackend* pBackend) {
     CLibrary& lib = Lib();
     lib.table.ReleaseAll();
+    lib.bSimInUse = false;
     lib.pInjected = pBackend;
+}
+
+// ---- The simulated boards ---------------------------------------------------------
+
+int32_t PelkioSim_SetBoards(int32_t n) {
+    CLibrary& lib = Lib();
+    n = std::clamp<int32_t>(n, 0, PELKIO_SIM_MAX_BOARDS);
+    // The table may hold handles on the old bus: let them go before it does.
+    if (lib.bSimInUse) lib.table.ReleaseAll();
+    lib.bSimInUse = false;
+    lib.pSim.reset();
+    if (n > 0) {
+        lib.pSim = std::make_unique<sim::CSimHidBus>();
+        for (int32_t i = 0; i < n; ++i) lib.pSim->AddBoard("sim" + std::to_string(i));
+    }
+    return n;
+}
+
+int32_t PelkioSim_Boards(void) {
+    const CLibrary& lib = Lib();
+    return lib.pSim ? lib.pSim->Devices() : 0;
+}
+
+int32_t PelkioSim_InUse(void) { return Lib().bSimInUse ? 1 : 0; }
+
+int32_t PelkioSim_SetHandSwitch(int32_t board, int32_t stage) {
+    CLibrary& lib = Lib();
+    if (board < 0 || board >= PelkioSim_Boards()) return 0;
+    sim::HandSwitch state;
+    switch (stage) {
+    case PELKIO_SIM_RELEASED: state = sim::HandSwitch::Released; break;
+    case PELKIO_SIM_READY: state = sim::HandSwitch::Ready; break;
+    case PELKIO_SIM_EXPOSE: state = sim::HandSwitch::Expose; break;
+    default: return 0;
+    }
+    lib.pSim->SetHandSwitch(board, state);
+    return 1;
+}
+
+int32_t PelkioSim_GetHandSwitch(int32_t board) {
+    CLibrary& lib = Lib();
+    if (board < 0 || board >= PelkioSim_Boards()) return -1;
+    switch (lib.pSim->HandSwitchOf(board)) {
+    case sim::HandSwitch::Ready: return PELKIO_SIM_READY;
+    case sim::HandSwitch::Expose: return PELKIO_SIM_EXPOSE;
+    default: return PELKIO_SIM_RELEASED;
+    }
+}
+
+int32_t PelkioSim_GetOutputs(int32_t board, uint8_t* out1, uint8_t* out2) {
+    CLibrary& lib = Lib();
+    uint8_t by1 = 0xFF, by2 = 0xFF;
+    const bool bWritten = board >= 0 && board < PelkioSim_Boards() && lib.pSim->Outputs(board, by1, by2);
+    if (out1) *out1 = by1;
+    if (out2) *out2 = by2;
+    return bWritten ? 1 : 0;
 }
 
 }  // extern "C"

@@ -4,11 +4,12 @@
 #include "acquisition/BoardProtocol.h"
 #include "support/PelkioRecorder.h"
 #include "usbio/HidBackend.h"
-#include "usbio/fake/FakeHidBus.h"
+#include "usbio/sim/SimHidBus.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -18,8 +19,8 @@ namespace orvi {
 namespace {
 
 using Calls = std::vector<std::string>;
-using pelkio::fake::CFakeHidBus;
-using pelkio::fake::HandSwitch;
+using pelkio::sim::CSimHidBus;
+using pelkio::sim::HandSwitch;
 
 // --- The calls of each operation ----------------------------------------------
 
@@ -152,6 +153,56 @@ INSTANTIATE_TEST_SUITE_P(
         CPressCase{"NoBoardCountReadsBoth", 0, kNoReport, kReady, true, false}),
     [](const ::testing::TestParamInfo<CPressCase>& info) { return std::string(info.param.szName); });
 
+// --- What a lamp observer sees --------------------------------------------------
+
+class LampLog final : public ILampObserver {
+public:
+    void OnOutputs(uint8_t byOut1, uint8_t byOut2, int32_t nBoardCount) override {
+        Add("outputs %02X %02X, %d board(s)", byOut1, byOut2, nBoardCount);
+    }
+    void OnBoardWrite(int32_t nBoard, uint8_t byOut1, uint8_t byOut2, bool bWritten) override {
+        Add("board %d %02X %02X %s", nBoard, byOut1, byOut2, bWritten ? "written" : "failed");
+    }
+    Calls lines;
+
+private:
+    template <typename... Args>
+    void Add(const char* szFormat, Args... args) {
+        char sz[64];
+        std::snprintf(sz, sizeof sz, szFormat, args...);
+        lines.push_back(sz);
+    }
+};
+
+TEST(LampObserver, SeesEveryOutputOperationBoardOrNoBoard) {
+    test::PelkioRecorder rec;
+    CBoardProtocol board(rec.Api());
+    LampLog log;
+    board.AddObserver(&log);
+    board.AddObserver(&log);  // once only
+
+    rec.nBoards = 0;
+    board.StartupConfiguration();
+    SetEnableLamp(true);
+    board.WriteOutputs();
+    board.ReadInputs();
+    EXPECT_EQ(log.lines, (Calls{"outputs FF FF, 0 board(s)", "outputs FB FF, 0 board(s)"}));
+
+    log.lines.clear();
+    rec.nBoards = 1;
+    board.WriteOutputs();
+    board.ReadyTimeout();
+    board.Shutdown();
+    EXPECT_EQ(log.lines, (Calls{"outputs FB FF, 1 board(s)", "board 0 FB FF written", "board 1 FB FF failed",
+                                "outputs FF FF, 1 board(s)", "board 0 FF FF written",  // ready time-out
+                                "board 0 FF FF written", "board 1 FF FF failed"}));    // shut-down
+
+    log.lines.clear();
+    board.RemoveObserver(&log);
+    board.WriteOutputs();
+    EXPECT_TRUE(log.lines.empty());
+}
+
 // --- On the wire, through the real library ------------------------------------
 
 class BoardWireTest : public ::testing::Test {
@@ -163,10 +214,10 @@ protected:
 
     static std::string WriteLine(const std::string& strBoard, uint8_t byOut2, uint8_t byOut1) {
         uint8_t report[9] = {0, 4, 0, byOut2, byOut1, 0, 0, 0, 0};
-        return "write " + strBoard + " " + pelkio::fake::HexBytes(report, sizeof report);
+        return "write " + strBoard + " " + pelkio::sim::HexBytes(report, sizeof report);
     }
 
-    CFakeHidBus m_bus;
+    CSimHidBus m_bus;
     CBoardProtocol m_board;  // the real exports
 };
 
@@ -429,7 +480,7 @@ TEST_F(BoardWireTest, ASilentBoardReadsAsReleased) {
     m_board.StartupConfiguration();
     // The switch is pressed, but no report comes back in time.
     m_bus.SetHandSwitch(a, HandSwitch::Expose);
-    m_bus.SetReadLatency(a, pelkio::fake::kNever);
+    m_bus.SetReadLatency(a, pelkio::sim::kNever);
 
     CHandSwitchState s = m_board.ReadInputs();
     EXPECT_FALSE(s.bReady);

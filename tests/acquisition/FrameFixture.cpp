@@ -95,7 +95,11 @@ void FrameFixture::Create(bool bFakeBus) {
         return r;
     };
 
-    m_pFrame = std::make_unique<CMainFrame>(m_app, m_ui, m_clock, api);
+    CreateWith(api);
+}
+
+void FrameFixture::CreateWith(CPelkioApi api) {
+    m_pFrame = std::make_unique<CMainFrame>(m_app, m_ui, m_clock, std::move(api));
     ASSERT_EQ(m_pFrame->OnCreate(m_dir.dir()), CMainFrame::CreateResult::Ok);
     m_app.m_strProgramDir = m_dir.dir();
     ASSERT_TRUE(m_app.m_imageStore.Initialize(m_app));

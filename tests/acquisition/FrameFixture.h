@@ -7,7 +7,7 @@
 #include "acquisition/VirtualClock.h"
 #include "support/PelkioRecorder.h"
 #include "support/TestSupport.h"
-#include "usbio/fake/FakeHidBus.h"
+#include "usbio/sim/SimHidBus.h"
 
 #include <gtest/gtest.h>
 
@@ -33,6 +33,9 @@ protected:
     // libPelkio.so runs over m_bus (add boards first); otherwise m_rec answers
     // with m_rec.nBoards boards.
     void Create(bool bFakeBus = false);
+    // Creates the frame on this board library as it is, unrecorded (the real
+    // libPelkio.so as the program loads it: PelkioExports()).
+    void CreateWith(CPelkioApi api);
     // Connect with the configured names; no message box may appear.
     void Connect();
     // Create and Connect, then forget the calls and lines so far.
@@ -73,7 +76,7 @@ protected:
     CVirtualClock m_clock;
     RecordingUi m_ui;
     PelkioRecorder m_rec;
-    pelkio::fake::CFakeHidBus m_bus;
+    pelkio::sim::CSimHidBus m_bus;
     CAppValues m_app;
     std::unique_ptr<CMainFrame> m_pFrame;
 

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
+#include <sys/wait.h>
 
 namespace orvi::test {
 namespace {
@@ -30,6 +32,12 @@ protected:
     }
     int Run() { return RunStation(m_plan, m_out); }
     bool Printed(const std::string& strText) const { return m_out.str().find(strText) != std::string::npos; }
+    size_t Count(const std::string& strText) const {
+        size_t nCount = 0;
+        const std::string strAll = m_out.str();
+        for (size_t n = strAll.find(strText); n != std::string::npos; n = strAll.find(strText, n + 1)) ++nCount;
+        return nCount;
+    }
 
     TempDir m_dir;
     CStationPlan m_plan;
@@ -79,6 +87,62 @@ TEST_F(Station, CannotStartWithoutItsConfiguration) {
     std::ostringstream out;
     EXPECT_EQ(RunStation(m_plan, out), kStationCannotStart);
     EXPECT_NE(out.str().find("Application is already running."), std::string::npos);
+}
+
+// Trigger mode 6 on the simulated board: the operator taps the switch through
+// for each exposure, the generator fires after its own time.
+TEST_F(Station, TappedHandSwitchTakesEveryExposureInModeSix) {
+    WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "BOARDS", "1");
+    WriteProfileText(m_dir.file("ORVI2.ini"), "CONFIG", "CALIBRATION", "0");  // no bright files here
+    m_plan.nTriggerMode = 6;
+    m_plan.nExposures = 2;
+    m_plan.bHandSwitch = true;
+    m_plan.handSwitch.kind = CHandSwitchPlan::Kind::Tap;
+    m_plan.nFireAfterMs = 3000;
+    const int nResult = Run();
+    if (Printed("unplug a real board")) GTEST_SKIP() << "a real board is plugged in";
+    EXPECT_EQ(nResult, kStationOk) << m_out.str();
+    EXPECT_EQ(Count("saved: " + m_dir.dir() + "img/IMAGE.RAW"), 2u) << m_out.str();
+    EXPECT_EQ(Count("hand switch pressed through"), 2u);
+    EXPECT_EQ(Count("hand switch let go"), 2u);
+    EXPECT_TRUE(Printed("generator: X-ray 3000 ms after each arming"));
+}
+
+TEST_F(Station, HandSwitchNeedsTheSimulatedBoard) {
+    WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "BOARDS", "0");
+    m_plan.nTriggerMode = 6;
+    m_plan.nExposures = 1;
+    m_plan.bHandSwitch = true;
+    m_plan.handSwitch.kind = CHandSwitchPlan::Kind::Hold;
+    m_plan.handSwitch.nHoldMs = 2000;
+    EXPECT_EQ(Run(), kStationFailed);
+    EXPECT_TRUE(Printed("--hand-switch needs the simulated board")) << m_out.str();
+    EXPECT_FALSE(Printed("exposure 1"));
+}
+
+// The command line itself, as a script would run it.
+TEST_F(Station, CommandLineTapsTwoExposuresInVirtualTime) {
+    WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "BOARDS", "1");
+    WriteProfileText(m_dir.file("ORVI2.ini"), "CONFIG", "CALIBRATION", "0");
+    // The single-instance lock in the test's own folder, away from other runs.
+    const std::string strCommand = "XDG_RUNTIME_DIR='" + m_dir.dir() + "' '" ORVI_STATION_EXE "' --program-dir '" +
+                                   m_dir.dir() + "' -t 6 --hand-switch tap -n 2 --virtual-time 2>&1";
+    FILE* pPipe = popen(strCommand.c_str(), "r");
+    ASSERT_NE(pPipe, nullptr);
+    char sz[512];
+    while (std::fgets(sz, sizeof sz, pPipe) != nullptr) m_out << sz;
+    const int nStatus = pclose(pPipe);
+    if (Printed("unplug a real board")) GTEST_SKIP() << "a real board is plugged in";
+    EXPECT_EQ(WEXITSTATUS(nStatus), kStationOk) << m_out.str();
+    EXPECT_EQ(Count("saved: " + m_dir.dir() + "img/IMAGE.RAW"), 2u) << m_out.str();
+    EXPECT_TRUE(Printed("exposure 2 of 2, trigger mode 6"));
+
+    m_out.str("");
+    pPipe = popen(("'" ORVI_STATION_EXE "' --hand-switch hold:soon 2>&1"), "r");
+    ASSERT_NE(pPipe, nullptr);
+    while (std::fgets(sz, sizeof sz, pPipe) != nullptr) m_out << sz;
+    EXPECT_NE(WEXITSTATUS(pclose(pPipe)), kStationOk);
+    EXPECT_TRUE(Printed("hold time \"soon\" is not a number of milliseconds")) << m_out.str();
 }
 
 }  // namespace

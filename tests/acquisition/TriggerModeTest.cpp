@@ -14,7 +14,7 @@ namespace {
 
 using Times = std::vector<uint64_t>;
 using Lines = std::vector<std::string>;
-using pelkio::fake::HandSwitch;
+using pelkio::sim::HandSwitch;
 
 bool Contains(const Lines& lines, const std::string& strLine) {
     return std::find(lines.begin(), lines.end(), strLine) != lines.end();

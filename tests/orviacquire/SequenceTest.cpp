@@ -122,6 +122,41 @@ TEST_F(SequenceTest, XrayByHandEndsTheGeneratorsCount) {
                               "17800 A image"}));
 }
 
+// The room panel's countdown and orvi-station's --fire-after: the generator's
+// time set by call, and what is left of it at each moment.
+TEST_F(SequenceTest, TheGeneratorsTimeCanBeSetAndRead) {
+    ORVIAcqHandle h = Open();
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), -1);  // not armed
+    EXPECT_EQ(AcquisitionSim_SetAutoFire(h, -2), ORVIACQ_ERR_RANGE);
+    EXPECT_EQ(AcquisitionSim_SetAutoFire(h, 3600001), ORVIACQ_ERR_RANGE);
+    EXPECT_EQ(AcquisitionSim_SetAutoFire(0, 100), ORVIACQ_ERR_HANDLE);
+    EXPECT_LT(AcquisitionSim_GetXrayDue(0), -1);
+
+    ASSERT_EQ(AcquisitionSim_SetAutoFire(h, 2000), ORVIACQ_OK);
+    Acquisition_StartAecReady(h);
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), 2000);
+    m_clock.advance(1500);
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), 500);
+    Acquisition_StartAecReady(h);  // arming again keeps the generator's time
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), 500);
+    m_clock.run_until_idle();
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), -1);  // fired
+    EXPECT_EQ(Take(), (Events{"500 A aec 1", "2000 A aec 1", "2000 A aec 999", "2300 A image"}));
+
+    // By hand only: nothing counts; a shot by hand ends a count.
+    AcquisitionSim_SetAutoFire(h, 0);
+    Acquisition_StartAecReady(h);
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), -1);
+    AcquisitionSim_FireXray(h);
+    m_clock.run_until_idle();
+    AcquisitionSim_SetAutoFire(h, -1);  // back to 12500 - AecExpTime, which is 0 here
+    Acquisition_StartAecReady(h);
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), 12500);
+    AcquisitionSim_FireXray(h);
+    m_clock.run_until_idle();
+    EXPECT_EQ(AcquisitionSim_GetXrayDue(h), -1);
+}
+
 TEST_F(SequenceTest, DarkFramesComeAfterTheirDelay) {
     ORVIAcqHandle h = Open();
     m_bKeepFrames = true;

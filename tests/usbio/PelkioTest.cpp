@@ -2,7 +2,8 @@
 // command, board numbering, time-outs and what follows them.
 #include "usbio/HidBackend.h"
 #include "usbio/Pelkio.h"
-#include "usbio/fake/FakeHidBus.h"
+#include "usbio/PelkioSim.h"
+#include "usbio/sim/SimHidBus.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,7 @@
 #include <string>
 #include <vector>
 
-namespace pelkio::fake {
+namespace pelkio::sim {
 namespace {
 
 using Wire = std::vector<std::string>;
@@ -35,7 +36,7 @@ protected:
         return v;
     }
 
-    CFakeHidBus m_bus;
+    CSimHidBus m_bus;
 };
 
 // --- Enumeration --------------------------------------------------------------
@@ -150,7 +151,7 @@ TEST_F(PelkioTest, ReEnumerationReleasesWhatTheLastOneOpened) {
 TEST_F(PelkioTest, SwitchingTheBackendClosesTheOpenBoards) {
     int a = m_bus.AddBoard("A");
     Init(1);
-    CFakeHidBus other;
+    CSimHidBus other;
     other.AddBoard("Z");
     PelkioSetBackend(&other);
     EXPECT_EQ(m_bus.Closes(a), 1);
@@ -383,5 +384,85 @@ TEST_F(PelkioTest, Port1WriteWithoutAReportWritesNothing) {
     EXPECT_EQ(m_bus.Wire(), (Wire{kReadRequest, "read A timed out", "close A"}));
 }
 
+// --- The simulated boards behind the real ones ----------------------------------
+
+class PelkioSimTest : public PelkioTest {
+protected:
+    void TearDown() override {
+        PelkioSim_SetBoards(0);
+        PelkioTest::TearDown();
+    }
+};
+
+TEST_F(PelkioSimTest, SimulatedBoardsStandInOnlyWhileNoRealBoardOpens) {
+    EXPECT_EQ(PelkioSim_SetBoards(5), PELKIO_SIM_MAX_BOARDS);  // brought into range
+    EXPECT_EQ(InitBoard(), 2);
+    EXPECT_EQ(PelkioSim_InUse(), 1);
+
+    // A real board that cannot be opened does not count; one that opens wins.
+    int a = m_bus.AddBoard("A");
+    m_bus.SetOpenFails(a, true);
+    EXPECT_EQ(InitBoard(), 2);
+    EXPECT_EQ(PelkioSim_InUse(), 1);
+    m_bus.SetOpenFails(a, false);
+    EXPECT_EQ(InitBoard(), 1);
+    EXPECT_EQ(PelkioSim_InUse(), 0);
+    EXPECT_EQ(PortWriteEx(0, 0, 0xEF, 0xE7, 0), 1);
+    EXPECT_EQ(m_bus.Written(a).size(), 1u);
+    uint8_t by1 = 0, by2 = 0;
+    EXPECT_EQ(PelkioSim_GetOutputs(0, &by1, &by2), 0);  // the simulated board got nothing
+
+    // Unplugged: the simulated boards are back at the next enumeration.
+    m_bus.Unplug(a);
+    EXPECT_EQ(InitBoard(), 2);
+    EXPECT_EQ(PelkioSim_InUse(), 1);
+}
+
+TEST_F(PelkioSimTest, ASimulatedBoardKeepsItsOutputsAndAnswersWithItsHandSwitch) {
+    PelkioSim_SetBoards(2);
+    ASSERT_EQ(InitBoard(), 2);
+    uint8_t by1 = 0, by2 = 0;
+    EXPECT_EQ(PelkioSim_GetOutputs(1, &by1, &by2), 0);
+    EXPECT_EQ(by1, 0xFF);
+    EXPECT_EQ(by2, 0xFF);
+    EXPECT_EQ(PortWriteEx(1, 0, 0xEF, 0xE7, 0), 1);
+    EXPECT_EQ(PelkioSim_GetOutputs(1, &by1, &by2), 1);
+    EXPECT_EQ(by1, 0xE7);
+    EXPECT_EQ(by2, 0xEF);
+    EXPECT_EQ(PelkioSim_GetOutputs(0, nullptr, nullptr), 0);
+
+    struct {
+        int32_t nStage;
+        uint8_t byInput;
+    } const stages[] = {{PELKIO_SIM_READY, 0xFE}, {PELKIO_SIM_EXPOSE, 0xFC}, {PELKIO_SIM_RELEASED, 0xFF}};
+    for (const auto& s : stages) {
+        ASSERT_EQ(PelkioSim_SetHandSwitch(1, s.nStage), 1);
+        EXPECT_EQ(PelkioSim_GetHandSwitch(1), s.nStage);
+        uint8_t o[5] = {0, 0, 0, 0, 0};
+        EXPECT_EQ(PortReadEx(1, &o[0], &o[1], &o[2], &o[3], &o[4]), 1);
+        EXPECT_EQ(o[0], s.byInput) << s.nStage;
+        EXPECT_EQ(PortReadEx(0, &o[0], &o[1], &o[2], &o[3], &o[4]), 1);
+        EXPECT_EQ(o[0], 0xFF) << "board 0 keeps its own switch";
+    }
+}
+
+TEST_F(PelkioSimTest, BadBoardsAndStagesAreRefused) {
+    EXPECT_EQ(PelkioSim_SetHandSwitch(0, PELKIO_SIM_READY), 0);  // none simulated
+    EXPECT_EQ(PelkioSim_GetHandSwitch(0), -1);
+    PelkioSim_SetBoards(1);
+    EXPECT_EQ(PelkioSim_Boards(), 1);
+    EXPECT_EQ(PelkioSim_SetHandSwitch(1, PELKIO_SIM_READY), 0);
+    EXPECT_EQ(PelkioSim_SetHandSwitch(-1, PELKIO_SIM_READY), 0);
+    EXPECT_EQ(PelkioSim_SetHandSwitch(0, 3), 0);
+    EXPECT_EQ(PelkioSim_GetHandSwitch(0), PELKIO_SIM_RELEASED);
+    EXPECT_EQ(PelkioSim_GetOutputs(7, nullptr, nullptr), 0);
+    // Fewer boards while the simulated ones are open: the old handles go first.
+    ASSERT_EQ(InitBoard(), 1);
+    EXPECT_EQ(PelkioSim_SetBoards(0), 0);
+    EXPECT_EQ(PelkioSim_InUse(), 0);
+    EXPECT_EQ(PortWriteEx(0, 0, 0xFF, 0xFF, 0), 0);
+    EXPECT_EQ(InitBoard(), 0);
+}
+
 }  // namespace
-}  // namespace pelkio::fake
+}  // namespace pelkio::sim

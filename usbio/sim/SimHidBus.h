@@ -1,8 +1,11 @@
 #pragma once
-// An in-process bus of HID devices for tests: boards with a scripted two-stage
-// hand switch, and devices with other ids. Injected into the real library with
-// PelkioSetBackend, it records everything written, answers read requests, and
-// can stay silent past the time limit, refuse to open, or vanish and come back.
+// An in-process bus of simulated HID devices: boards with a two-stage hand
+// switch, and devices with other ids. libPelkio.so falls back on one of its own
+// when [SIMULATOR] BOARDS asks for simulated boards and no real board is
+// plugged in (PelkioSim.h); tests inject one with PelkioSetBackend. It records
+// everything written, keeps the outputs last written to each board, answers
+// read requests, and can stay silent past the time limit, refuse to open, or
+// vanish and come back.
 //
 // Time: the bus never sleeps. A transfer costs the device's latency, or the
 // caller's whole limit when the latency is beyond it (then the transfer times
@@ -21,7 +24,7 @@
 #include <string>
 #include <vector>
 
-namespace pelkio::fake {
+namespace pelkio::sim {
 
 enum class HandSwitch {
     Released,
@@ -34,12 +37,12 @@ inline constexpr uint32_t kNever = UINT32_MAX;
 
 struct CBusState;
 
-class CFakeHidBus final : public IHidBackend {
+class PELKIO_API CSimHidBus final : public IHidBackend {
 public:
-    CFakeHidBus();
-    ~CFakeHidBus() override;
-    CFakeHidBus(const CFakeHidBus&) = delete;
-    CFakeHidBus& operator=(const CFakeHidBus&) = delete;
+    CSimHidBus();
+    ~CSimHidBus() override;
+    CSimHidBus(const CSimHidBus&) = delete;
+    CSimHidBus& operator=(const CSimHidBus&) = delete;
 
     // Adds a device at the end of the listing and returns its number on the bus.
     int AddBoard(const std::string& strName);
@@ -56,6 +59,8 @@ public:
     void SetOpenFails(int nDevice, bool bFails);
 
     void SetHandSwitch(int nDevice, HandSwitch state);
+    // The hand switch as the next read request will find it.
+    HandSwitch HandSwitchOf(int nDevice) const;
     // One state per answered read request, in order; the last one stays.
     void ScriptHandSwitch(int nDevice, std::vector<HandSwitch> states);
     // The input report's data bytes (after the report id). Bits 0 and 1 of the
@@ -74,6 +79,11 @@ public:
     void ClearWire();
     // The reports the device accepted, in order.
     std::vector<std::vector<uint8_t>> Written(int nDevice) const;
+    // The output bytes of the last write command (4) the board accepted: output
+    // byte 1 is its byte 3, output byte 2 its byte 2. False (and 0xFF, 0xFF)
+    // before the first.
+    bool Outputs(int nDevice, uint8_t& byOut1, uint8_t& byOut2) const;
+    int Devices() const;
     int Opens(int nDevice) const;
     int Closes(int nDevice) const;
     std::string PathOf(int nDevice) const;
@@ -89,6 +99,6 @@ private:
 };
 
 // The bytes as the wire lines show them: "00 04 00 FF".
-std::string HexBytes(const uint8_t* pBytes, size_t nLength);
+PELKIO_API std::string HexBytes(const uint8_t* pBytes, size_t nLength);
 
-}  // namespace pelkio::fake
+}  // namespace pelkio::sim

@@ -1,14 +1,15 @@
-#include "usbio/fake/FakeHidBus.h"
+#include "usbio/sim/SimHidBus.h"
 
 #include <algorithm>
 #include <deque>
 #include <stdexcept>
 
-namespace pelkio::fake {
+namespace pelkio::sim {
 
 namespace {
 
 constexpr uint8_t kReadRequest = 3;
+constexpr uint8_t kWriteCommand = 4;
 
 struct CDevice {
     std::string strName;
@@ -25,6 +26,9 @@ struct CDevice {
     int nOpens = 0;
     int nCloses = 0;
     std::vector<std::vector<uint8_t>> written;
+    bool bOutputs = false;
+    uint8_t byOut1 = 0xFF;
+    uint8_t byOut2 = 0xFF;
 
     std::string Path() const { return "/fake/hidraw-" + strName + "." + std::to_string(nGeneration); }
 
@@ -101,6 +105,12 @@ public:
         m_pState->wire.push_back(strLine);
         d.written.emplace_back(pReport, pReport + nLength);
         if (nLength > 1 && pReport[1] == kReadRequest) m_queue.push_back(d.TakeReport());
+        // Report: id, code 4, d1, d2 (output byte 2), d3 (output byte 1), d4.
+        if (nLength > 4 && pReport[1] == kWriteCommand) {
+            d.bOutputs = true;
+            d.byOut2 = pReport[3];
+            d.byOut1 = pReport[4];
+        }
         return HidResult::Ok;
     }
 
@@ -150,14 +160,14 @@ std::string HexBytes(const uint8_t* pBytes, size_t nLength) {
     return s;
 }
 
-CFakeHidBus::CFakeHidBus() : m_pState(std::make_shared<CBusState>()) {}
-CFakeHidBus::~CFakeHidBus() = default;
+CSimHidBus::CSimHidBus() : m_pState(std::make_shared<CBusState>()) {}
+CSimHidBus::~CSimHidBus() = default;
 
-int CFakeHidBus::AddBoard(const std::string& strName) {
+int CSimHidBus::AddBoard(const std::string& strName) {
     return AddDevice(strName, PELKIO_VENDOR_ID, PELKIO_PRODUCT_ID);
 }
 
-int CFakeHidBus::AddDevice(const std::string& strName, uint16_t nVendorId, uint16_t nProductId) {
+int CSimHidBus::AddDevice(const std::string& strName, uint16_t nVendorId, uint16_t nProductId) {
     CDevice d;
     d.strName = strName;
     d.nVendorId = nVendorId;
@@ -168,54 +178,68 @@ int CFakeHidBus::AddDevice(const std::string& strName, uint16_t nVendorId, uint1
     return nDevice;
 }
 
-void CFakeHidBus::ListAgain(int nDevice) {
+void CSimHidBus::ListAgain(int nDevice) {
     m_pState->At(nDevice);
     m_pState->listing.push_back(nDevice);
 }
 
-void CFakeHidBus::Unplug(int nDevice) {
+void CSimHidBus::Unplug(int nDevice) {
     CDevice& d = m_pState->At(nDevice);
     if (!d.bPlugged) return;
     d.bPlugged = false;
     ++d.nGeneration;
 }
 
-void CFakeHidBus::Plug(int nDevice) { m_pState->At(nDevice).bPlugged = true; }
+void CSimHidBus::Plug(int nDevice) { m_pState->At(nDevice).bPlugged = true; }
 
-void CFakeHidBus::SetOpenFails(int nDevice, bool bFails) { m_pState->At(nDevice).bOpenFails = bFails; }
+void CSimHidBus::SetOpenFails(int nDevice, bool bFails) { m_pState->At(nDevice).bOpenFails = bFails; }
 
-void CFakeHidBus::SetHandSwitch(int nDevice, HandSwitch state) {
+void CSimHidBus::SetHandSwitch(int nDevice, HandSwitch state) {
     CDevice& d = m_pState->At(nDevice);
     d.script.clear();
     d.handSwitch = state;
 }
 
-void CFakeHidBus::ScriptHandSwitch(int nDevice, std::vector<HandSwitch> states) {
+HandSwitch CSimHidBus::HandSwitchOf(int nDevice) const {
+    const CDevice& d = m_pState->At(nDevice);
+    return d.script.empty() ? d.handSwitch : d.script.front();
+}
+
+bool CSimHidBus::Outputs(int nDevice, uint8_t& byOut1, uint8_t& byOut2) const {
+    const CDevice& d = m_pState->At(nDevice);
+    byOut1 = d.byOut1;
+    byOut2 = d.byOut2;
+    return d.bOutputs;
+}
+
+int CSimHidBus::Devices() const { return static_cast<int>(m_pState->devices.size()); }
+
+void CSimHidBus::ScriptHandSwitch(int nDevice, std::vector<HandSwitch> states) {
     CDevice& d = m_pState->At(nDevice);
     d.script.assign(states.begin(), states.end());
 }
 
-void CFakeHidBus::SetInputData(int nDevice, std::vector<uint8_t> data) {
+void CSimHidBus::SetInputData(int nDevice, std::vector<uint8_t> data) {
     m_pState->At(nDevice).data = std::move(data);
 }
 
-void CFakeHidBus::SetWriteLatency(int nDevice, uint32_t nMs) { m_pState->At(nDevice).nWriteLatency = nMs; }
-void CFakeHidBus::SetReadLatency(int nDevice, uint32_t nMs) { m_pState->At(nDevice).nReadLatency = nMs; }
+void CSimHidBus::SetWriteLatency(int nDevice, uint32_t nMs) { m_pState->At(nDevice).nWriteLatency = nMs; }
+void CSimHidBus::SetReadLatency(int nDevice, uint32_t nMs) { m_pState->At(nDevice).nReadLatency = nMs; }
 
-const std::vector<std::string>& CFakeHidBus::Wire() const { return m_pState->wire; }
-void CFakeHidBus::ClearWire() { m_pState->wire.clear(); }
+const std::vector<std::string>& CSimHidBus::Wire() const { return m_pState->wire; }
+void CSimHidBus::ClearWire() { m_pState->wire.clear(); }
 
-std::vector<std::vector<uint8_t>> CFakeHidBus::Written(int nDevice) const {
+std::vector<std::vector<uint8_t>> CSimHidBus::Written(int nDevice) const {
     return m_pState->At(nDevice).written;
 }
-int CFakeHidBus::Opens(int nDevice) const { return m_pState->At(nDevice).nOpens; }
-int CFakeHidBus::Closes(int nDevice) const { return m_pState->At(nDevice).nCloses; }
-std::string CFakeHidBus::PathOf(int nDevice) const { return m_pState->At(nDevice).Path(); }
+int CSimHidBus::Opens(int nDevice) const { return m_pState->At(nDevice).nOpens; }
+int CSimHidBus::Closes(int nDevice) const { return m_pState->At(nDevice).nCloses; }
+std::string CSimHidBus::PathOf(int nDevice) const { return m_pState->At(nDevice).Path(); }
 
-uint64_t CFakeHidBus::ElapsedMs() const { return m_pState->nElapsedMs; }
-void CFakeHidBus::SetWaitHook(std::function<void(uint32_t)> fnWait) { m_pState->fnWait = std::move(fnWait); }
+uint64_t CSimHidBus::ElapsedMs() const { return m_pState->nElapsedMs; }
+void CSimHidBus::SetWaitHook(std::function<void(uint32_t)> fnWait) { m_pState->fnWait = std::move(fnWait); }
 
-std::vector<CHidDeviceInfo> CFakeHidBus::Enumerate(uint16_t nVendorId, uint16_t nProductId) {
+std::vector<CHidDeviceInfo> CSimHidBus::Enumerate(uint16_t nVendorId, uint16_t nProductId) {
     m_pState->wire.push_back("enumerate");
     std::vector<CHidDeviceInfo> list;
     for (int nDevice : m_pState->listing) {
@@ -226,7 +250,7 @@ std::vector<CHidDeviceInfo> CFakeHidBus::Enumerate(uint16_t nVendorId, uint16_t 
     return list;
 }
 
-std::unique_ptr<IHidDevice> CFakeHidBus::Open(const std::string& strPath) {
+std::unique_ptr<IHidDevice> CSimHidBus::Open(const std::string& strPath) {
     for (size_t i = 0; i < m_pState->devices.size(); ++i) {
         CDevice& d = m_pState->devices[i];
         if (!d.bPlugged || d.Path() != strPath) continue;
@@ -241,4 +265,4 @@ std::unique_ptr<IHidDevice> CFakeHidBus::Open(const std::string& strPath) {
     return nullptr;
 }
 
-}  // namespace pelkio::fake
+}  // namespace pelkio::sim
