@@ -43,6 +43,8 @@ void CMainFrame::OnImage(uint32_t hDetector, uint16_t* pFrame, CImageStore* pSto
     for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_EXP,
                          TIMER_READY_TIMEOUT, TIMER_EXP_DELAY})
         StopTimer(nId);
+    StopProgress();
+    m_bWaitingForXray = false;
     ReleaseSwitchOutputs();
     WriteOutputs();
     const std::string strImageName = cfg::Read(m_strIniPath, cfg::IMAGE_NAME);
@@ -71,8 +73,11 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
         return;
     }
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
+    ShowProgress(kProgressReading);
+    m_nDoseIndicatorHeld = -1;
     if (m_nDoseIndicator != 0)
-        ComputeDoseIndicator(pFrame, m_nImageWidth, m_nImageHeight, m_strIniPath, m_strImagePath, m_ui);
+        m_nDoseIndicatorHeld =
+            ComputeDoseIndicator(pFrame, m_nImageWidth, m_nImageHeight, m_strIniPath, m_strImagePath, m_ui);
     WriteLog("Backup data & order to get dark.");
 
     const int32_t nSleep = cfg::Read(m_strIniPath, cfg::DARK_SLEEP_TERM_FIRST);
@@ -83,6 +88,8 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     std::snprintf(sz, sizeof sz, "%d time(s) Get dark(%d ms)", m_nDarkRepeat + 1, nSleep);
     WriteLog(sz);
     m_nAcqMode = ACQ_DARK_AFTER_IMAGE;
+    m_nDarkTotal = std::max(1, m_nDarkRepeat + 1);
+    ShowProgress("Dark 1 of " + std::to_string(m_nDarkTotal));
 
     const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
     Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
@@ -95,6 +102,7 @@ void CMainFrame::BrightArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore
     WriteLog("Succeed to get bright data");
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
     m_nAcqMode = ACQ_DARK;
+    ShowProgress("Dark 1 of 1");
     Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetInnerDelayTime(m_hDetector));
     pStore->StoreFrame(hDetector, pFrame);
 }
@@ -132,6 +140,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
         m_bDarkOnly = false;
         pStore->StoreFrame(hDetector, pFrame);
         dlg.EnableGetButtons(true);
+        ShowSaved(strDarkName);
         dlg.Changed();
         m_ui.SetStatusText(4, "Done");
         return;
@@ -151,6 +160,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
     if (dlg.FindString(strBrightName) < 0) dlg.AddString(strBrightName);
     dlg.m_strGetBrightCaption = kGetBrightCaption;
     dlg.EnableGetButtons(true);
+    ShowSaved(strBrightName + " and " + strDarkName);
     dlg.Changed();
 
     const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
@@ -172,6 +182,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
         char sz[96];
         std::snprintf(sz, sizeof sz, "%dms Atfer,(%d time) get dark", nSleep, m_nDarkRepeat + 1);
         WriteLog(sz);
+        ShowProgress("Dark " + std::to_string(m_nDarkTotal - m_nDarkRepeat) + " of " + std::to_string(m_nDarkTotal));
         Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetDRConfigSetDelayTime(m_hDetector));
         return;
     }
@@ -204,8 +215,16 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     // IMAGE_NAME as read when this frame arrived: a host may change it between images.
     const std::string strImagePath = m_strImagePath + strImageName;
     CGainResult gainUsed;
-    if (!ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed)) return;
+    ShowProgress(kProgressCorrecting);
+    m_ui.SetBusy(true);
+    const bool bSaved = ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed);
+    m_ui.SetBusy(false);
+    if (!bSaved) {
+        ShowProgress(kProgressNotSaved);
+        return;
+    }
     m_ui.FileSaved(strImagePath);
+    ShowSaved(strImageName);
     WriteLog("Processing finished.");
 
     StopTimer(TIMER_BLINK);
@@ -240,6 +259,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     pImage->nOffsetControl = m_nOffsetControl;
     pImage->nMedianFilter = m_nMedianFilter;
     pImage->gain = std::move(gainUsed);
+    pImage->nDoseIndicator = m_nDoseIndicatorHeld;
     HandOver(std::move(pImage));
 }
 

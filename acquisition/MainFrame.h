@@ -37,6 +37,7 @@
 #include "acquisition/UiPort.h"
 #include "app/AppValues.h"
 #include "imaging/AcquiredImage.h"
+#include "imaging/ImageHistory.h"
 
 #include <chrono>
 #include <cstdint>
@@ -63,6 +64,7 @@ inline constexpr uint32_t TIMER_MANUAL_EXP = 806;
 inline constexpr uint32_t TIMER_READY_TIMEOUT = 809;
 inline constexpr uint32_t TIMER_MANUAL_READ_2 = 810;
 inline constexpr uint32_t TIMER_EXP_DELAY = 811;
+inline constexpr uint32_t TIMER_PROGRESS = 812;  // status pane 0's countdown, once a second
 
 inline constexpr int32_t kDarkTimerMs = 1500;
 inline constexpr int32_t kBlinkMs = 500;
@@ -76,6 +78,17 @@ inline constexpr int32_t kReadyTimeoutMs = 3000;
 inline constexpr int32_t kExposureLeadMs = 12000;   // arming to the ready lamp, less EXP_DELAY
 inline constexpr int32_t kRepeatLeadMs = 3000;      // a repeat cycle's countdown starts P - D - 3000
 inline constexpr uint32_t kParameterWaitMs = 400;   // after a parameter update or read
+inline constexpr int32_t kProgressTickMs = 1000;
+
+// Status pane 0: what the station is waiting for and what it is doing.
+inline constexpr const char* kProgressAlreadyWaiting = "Already waiting for X-ray";
+inline constexpr const char* kProgressPressSwitch = "Press the hand switch";
+inline constexpr const char* kProgressSwitchArmed = "Armed: press through for X-ray";
+inline constexpr const char* kProgressXrayNow = "X-ray now";
+inline constexpr const char* kProgressReading = "Reading image";
+inline constexpr const char* kProgressCorrecting = "Correcting";
+inline constexpr const char* kProgressSeriesEnded = "Series ended without X-ray";
+inline constexpr const char* kProgressNotSaved = "Image not saved";
 
 // What the next frame is.
 inline constexpr int32_t ACQ_IMAGE = 0;
@@ -185,6 +198,20 @@ public:
     void RemoveImageSink(IImageSink* pSink);
     // The latest finished exposure of this run (null before the first).
     const AcquiredImagePtr& LastImage() const { return m_pLastImage; }
+    // The image history, the first sink (null before OnCreate).
+    CImageHistory* History() const { return m_pHistory.get(); }
+
+    // ---- Progress ------------------------------------------------------------------
+
+    // Status pane 0, and the calibration dialog's progress line while a
+    // calibration frame is on its way.
+    void ShowProgress(const std::string& strText);
+    // True from an Acquisition (or GET BRIGHT) until its image arrives, the
+    // series ends or the detector is disconnected.
+    bool WaitingForXray() const { return m_bWaitingForXray; }
+    // An exposure was armed (GET BRIGHT's too): pane 0 counts down to the
+    // ready lamp nDueMs from now, or asks for the hand switch (nDueMs < 0).
+    void StartWaitingProgress(int32_t nDueMs);
 
     // ---- Message files ---------------------------------------------------------
 
@@ -286,6 +313,15 @@ private:
     void OnTimerRepeat();
     void OnTimerCountdown();
     void OnTimerRunning();
+    // Pane 0's countdowns: to the ready lamp (modes 0 and 1, GET BRIGHT) and
+    // to the next arming of a repeat series.
+    void StartXrayCountdown(int32_t nDueMs, bool bShowNow);
+    void StartSeriesProgress(bool bShowNow);
+    void OnTimerProgress();
+    void ShowXrayCountdown();
+    void ShowSeriesProgress();
+    void StopProgress();
+    void ShowSaved(const std::string& strWhat);
 
     CAppValues& m_app;
     IUiPort& m_ui;
@@ -297,6 +333,16 @@ private:
     uint64_t m_nImagesAcquired = 0;
     // When the exposure frame now held arrived.
     std::chrono::system_clock::time_point m_tExposure;
+    std::unique_ptr<CImageHistory> m_pHistory;
+    int32_t m_nDoseIndicatorHeld = -1;  // of the exposure frame now held
+
+    // Pane 0's countdown: what it counts to (timer-service time).
+    enum class Progress { None, Xray, Series };
+    Progress m_progress = Progress::None;
+    bool m_bWaitingForXray = false;
+    uint32_t m_nProgressDue = 0;
+    int32_t m_nSeriesTotal = 0;
+    int32_t m_nDarkTotal = 0;
 };
 
 // Appends '/' to a non-empty folder that does not end in one.

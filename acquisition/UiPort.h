@@ -57,6 +57,10 @@ public:
     // BPM.RAW. For front ends that report them (the headless station).
     virtual void FileSaved(const std::string& /*strPath*/) {}
 
+    // A long step (correcting and saving an image) starts (true) or ends:
+    // front ends show a busy pointer meanwhile.
+    virtual void SetBusy(bool /*bBusy*/) {}
+
     // The keyboard focus moves to "Make Calibration files" (after a choice in
     // the offset or detector selector).
     virtual void FocusMakeCalibration() {}
