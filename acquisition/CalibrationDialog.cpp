@@ -26,6 +26,21 @@ bool ListBoxLess(const std::string& a, const std::string& b) {
     return a < b;
 }
 
+std::string GroupedCount(uint64_t n) {
+    const std::string strDigits = std::to_string(n);
+    std::string s;
+    for (size_t i = 0; i < strDigits.size(); ++i) {
+        if (i > 0 && (strDigits.size() - i) % 3 == 0) s += ' ';
+        s += strDigits[i];
+    }
+    return s;
+}
+
+std::string BpmSavedText(uint64_t nMarked) {
+    return std::string(kBpmFileName) + " saved (" + GroupedCount(nMarked) + (nMarked == 1 ? " pixel" : " pixels") +
+           " marked)";
+}
+
 CCalibration::CCalibration(CMainFrame& frame) : m_frame(frame) {}
 
 void CCalibration::OnInitDialog() {
@@ -40,6 +55,7 @@ void CCalibration::OnInitDialog() {
     // A fresh window: every button enabled, the caption as in the template.
     m_bGetBrightEnabled = m_bGetDarkEnabled = m_bMakeBpmEnabled = true;
     m_strGetBrightCaption = kGetBrightCaption;
+    m_strProgress.clear();
     FillFileList();
 }
 
@@ -99,6 +115,7 @@ void CCalibration::OnGetBright() {
     Changed();
     if (m_frame.m_nTriggerMode == kTriggerUsb) {
         m_frame.StartTimer(TIMER_MANUAL_READ, kManualReadMs);
+        m_frame.StartWaitingProgress(-1);
         return;
     }
     const int32_t nDelay = m_frame.ExpDelay();
@@ -107,6 +124,8 @@ void CCalibration::OnGetBright() {
     if (!m_frame.CheckLink(Acquisition_StartAecReady(m_frame.m_hDetector), m_frame.m_hDetector)) {
         EnableGetButtons(true);
         Changed();
+    } else {
+        m_frame.StartWaitingProgress(kExposureLeadMs - nDelay);
     }
 }
 
@@ -127,6 +146,7 @@ void CCalibration::OnGetDark() {
     char sz[64];
     std::snprintf(sz, sizeof sz, "Click get dark(%ld)", static_cast<long>(nDelay));
     WriteLog(sz);
+    m_frame.ShowProgress("Dark 1 of 1");
 }
 
 void CCalibration::OnDeleteFile() {
@@ -151,9 +171,12 @@ void CCalibration::OnMakeBpm() {
     t.nAreaDark = DialogInt(m_strAreaDark);
     t.nLineBright = DialogInt(m_strLineBright);
     t.nLineDark = DialogInt(m_strLineDark);
-    const MakeBpmResult r = RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, m_frame.Ui());
+    size_t nMarked = 0;
+    const MakeBpmResult r =
+        RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, m_frame.Ui(), &nMarked);
     if (r != MakeBpmResult::Written) return;  // stays disabled until a new frame or opening
     m_frame.Ui().FileSaved(JoinPath(m_strCalPath, kBpmFileName));
+    m_strProgress = BpmSavedText(nMarked);
     m_bMakeBpmEnabled = true;
     Changed();
 }

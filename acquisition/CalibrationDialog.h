@@ -64,6 +64,9 @@ public:
     std::string m_strAreaDark = "8";      // box 1018, percent
     std::string m_strLineBright = "500";  // box 1017, grey levels
     std::string m_strLineDark = "600";    // box 1019, grey levels
+    // What the dialog's frames are doing ("X-ray in 9 s", "Dark 1 of 1",
+    // "Saved DARK_01234.RAW 14:03:22") or what MAKE BPM did.
+    std::string m_strProgress;
 
     // Copied from the frame at each opening.
     std::string m_strCalPath;
@@ -74,6 +77,11 @@ private:
     CMainFrame& m_frame;
     std::vector<std::string> m_listFiles;
 };
+
+// "22 270": a count with its thousands apart.
+std::string GroupedCount(uint64_t n);
+// "BPM.RAW saved (22 270 pixels marked)"
+std::string BpmSavedText(uint64_t nMarked);
 
 // The order of a sorted list box: case-insensitive, then by bytes.
 bool ListBoxLess(const std::string& a, const std::string& b);

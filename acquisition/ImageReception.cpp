@@ -44,6 +44,8 @@ void CMainFrame::OnImage(uint32_t hDetector, uint16_t* pFrame, CImageStore* pSto
     for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_EXP,
                          TIMER_READY_TIMEOUT, TIMER_EXP_DELAY})
         StopTimer(nId);
+    StopProgress();
+    m_bWaitingForXray = false;
     ReleaseSwitchOutputs();
     WriteOutputs();
     const std::string strImageName = cfg::Read(m_strIniPath, cfg::IMAGE_NAME);
@@ -74,8 +76,11 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
         return;
     }
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
+    ShowProgress(kProgressReading);
+    m_nDoseIndicatorHeld = -1;
     if (m_nDoseIndicator != 0)
-        ComputeDoseIndicator(pFrame, m_nImageWidth, m_nImageHeight, m_strIniPath, m_strImagePath, m_ui);
+        m_nDoseIndicatorHeld =
+            ComputeDoseIndicator(pFrame, m_nImageWidth, m_nImageHeight, m_strIniPath, m_strImagePath, m_ui);
     WriteLog("Backup data & order to get dark.");
 
     const int32_t nSleep = cfg::Read(m_strIniPath, cfg::DARK_SLEEP_TERM_FIRST);
@@ -86,6 +91,8 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     std::snprintf(sz, sizeof sz, "%d time(s) Get dark(%d ms)", m_nDarkRepeat + 1, nSleep);
     WriteLog(sz);
     m_nAcqMode = ACQ_DARK_AFTER_IMAGE;
+    m_nDarkTotal = std::max(1, m_nDarkRepeat + 1);
+    ShowProgress("Dark 1 of " + std::to_string(m_nDarkTotal));
 
     const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
     Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
@@ -130,6 +137,7 @@ void CMainFrame::BrightArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore
     WriteLog("Succeed to get bright data");
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
     m_nAcqMode = ACQ_DARK;
+    ShowProgress("Dark 1 of 1");
     const uint32_t hCurrent = m_hDetector;
     if (!CheckLink(Acquisition_StartClearTimeAcquisition(hCurrent, Acquisition_GetInnerDelayTime(hCurrent)),
                    hCurrent)) {
@@ -176,6 +184,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
         m_bDarkOnly = false;
         pStore->StoreFrame(hDetector, pFrame);
         dlg.EnableGetButtons(true);
+        ShowSaved(strDarkName);
         dlg.Changed();
         m_ui.SetStatusText(4, "Done");
         return;
@@ -197,6 +206,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
     if (dlg.FindString(strBrightName) < 0) dlg.AddString(strBrightName);
     dlg.m_strGetBrightCaption = kGetBrightCaption;
     dlg.EnableGetButtons(true);
+    ShowSaved(strBrightName + " and " + strDarkName);
     dlg.Changed();
 
     const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
@@ -218,6 +228,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
         char sz[96];
         std::snprintf(sz, sizeof sz, "%dms Atfer,(%d time) get dark", nSleep, m_nDarkRepeat + 1);
         WriteLog(sz);
+        ShowProgress("Dark " + std::to_string(m_nDarkTotal - m_nDarkRepeat) + " of " + std::to_string(m_nDarkTotal));
         RequestDarkAfterImage(Acquisition_GetDRConfigSetDelayTime(m_hDetector));
         return;
     }
@@ -281,10 +292,16 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
         m_ui.ShowMessage(std::string(kImageNameHasFolder) + "\n" + strImageName);
     }
     CGainResult gainUsed;
+    ShowProgress(kProgressCorrecting);
+    m_ui.SetBusy(true);
     const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed);
+    m_ui.SetBusy(false);
     if (bSaved) {
         m_ui.FileSaved(strImagePath);
+        ShowSaved(strImageName);
         WriteLog("Processing finished.");
+    } else {
+        ShowProgress(kProgressNotSaved);
     }
 
     StopTimer(TIMER_BLINK);
@@ -326,6 +343,7 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     pImage->nOffsetControl = m_nOffsetControl;
     pImage->nMedianFilter = m_nMedianFilter;
     pImage->gain = std::move(gainUsed);
+    pImage->nDoseIndicator = m_nDoseIndicatorHeld;
     HandOver(std::move(pImage));
 }
 

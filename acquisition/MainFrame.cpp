@@ -76,7 +76,7 @@ CMainFrame::~CMainFrame() {
     // and a detector still open (the close step did not run) is closed, so the
     // library calls no callback into a frame that no longer exists.
     for (uint32_t nId : {TIMER_DARK, TIMER_PRE_EXPOSURE, TIMER_READY_TIMEOUT, TIMER_MANUAL_READ_2,
-                         TIMER_EXP_DELAY})
+                         TIMER_EXP_DELAY, TIMER_PROGRESS})
         m_timers.stop(nId);
     m_timers.set_handler(nullptr);
     for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})
@@ -193,6 +193,12 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     // The simulated boards [SIMULATOR] BOARDS asks for, when the board library has them.
     CBoardSimControls::Lookup().SetBoards(CBoardSimControls::ConfiguredBoards(m_strIniPath));
     m_board.StartupConfiguration();
+
+    // The image history is the first to receive every finished exposure.
+    m_pHistory = std::make_unique<CImageHistory>(m_strIniPath, [this](const std::string& strProblem) {
+        m_ui.SetStatusText(0, "History: " + strProblem);
+    });
+    m_sinks.insert(m_sinks.begin(), m_pHistory.get());
     return CreateResult::Ok;
 }
 
@@ -381,6 +387,11 @@ void CMainFrame::OnDisconnect() {
         }
     m_panel.SetDisconnected();
     m_ui.PanelChanged();
+    if (m_bWaitingForXray || m_progress != Progress::None) {
+        StopProgress();
+        m_bWaitingForXray = false;
+        m_ui.SetStatusText(0, "");
+    }
 }
 
 void CMainFrame::OnSaveAdapter() {

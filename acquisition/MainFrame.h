@@ -38,6 +38,7 @@
 #include "app/AppValues.h"
 #include "imaging/AcquiredImage.h"
 #include "imaging/FolderLock.h"
+#include "imaging/ImageHistory.h"
 
 #include <chrono>
 #include <cstdint>
@@ -67,6 +68,7 @@ inline constexpr uint32_t TIMER_EXP_DELAY = 811;
 // The dark after an image: started with each request, it ends the wait for a
 // dark that never comes (the held image is then saved without it).
 inline constexpr uint32_t TIMER_DARK_WAIT = 812;
+inline constexpr uint32_t TIMER_PROGRESS = 813;  // status pane 0's countdown, once a second
 
 inline constexpr int32_t kDarkTimerMs = 1500;
 inline constexpr int32_t kBlinkMs = 500;
@@ -85,6 +87,17 @@ inline constexpr int32_t kDarkWaitMarginMs = 5000;  // a dark's delay and readou
 inline constexpr uint32_t kFolderLockWaitMs = 3000;
 inline constexpr uint32_t kFolderLockStepMs = 100;
 inline constexpr uintmax_t kMaxProfileBytes = uintmax_t{1} << 20;  // ORVI2.ini
+inline constexpr int32_t kProgressTickMs = 1000;
+
+// Status pane 0: what the station is waiting for and what it is doing.
+inline constexpr const char* kProgressAlreadyWaiting = "Already waiting for X-ray";
+inline constexpr const char* kProgressPressSwitch = "Press the hand switch";
+inline constexpr const char* kProgressSwitchArmed = "Armed: press through for X-ray";
+inline constexpr const char* kProgressXrayNow = "X-ray now";
+inline constexpr const char* kProgressReading = "Reading image";
+inline constexpr const char* kProgressCorrecting = "Correcting";
+inline constexpr const char* kProgressSeriesEnded = "Series ended without X-ray";
+inline constexpr const char* kProgressNotSaved = "Image not saved";
 
 // What the next frame is.
 inline constexpr int32_t ACQ_IMAGE = 0;
@@ -207,6 +220,20 @@ public:
     void RemoveImageSink(IImageSink* pSink);
     // The latest finished exposure of this run (null before the first).
     const AcquiredImagePtr& LastImage() const { return m_pLastImage; }
+    // The image history, the first sink (null before OnCreate).
+    CImageHistory* History() const { return m_pHistory.get(); }
+
+    // ---- Progress ------------------------------------------------------------------
+
+    // Status pane 0, and the calibration dialog's progress line while a
+    // calibration frame is on its way.
+    void ShowProgress(const std::string& strText);
+    // True from an Acquisition (or GET BRIGHT) until its image arrives, the
+    // series ends or the detector is disconnected.
+    bool WaitingForXray() const { return m_bWaitingForXray; }
+    // An exposure was armed (GET BRIGHT's too): pane 0 counts down to the
+    // ready lamp nDueMs from now, or asks for the hand switch (nDueMs < 0).
+    void StartWaitingProgress(int32_t nDueMs);
 
     // ---- Message files ---------------------------------------------------------
 
@@ -335,6 +362,15 @@ private:
     void OnTimerRepeat();
     void OnTimerCountdown();
     void OnTimerRunning();
+    // Pane 0's countdowns: to the ready lamp (modes 0 and 1, GET BRIGHT) and
+    // to the next arming of a repeat series.
+    void StartXrayCountdown(int32_t nDueMs, bool bShowNow);
+    void StartSeriesProgress(bool bShowNow);
+    void OnTimerProgress();
+    void ShowXrayCountdown();
+    void ShowSeriesProgress();
+    void StopProgress();
+    void ShowSaved(const std::string& strWhat);
 
     CAppValues& m_app;
     IUiPort& m_ui;
@@ -348,6 +384,16 @@ private:
     std::chrono::system_clock::time_point m_tExposure;
     // When this frame was made: older temporaries of this pid are stale.
     std::chrono::system_clock::time_point m_tStarted = std::chrono::system_clock::now();
+    std::unique_ptr<CImageHistory> m_pHistory;
+    int32_t m_nDoseIndicatorHeld = -1;  // of the exposure frame now held
+
+    // Pane 0's countdown: what it counts to (timer-service time).
+    enum class Progress { None, Xray, Series };
+    Progress m_progress = Progress::None;
+    bool m_bWaitingForXray = false;
+    uint32_t m_nProgressDue = 0;
+    int32_t m_nSeriesTotal = 0;
+    int32_t m_nDarkTotal = 0;
 };
 
 // Appends '/' to a non-empty folder that does not end in one.

@@ -7,7 +7,9 @@
 #include "imaging/MessageFiles.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <ctime>
 
 namespace orvi {
 
@@ -22,6 +24,11 @@ void CMainFrame::ResetSequenceFlags() {
 // ---- Commands -------------------------------------------------------------------------
 
 void CMainFrame::OnAcquisition() {
+    // Pressed again while armed: the operator is told, and the detector is
+    // armed again as before (its countdown starts over).
+    const bool bAgain = m_bWaitingForXray;
+    if (bAgain) ShowProgress(kProgressAlreadyWaiting);
+    m_bWaitingForXray = true;
     m_nAcqMode = ACQ_IMAGE;
     ResetSequenceFlags();
     const int32_t nDelay = ExpDelay();
@@ -30,16 +37,21 @@ void CMainFrame::OnAcquisition() {
         // The hand switch arms the detector.
         StartTimer(TIMER_MANUAL_READ, kManualReadFirstMs);
         szMessage = "Manual mode, Click Acqusition ";
+        StopProgress();
+        if (!bAgain) ShowProgress(kProgressPressSwitch);
     } else if (m_nTriggerMode == kTriggerRepeat) {
         StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - nDelay - kRepeatLeadMs);
         StartTimer(TIMER_REPEAT, m_nRepeatPeriod);
         CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector);
         szMessage = "Repeat mode, Acqusition start";
+        m_nSeriesTotal = m_nRepeatLeft;
+        StartSeriesProgress(!bAgain);
     } else {
         StartTimer(TIMER_EXP_DELAY, kExposureLeadMs - nDelay);
         StartTimer(TIMER_PRE_EXPOSURE, kExposureLeadMs - nDelay - 1000);
         CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector);
         szMessage = "Click Acqusition";
+        StartXrayCountdown(kExposureLeadMs - nDelay, !bAgain);
     }
     WriteLog(szMessage);
 }
@@ -99,6 +111,7 @@ void CMainFrame::OnTimer(uint32_t nId) {
         break;
     case TIMER_RUNNING: OnTimerRunning(); break;
     case TIMER_DARK_WAIT: OnTimerDarkWait(); break;
+    case TIMER_PROGRESS: OnTimerProgress(); break;
     default: break;
     }
 }
@@ -110,6 +123,7 @@ void CMainFrame::OnTimerRepeat() {
         StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - ExpDelay() - kRepeatLeadMs);
         if (!CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector)) return;
         WriteLog("Prepare[Trigger 7 mode]  ");
+        StartSeriesProgress(true);
         return;
     }
     StopTimer(TIMER_REPEAT);
@@ -118,6 +132,96 @@ void CMainFrame::OnTimerRepeat() {
     WriteOutputs();
     m_nRepeatLeft = cfg::Read(m_strIniPath, cfg::REPEAT_NUMBER);
     WriteLog("Trigger 7 mode End");
+    StopProgress();
+    m_bWaitingForXray = false;
+    ShowProgress(kProgressSeriesEnded);
+}
+
+// ---- Status pane 0 ------------------------------------------------------------------
+
+void CMainFrame::ShowProgress(const std::string& strText) {
+    m_ui.SetStatusText(0, strText);
+    // The calibration dialog shows the progress of its own frames.
+    if (m_nAcqMode == ACQ_BRIGHT || m_nAcqMode == ACQ_DARK) {
+        m_dlgCalibration.m_strProgress = strText;
+        m_dlgCalibration.Changed();
+    }
+}
+
+void CMainFrame::StartWaitingProgress(int32_t nDueMs) {
+    m_bWaitingForXray = true;
+    if (nDueMs >= 0) {
+        StartXrayCountdown(nDueMs, true);
+        return;
+    }
+    StopProgress();
+    ShowProgress(kProgressPressSwitch);
+}
+
+void CMainFrame::StopProgress() {
+    StopTimer(TIMER_PROGRESS);
+    m_progress = Progress::None;
+}
+
+void CMainFrame::StartXrayCountdown(int32_t nDueMs, bool bShowNow) {
+    m_progress = Progress::Xray;
+    m_nProgressDue = m_timers.now_ms() + static_cast<uint32_t>(nDueMs > 0 ? nDueMs : 0);
+    StartTimer(TIMER_PROGRESS, kProgressTickMs);
+    if (bShowNow) ShowXrayCountdown();
+}
+
+void CMainFrame::StartSeriesProgress(bool bShowNow) {
+    m_progress = Progress::Series;
+    m_nProgressDue = m_timers.now_ms() + static_cast<uint32_t>(m_nRepeatPeriod > 0 ? m_nRepeatPeriod : 0);
+    StartTimer(TIMER_PROGRESS, kProgressTickMs);
+    if (bShowNow) ShowSeriesProgress();
+}
+
+void CMainFrame::OnTimerProgress() {
+    if (m_progress == Progress::Xray) ShowXrayCountdown();
+    else if (m_progress == Progress::Series) ShowSeriesProgress();
+    else StopTimer(TIMER_PROGRESS);
+}
+
+namespace {
+
+// Whole seconds left, rounded up: "in 1 s" until the moment itself.
+int32_t SecondsLeft(uint32_t nNow, uint32_t nDue) {
+    const int64_t nLeft = int64_t(nDue) - int64_t(nNow);
+    return nLeft > 0 ? static_cast<int32_t>((nLeft + 999) / 1000) : 0;
+}
+
+}  // namespace
+
+// "X-ray in 11 s" each second, then "X-ray now" at the ready lamp.
+void CMainFrame::ShowXrayCountdown() {
+    const int32_t nSeconds = SecondsLeft(m_timers.now_ms(), m_nProgressDue);
+    if (nSeconds <= 0) {
+        StopProgress();
+        ShowProgress(kProgressXrayNow);
+        return;
+    }
+    ShowProgress("X-ray in " + std::to_string(nSeconds) + " s");
+}
+
+// "Series 2 of 5, next in 4 s"; the last arming says when the series ends.
+void CMainFrame::ShowSeriesProgress() {
+    const int32_t nSeconds = SecondsLeft(m_timers.now_ms(), m_nProgressDue);
+    if (nSeconds <= 0) return;  // the series' own timer moves on now
+    const int32_t nTotal = m_nSeriesTotal > 0 ? m_nSeriesTotal : 1;
+    const int32_t nIndex = std::max(1, std::min(nTotal, nTotal - m_nRepeatLeft + 1));
+    ShowProgress("Series " + std::to_string(nIndex) + " of " + std::to_string(nTotal) +
+                 (nIndex < nTotal ? ", next in " : ", ends in ") + std::to_string(nSeconds) + " s");
+}
+
+// "Saved IMAGE.RAW 14:03:22": the file's name and the time it was written.
+void CMainFrame::ShowSaved(const std::string& strWhat) {
+    const std::time_t t = std::time(nullptr);
+    std::tm tm{};
+    localtime_r(&t, &tm);
+    char sz[16];
+    std::snprintf(sz, sizeof sz, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);
+    ShowProgress("Saved " + strWhat + " " + sz);
 }
 
 void CMainFrame::OnTimerCountdown() {
@@ -167,8 +271,10 @@ void CMainFrame::OnTimerManualRead2() {
         m_bExpTimerStarted = false;
         WriteLog("TIMER_MANUAL_READ_2::Prepare ");
         StartTimer(TIMER_READY_TIMEOUT, kReadyTimeoutMs);
+        ShowProgress(kProgressSwitchArmed);
     } else {
         WriteLog("TIMER_MANUAL_READ_2::release ready ");
+        ShowProgress(kProgressPressSwitch);
         m_bReadyLatched = false;
         StartTimer(TIMER_MANUAL_READ, kManualReadMs);
     }
@@ -198,7 +304,10 @@ void CMainFrame::OnTimerManualExp() {
     ReleaseSwitchOutputs();
     WriteOutputs();
     // Let go before exposing: the operator may press again.
-    if (!m_bExposed) StartTimer(TIMER_MANUAL_READ, kManualReadMs);
+    if (!m_bExposed) {
+        StartTimer(TIMER_MANUAL_READ, kManualReadMs);
+        ShowProgress(kProgressPressSwitch);
+    }
 }
 
 // The running-time watchdog. No step starts it; when it fires without an
@@ -261,6 +370,11 @@ void CMainFrame::OnAecInfo(uint32_t hDetector, int32_t nState) {
         SetReadyLamp(true);
         SetEnableLamp(false);
         WriteOutputs();
+    }
+    // The X-ray has been taken: the frame is being read out.
+    if (nState == ORVIACQ_AEC_DISABLED && !m_bImageBusy && m_bWaitingForXray) {
+        StopProgress();
+        ShowProgress(kProgressReading);
     }
 
     char sz[128];

@@ -62,6 +62,10 @@ public:
     // message boxes leave the sequence going.
     virtual void SequenceAborted() {}
 
+    // A long step (correcting and saving an image) starts (true) or ends:
+    // front ends show a busy pointer meanwhile.
+    virtual void SetBusy(bool /*bBusy*/) {}
+
     // The keyboard focus moves to "Make Calibration files" (after a choice in
     // the offset or detector selector).
     virtual void FocusMakeCalibration() {}

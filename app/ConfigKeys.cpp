@@ -8,6 +8,10 @@ int32_t Read(const std::string& strPath, const IntKey& key) {
     return ReadProfileInt(strPath, kSection, key.szName, key.nDefault);
 }
 
+int32_t ReadView(const std::string& strPath, const IntKey& key) {
+    return ReadProfileInt(strPath, kViewSection, key.szName, key.nDefault);
+}
+
 std::string Read(const std::string& strPath, const TextKey& key) {
     return ReadProfileText(strPath, kSection, key.szName, key.szDefault, key.nSize);
 }

@@ -69,7 +69,7 @@ inline constexpr IntKey DARK_SLEEP_TERM_NEXT{"DARK_SLEEP_TERM", 500};
 inline constexpr IntKey REPEAT_GER_DARK{"REPEAT_GER_DARK", 1};
 inline constexpr IntKey RUNNING_TIME_OPTION{"RUNNING_TIME_OPTION", 0};
 inline constexpr IntKey RUNNING_TIME{"RUNNING_TIME", 0};
-// The detector's pixel pitch in micrometres (the DICOM files' Imager Pixel Spacing).
+// The detector's pixel pitch in micrometres (DICOM's Imager Pixel Spacing, the ruler's millimetres).
 inline constexpr IntKey PIXEL_PITCH_UM{"PIXEL_PITCH_UM", 139};
 
 // Text keys.
@@ -90,6 +90,14 @@ inline constexpr const char* AUTO_NAMING_SAVED = "AUTO_NAMING_SAVED";
 inline constexpr const char* AEC_EXP_TIME = "AEC_EXP_TIME";
 
 int32_t Read(const std::string& strPath, const IntKey& key);
+
+// Section [VIEW]: the operator's view, read when the main frame is created.
+inline constexpr const char* kViewSection = "VIEW";
+// 1: each new image (and Open File) gets the automatic window; 0: the window stays.
+inline constexpr IntKey AUTO_WINDOW{"AUTO_WINDOW", 1};
+// Exposures kept in IMAGE_PATH/history/ (oldest removed first); 0 keeps none.
+inline constexpr IntKey HISTORY_KEEP{"HISTORY_KEEP", 200};
+int32_t ReadView(const std::string& strPath, const IntKey& key);
 std::string Read(const std::string& strPath, const TextKey& key);
 bool Write(const std::string& strPath, const char* szKey, const std::string& strValue);
 

@@ -58,8 +58,21 @@ bool CWLLUT::SetWindowLevel(int nWidth, int nLevel) {
     m_nMaxOut = kLutMaxOut;
     if (!ObtainTable()) return false;
     BuildWindowLevelTable(m_fWidth, m_fLevel, m_pTable);
+    if (m_bInvert) InvertTable();
     m_bChanged = true;
     return true;
+}
+
+void CWLLUT::SetInvert(bool bInvert) {
+    if (bInvert == m_bInvert) return;
+    m_bInvert = bInvert;
+    if (!m_pTable) return;
+    InvertTable();
+    m_bChanged = true;
+}
+
+void CWLLUT::InvertTable() {
+    for (size_t i = 0; i < kLutEntries; ++i) m_pTable[i] = static_cast<unsigned char>(255 - m_pTable[i]);
 }
 
 void CWLLUT::Convert(const uint16_t* pSrc, size_t nWidth, size_t nHeight, size_t nSrcStride, uint8_t* pDst,

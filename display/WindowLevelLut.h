@@ -60,6 +60,11 @@ public:
     // m_bChanged is then set.
     bool SetWindowLevel(int nWidth, int nLevel);
 
+    // Negative display: every entry becomes 255 minus the window's grey.
+    // Kept across window changes; a repeat of the current setting does nothing.
+    void SetInvert(bool bInvert);
+    bool IsInverted() const { return m_bInvert; }
+
     // Converts an image of nWidth x nHeight pixels (rows nSrcStride pixels
     // apart) into 8-bit grey (rows nDstStride bytes apart), each pixel masked
     // to 14 bits and looked up. Does nothing without a table.
@@ -75,6 +80,9 @@ public:
 
 private:
     bool ObtainTable();
+    void InvertTable();
+
+    bool m_bInvert = false;
 
     IUiPort* m_pUi;
     TableAllocator m_fnAllocate;

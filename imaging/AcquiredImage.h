@@ -45,6 +45,8 @@ struct CAcquiredImage {
     int32_t nOffsetControl = 0;
     int32_t nMedianFilter = 0;
     CGainResult gain;
+    // The dose indicator of the exposure frame; -1 when DOSE_INDICATOR is off.
+    int32_t nDoseIndicator = -1;
 
     int32_t Width() const { return geometry.CutWidth(); }
     int32_t Height() const { return geometry.CutHeight(); }

@@ -137,7 +137,8 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
 }
 
 MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder,
-                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, IUiPort& ui) {
+                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, IUiPort& ui,
+                         size_t* pnMarked) {
     if (listEntries.size() < 2) return MakeBpmResult::TooFewFiles;
     if (nWidth <= 0 || nHeight <= 0) return MakeBpmResult::TooFewFiles;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
@@ -179,6 +180,12 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
         if (nError != 0) WriteLog("BPM file creation fail: " + strBpmPath + ": " + FileErrorText(nError));
         ui.ShowMessage(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
+    }
+    if (pnMarked != nullptr) {
+        size_t n = 0;
+        const uint16_t* p = pMap.get();
+        for (size_t i = 0; i < nPixels; ++i) n += p[i] != 0;
+        *pnMarked = n;
     }
     return MakeBpmResult::Written;
 }

@@ -59,8 +59,10 @@ enum class MakeBpmResult {
 // "DARK" and the one before it "BRIGHT"; both files are read (their first
 // W x H pixels; shorter files are refused), the map is computed and written
 // whole (an existing BPM.RAW stays as it was on any failure). The dialog
-// disables and re-enables its button around this call.
+// disables and re-enables its button around this call. *pnMarked (when
+// given) receives the number of pixels the written map marks.
 MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder,
-                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, IUiPort& ui);
+                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, IUiPort& ui,
+                         size_t* pnMarked = nullptr);
 
 }  // namespace orvi

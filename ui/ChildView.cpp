@@ -1,6 +1,10 @@
 #include "ui/ChildView.h"
 
+#include "display/AutoWindow.h"
+
+#include <QKeyEvent>
 #include <QMouseEvent>
+#include <QToolTip>
 #include <QPainter>
 #include <QPaintEvent>
 #include <QPixmap>
@@ -8,6 +12,7 @@
 #include <QTimer>
 #include <QWheelEvent>
 
+#include <algorithm>
 #include <cmath>
 
 namespace orvi {
@@ -56,12 +61,14 @@ CChildView::CChildView(CImageStore& store, IUiPort* pUi, QWidget* pParent)
       m_store(store),
       m_lut(pUi),
       m_cursorMove(Qt::SizeAllCursor),
-      m_cursorWindowLevel(MakeWindowLevelCursor()) {
+      m_cursorWindowLevel(MakeWindowLevelCursor()),
+      m_pHistogram(std::make_unique<CHistogram>()) {
     // Painting covers the whole client area: no background erase, no flicker.
     setAttribute(Qt::WA_OpaquePaintEvent);
     setAttribute(Qt::WA_NoSystemBackground);
     setMouseTracking(true);  // the readout follows the pointer without a button
     setFocusPolicy(Qt::ClickFocus);
+    setToolTip(KeysText());
     m_store.m_pView = this;
 }
 
@@ -80,6 +87,8 @@ void CChildView::paintEvent(QPaintEvent* pEvent) {
     // What the picture does not cover is black (each pixel written once).
     for (const QRect& rc : QRegion(rcClip).subtracted(QRegion(rcPicture))) painter.fillRect(rc, Qt::black);
     DrawFrame(painter);
+    DrawMeasurement(painter);
+    DrawGuide(painter);
 }
 
 // False when there is no picture to draw.
@@ -105,7 +114,9 @@ bool CChildView::ConvertImage() {
     // of 4 keep their rows aligned.
     m_lut.Convert(pSrc, size_t(nW), size_t(nH), size_t(nW), m_image.bits(), size_t(m_image.bytesPerLine()));
     m_store.m_bNewImage = 0;
+    const bool bWindowChanged = m_lut.m_bChanged;
     m_lut.m_bChanged = false;
+    if (bWindowChanged) emit WindowApplied();
     return true;
 }
 
@@ -179,6 +190,18 @@ void CChildView::UpdateCursor(Qt::MouseButtons buttons) {
 
 void CChildView::mousePressEvent(QMouseEvent* pEvent) {
     const QPoint pt = pEvent->position().toPoint();
+    // Shift: a rectangle's statistics; Ctrl: a distance. Neither pans.
+    const Qt::KeyboardModifiers mods = pEvent->modifiers() & (Qt::ShiftModifier | Qt::ControlModifier);
+    if (pEvent->button() == Qt::LeftButton && mods != Qt::NoModifier && m_rcDisp.Contains(pt.x(), pt.y()) &&
+        m_bHasImage) {
+        m_measure = (mods & Qt::ControlModifier) ? Measure::Ruler : Measure::Roi;
+        m_bMeasuring = true;
+        m_ptMeasureA = m_ptMeasureB = ClientToImage(pEvent->position());
+        m_lastButtons = Qt::NoButton;
+        setCursor(Qt::CrossCursor);
+        update();
+        return;
+    }
     switch (pEvent->button()) {
     case Qt::LeftButton:
         // A pan starts only from a press inside the picture.
@@ -192,12 +215,35 @@ void CChildView::mousePressEvent(QMouseEvent* pEvent) {
 }
 
 void CChildView::mouseReleaseEvent(QMouseEvent* pEvent) {
+    if (m_bMeasuring && pEvent->button() == Qt::LeftButton) {
+        m_bMeasuring = false;
+        m_ptMeasureB = ClientToImage(pEvent->position());
+        if (m_measure == Measure::Roi)
+            MeasureRoi(int32_t(m_ptMeasureA.x()), int32_t(m_ptMeasureA.y()), int32_t(m_ptMeasureB.x()),
+                       int32_t(m_ptMeasureB.y()));
+        else
+            MeasureRuler(m_ptMeasureA.x(), m_ptMeasureA.y(), m_ptMeasureB.x(), m_ptMeasureB.y());
+        if (!m_strMeasure.isEmpty()) QToolTip::showText(pEvent->globalPosition().toPoint(), m_strMeasure, this);
+        UpdateCursor(pEvent->buttons());
+        return;
+    }
     if (pEvent->button() == Qt::LeftButton || pEvent->button() == Qt::RightButton) Remember(pEvent);
     UpdateCursor(pEvent->buttons());
 }
 
 void CChildView::mouseMoveEvent(QMouseEvent* pEvent) {
     const QPoint pt = pEvent->position().toPoint();
+    if (m_bMeasuring) {
+        // The measurement follows the pointer live, held inside the image.
+        m_ptMeasureB = ClientToImage(pEvent->position());
+        if (m_measure == Measure::Roi)
+            MeasureRoi(int32_t(m_ptMeasureA.x()), int32_t(m_ptMeasureA.y()), int32_t(m_ptMeasureB.x()),
+                       int32_t(m_ptMeasureB.y()));
+        else
+            MeasureRuler(m_ptMeasureA.x(), m_ptMeasureA.y(), m_ptMeasureB.x(), m_ptMeasureB.y());
+        if (m_rcDisp.Contains(pt.x(), pt.y())) UpdatePixelReadoutAt(pt);
+        return;
+    }
     // Outside the picture the move is ignored and its position not remembered.
     if (!m_rcDisp.Contains(pt.x(), pt.y())) return;
     const Qt::MouseButtons buttons = pEvent->buttons();
@@ -267,6 +313,235 @@ void CChildView::OnMouseWheel(int nDelta, const QPoint& ptGlobal) {
     }
     if (nSteps != 0) update();
     UpdatePixelReadoutAt(pt);
+}
+
+// ---- New image, window, keys ------------------------------------------------------
+
+void CChildView::InvalidateView() {
+    if (m_store.m_bNewImage) OnNewImage();
+    update();
+}
+
+void CChildView::OnNewImage() {
+    m_bHasImage = true;
+    ClearMeasurement();
+    ComputeFieldHistogram(m_store.Display(), m_store.m_nDispWidth, m_store.m_nDispHeight, *m_pHistogram);
+    if (m_bAutoWindow) {
+        const CWindowLevel wl = ComputeAutoWindow(*m_pHistogram);
+        m_lut.SetWindowLevel(std::clamp(wl.nWidth, 1, kMaxWindowValue), std::clamp(wl.nLevel, 0, kMaxWindowValue));
+        // The panel's boxes follow once the image is handed over: the store's
+        // producer is still at work now, and the boxes repaint the status bar.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                emit WindowLevelShown(static_cast<int>(m_lut.m_fWidth), static_cast<int>(m_lut.m_fLevel));
+            },
+            Qt::QueuedConnection);
+    }
+    emit NewImageShown();
+}
+
+void CChildView::ApplyAutoWindow() {
+    if (!m_bHasImage) return;
+    const CWindowLevel wl = ComputeAutoWindow(*m_pHistogram);
+    SetWindowLevel(wl.nWidth, wl.nLevel);
+}
+
+void CChildView::SetWindowLevel(int nWidth, int nLevel) {
+    nWidth = std::clamp(nWidth, 1, kMaxWindowValue);
+    nLevel = std::clamp(nLevel, 0, kMaxWindowValue);
+    m_lut.SetWindowLevel(nWidth, nLevel);
+    update();
+    emit WindowLevelShown(static_cast<int>(m_lut.m_fWidth), static_cast<int>(m_lut.m_fLevel));
+}
+
+void CChildView::SetInverted(bool bInverted) {
+    m_lut.SetInvert(bInverted);
+    update();
+}
+
+void CChildView::ZoomAboutCentre(bool bIn) {
+    if (!m_rcDisp.IsFitted()) return;
+    if (ZoomAtPointer(m_rcDisp, m_sizeSrc.width(), bIn ? kWheelNotch : -kWheelNotch, width() / 2, height() / 2))
+        update();
+}
+
+void CChildView::ShowOneToOne() {
+    if (!m_rcDisp.IsFitted() || m_sizeSrc.isEmpty()) return;
+    // The image point at the view's centre stays there.
+    const int32_t nCx = width() / 2, nCy = height() / 2;
+    const double fPx = double(nCx - m_rcDisp.nX) * m_sizeSrc.width() / m_rcDisp.nW;
+    const double fPy = double(nCy - m_rcDisp.nY) * m_sizeSrc.height() / m_rcDisp.nH;
+    m_rcDisp = CDispRect{nCx - int32_t(fPx), nCy - int32_t(fPy), m_sizeSrc.width(), m_sizeSrc.height()};
+    update();
+}
+
+bool CChildView::HandleKey(int nKey, Qt::KeyboardModifiers modifiers) {
+    // Arrows step by 1 % of the 14-bit range, with Shift by 10 %.
+    const int nStep = (modifiers & Qt::ShiftModifier) ? (kMaxWindowValue + 1) / 10 : (kMaxWindowValue + 1) / 100;
+    const int nWidth = static_cast<int>(m_lut.m_fWidth), nLevel = static_cast<int>(m_lut.m_fLevel);
+    switch (nKey) {
+    case Qt::Key_Up: SetWindowLevel(nWidth, nLevel + nStep); return true;
+    case Qt::Key_Down: SetWindowLevel(nWidth, nLevel - nStep); return true;
+    case Qt::Key_Right: SetWindowLevel(nWidth + nStep, nLevel); return true;
+    case Qt::Key_Left: SetWindowLevel(nWidth - nStep, nLevel); return true;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal: ZoomAboutCentre(true); return true;
+    case Qt::Key_Minus: ZoomAboutCentre(false); return true;
+    case Qt::Key_F:
+        FitToWindow();
+        update();
+        return true;
+    case Qt::Key_1: ShowOneToOne(); return true;
+    case Qt::Key_I: SetInverted(!m_lut.IsInverted()); return true;
+    case Qt::Key_R: SetWindowLevel(kDefaultWindowWidth, kDefaultWindowLevel); return true;
+    case Qt::Key_Escape:
+        if (m_measure == Measure::None) return false;
+        ClearMeasurement();
+        return true;
+    default: return false;
+    }
+}
+
+void CChildView::keyPressEvent(QKeyEvent* pEvent) {
+    if (!HandleKey(pEvent->key(), pEvent->modifiers())) QWidget::keyPressEvent(pEvent);
+}
+
+QString CChildView::KeysText() {
+    return QStringLiteral(
+        "Up / Down\tlevel \u00b1 1 % (Shift: 10 %)\n"
+        "Right / Left\twidth \u00b1 1 % (Shift: 10 %)\n"
+        "+ / -\tzoom about the centre\n"
+        "F\tfit the image to the view\n"
+        "1\t100 % (one image pixel per screen pixel)\n"
+        "I\tinvert (negative)\n"
+        "R\treset the window to 16383 / 8191\n"
+        "Ctrl+O\tOpen File\n"
+        "Shift+drag\tROI: mean, SD, min, max, count\n"
+        "Ctrl+drag\truler: pixels and mm\n"
+        "Esc\tclear the ROI or ruler\n"
+        "Right drag\twindow and level (double-click: reset)\n"
+        "Wheel / left drag\tzoom about the pointer / pan");
+}
+
+// ---- Measurement ----------------------------------------------------------------------
+
+QPointF CChildView::ClientToImage(const QPointF& pt) const {
+    if (!m_rcDisp.IsFitted() || m_sizeSrc.isEmpty()) return {};
+    const double fX = (pt.x() - m_rcDisp.nX) * m_sizeSrc.width() / m_rcDisp.nW;
+    const double fY = (pt.y() - m_rcDisp.nY) * m_sizeSrc.height() / m_rcDisp.nH;
+    return {std::clamp(fX, 0.0, m_sizeSrc.width() - 0.001), std::clamp(fY, 0.0, m_sizeSrc.height() - 0.001)};
+}
+
+QPointF CChildView::ImageToClient(double fX, double fY) const {
+    return {m_rcDisp.nX + fX * m_rcDisp.nW / m_sizeSrc.width(), m_rcDisp.nY + fY * m_rcDisp.nH / m_sizeSrc.height()};
+}
+
+void CChildView::MeasureRoi(int32_t nX0, int32_t nY0, int32_t nX1, int32_t nY1) {
+    m_measure = Measure::Roi;
+    m_ptMeasureA = QPointF(nX0, nY0);
+    m_ptMeasureB = QPointF(nX1, nY1);
+    const CRoiStats st = ComputeRoiStats(m_store.Display(), m_store.m_nDispWidth, m_store.m_nDispHeight,
+                                         RectBetween(nX0, nY0, nX1, nY1));
+    ShowMeasurement(QString::fromStdString(RoiStatsText(st)));
+}
+
+void CChildView::MeasureRuler(double fX0, double fY0, double fX1, double fY1) {
+    m_measure = Measure::Ruler;
+    m_ptMeasureA = QPointF(fX0, fY0);
+    m_ptMeasureB = QPointF(fX1, fY1);
+    ShowMeasurement(QString::fromStdString(RulerText(RulerLength(fX0, fY0, fX1, fY1, m_nPitchUm))));
+}
+
+void CChildView::ShowMeasurement(const QString& strText) {
+    m_strMeasure = strText;
+    setToolTip(strText.isEmpty() ? KeysText() : strText);
+    emit StatusText(1, strText);
+    update();
+}
+
+void CChildView::ClearMeasurement() {
+    const bool bHad = m_measure != Measure::None;
+    m_measure = Measure::None;
+    m_bMeasuring = false;
+    if (bHad) {
+        QToolTip::hideText();
+        ShowMeasurement(QString());
+    }
+}
+
+void CChildView::DrawMeasurement(QPainter& painter) const {
+    if (m_measure == Measure::None || !m_rcDisp.IsFitted() || m_sizeSrc.isEmpty()) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    const QColor colour(255, 200, 0);
+    QPen pen(colour, 1.5);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    QPointF ptLabel;
+    if (m_measure == Measure::Roi) {
+        const CPixelRect rc = RectBetween(int32_t(m_ptMeasureA.x()), int32_t(m_ptMeasureA.y()),
+                                          int32_t(m_ptMeasureB.x()), int32_t(m_ptMeasureB.y()));
+        const QRectF rcClient(ImageToClient(rc.nX, rc.nY), ImageToClient(rc.nX + rc.nW, rc.nY + rc.nH));
+        painter.fillRect(rcClient, QColor(255, 200, 0, 40));
+        painter.drawRect(rcClient);
+        ptLabel = rcClient.bottomLeft() + QPointF(0, 4);
+    } else {
+        // From pixel centre to pixel centre, with end ticks.
+        const QPointF a = ImageToClient(m_ptMeasureA.x(), m_ptMeasureA.y());
+        const QPointF b = ImageToClient(m_ptMeasureB.x(), m_ptMeasureB.y());
+        painter.drawLine(a, b);
+        painter.setBrush(colour);
+        painter.drawEllipse(a, 3, 3);
+        painter.drawEllipse(b, 3, 3);
+        ptLabel = b + QPointF(8, 4);
+    }
+    // The figures beside the shape, on a dark plate so they read on any grey.
+    QFont font = painter.font();
+    font.setPointSizeF(font.pointSizeF() + 1);
+    painter.setFont(font);
+    const QRectF rcText = painter.fontMetrics().boundingRect(m_strMeasure).adjusted(-6, -3, 6, 3);
+    const QRectF rcPlate(ptLabel, rcText.size());
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(QColor(0, 0, 0, 170));
+    painter.drawRoundedRect(rcPlate, 4, 4);
+    painter.setPen(colour);
+    painter.drawText(rcPlate, Qt::AlignCenter, m_strMeasure);
+    painter.restore();
+}
+
+void CChildView::SetGuideLines(const QStringList& lines) {
+    if (lines == m_guide) return;
+    m_guide = lines;
+    update();
+}
+
+void CChildView::DrawGuide(QPainter& painter) const {
+    if (m_bHasImage || m_guide.isEmpty()) return;
+    painter.save();
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    // Centred over the start-up field (or the view before its first paint).
+    const QRect rc = m_rcDisp.IsFitted() ? QRect(m_rcDisp.nX, m_rcDisp.nY, m_rcDisp.nW, m_rcDisp.nH) : rect();
+    QFont fontTitle = painter.font();
+    fontTitle.setPointSizeF(fontTitle.pointSizeF() * 2.2);
+    QFont fontLine = painter.font();
+    fontLine.setPointSizeF(fontLine.pointSizeF() * 1.5);
+    const QFontMetrics fmTitle(fontTitle), fmLine(fontLine);
+    const int nGap = fmLine.height() / 2;
+    int nTotal = fmTitle.height();
+    for (int i = 1; i < m_guide.size(); ++i) nTotal += nGap + fmLine.height();
+    int y = rc.center().y() - nTotal / 2;
+    painter.setPen(QColor(112, 118, 124));
+    painter.setFont(fontTitle);
+    painter.drawText(QRect(rc.x(), y, rc.width(), fmTitle.height()), Qt::AlignCenter, m_guide.front());
+    y += fmTitle.height();
+    painter.setFont(fontLine);
+    for (int i = 1; i < m_guide.size(); ++i) {
+        y += nGap;
+        painter.drawText(QRect(rc.x(), y, rc.width(), fmLine.height()), Qt::AlignCenter, m_guide[i]);
+        y += fmLine.height();
+    }
+    painter.restore();
 }
 
 }  // namespace orvi

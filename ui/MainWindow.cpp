@@ -11,6 +11,7 @@
 #include "ui/PatientDlg.h"
 #include "ui/SimulatorBox.h"
 #include "ui/ToolDlgBar.h"
+#include "ui/ViewerTools.h"
 
 #include <algorithm>
 
@@ -26,6 +27,7 @@
 #include <QTreeView>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QWheelEvent>
 
 namespace orvi {
@@ -48,11 +50,16 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
     // The view first, then the status bar, then the panel, which hands its
     // width and level boxes to the view's table as it is created.
     m_pView = new CChildView(app.m_imageStore, this, this);
-    setCentralWidget(m_pView);
+    m_pViewer = new CViewerTools(*this, *m_pFrame, m_pView);
+    setCentralWidget(m_pViewer->Central());
     m_pStatusBar = new CMeridStatusBar(this);
     setStatusBar(m_pStatusBar);
     m_pDlgBar = new CToolDlgBar(m_pView, this);
     addDockWidget(Qt::RightDockWidgetArea, m_pDlgBar);
+    m_pViewer->Attach(m_pDlgBar, m_pStatusBar);
+    m_pViewer->UpdateGuide(m_pFrame->m_panel);
+    auto* pOpen = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
+    connect(pOpen, &QShortcut::activated, this, &CMainWindow::OnOpenFile);
 
     // The simulated detector's controls, only when the library has them.
     m_sim = CSimulatorControls::Lookup();
@@ -70,6 +77,7 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
 CMainWindow::~CMainWindow() {
     if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
     // The dialogs and the panel let go of the controller's state before it goes.
+    delete m_pViewer;
     delete m_pConfigWnd;
     m_pDlgBar->SetState(nullptr);
 }
@@ -134,6 +142,10 @@ void CMainWindow::LoadSimulatorSettings() {
                          CSimulatorControls::ConfiguredDose(m_pFrame->m_strIniPath));
 }
 
+void CMainWindow::LoadViewSettings() {
+    if (!m_pFrame->m_strIniPath.empty()) m_pViewer->LoadSettings(m_pFrame->m_strIniPath);
+}
+
 void CMainWindow::ApplySimulatorSettings() {
     if (m_pSimBox == nullptr) return;
     for (uint32_t h : {m_pFrame->m_hDetectorA, m_pFrame->m_hDetectorB}) {
@@ -184,7 +196,10 @@ void CMainWindow::OnOpenFile() {
     const QStringList files = dlg.selectedFiles();
     if (files.isEmpty()) return;
     // Several files may be chosen: the first is shown.
-    m_pFrame->OnFileOpen(QFile::encodeName(files.first()).toStdString());
+    const std::string strPath = QFile::encodeName(files.first()).toStdString();
+    const uint64_t nShown = m_pViewer->ImagesShown();
+    m_pFrame->OnFileOpen(strPath);
+    if (m_pViewer->ImagesShown() != nShown) m_pViewer->ShowingFile(strPath);
 }
 
 // ---- IUiPort --------------------------------------------------------------------------
@@ -209,7 +224,18 @@ void CMainWindow::SetStatusText(int32_t nPane, const std::string& strText) {
     m_pStatusBar->SetPaneText(nPane, QString::fromUtf8(strText));
 }
 
-void CMainWindow::PanelChanged() { m_pDlgBar->ApplyState(); }
+void CMainWindow::PanelChanged() {
+    m_pDlgBar->ApplyState();
+    m_pViewer->UpdateGuide(m_pFrame->m_panel);
+}
+
+void CMainWindow::SetBusy(bool bBusy) {
+    // Over the whole window while an image is corrected and saved.
+    if (bBusy)
+        QApplication::setOverrideCursor(Qt::WaitCursor);
+    else if (QApplication::overrideCursor() != nullptr)
+        QApplication::restoreOverrideCursor();
+}
 
 void CMainWindow::FocusMakeCalibration() { m_pDlgBar->FocusMakeCalibration(); }
 

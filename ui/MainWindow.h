@@ -26,6 +26,7 @@ class CMeridStatusBar;
 class CPatientBox;
 class CSimulatorBox;
 class CToolDlgBar;
+class CViewerTools;
 
 class CMainWindow final : public QMainWindow, public IUiPort {
     Q_OBJECT
@@ -39,6 +40,8 @@ public:
     CChildView* View() const { return m_pView; }
     CToolDlgBar* DlgBar() const { return m_pDlgBar; }
     CMeridStatusBar* StatusBar() const { return m_pStatusBar; }
+    // The histogram panel, history strip, title and keys of the view.
+    CViewerTools* Viewer() const { return m_pViewer; }
     // The open dialogs, or nullptr.
     CConfigDlg* ConfigDlg() const { return m_pConfigWnd; }
     CCalibrationDlg* CalibrationDlg() const { return m_pCalibrationWnd; }
@@ -52,6 +55,8 @@ public:
     // The simulated detector's settings as the configuration file gives them
     // at Connect (after the frame's creation, which finds the file).
     void LoadSimulatorSettings();
+    // The view's settings ([VIEW], the pixel pitch), after the frame's creation.
+    void LoadViewSettings();
 
     // Every exposure also as a DICOM file, with its exposure index in the
     // status bar (after the frame's creation, which finds ORVI2.ini).
@@ -68,6 +73,7 @@ public:
     void SetStatusText(int32_t nPane, const std::string& strText) override;
     void PanelChanged() override;
     void FocusMakeCalibration() override;
+    void SetBusy(bool bBusy) override;
     bool RunAdapterDialog(CAdapterChoice& choice) override;
     void RunCalibrationDialog() override;
     void CalibrationChanged() override;
@@ -96,6 +102,7 @@ private:
     CChildView* m_pView = nullptr;
     CToolDlgBar* m_pDlgBar = nullptr;
     CMeridStatusBar* m_pStatusBar = nullptr;
+    CViewerTools* m_pViewer = nullptr;
     QPointer<CConfigDlg> m_pConfigWnd;
     CCalibrationDlg* m_pCalibrationWnd = nullptr;
     CSimulatorControls m_sim;

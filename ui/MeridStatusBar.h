@@ -1,8 +1,8 @@
 #pragma once
 // CMeridStatusBar: the main window's status bar with five fixed-width panes:
-// the message line, an empty pane, the pixel position and value under the
-// pointer, the value with the last dark frame added back, and the acquisition
-// progress. A text longer than its pane is clipped; the widths never change,
+// what the station waits for and does, the ROI's or ruler's figures, the
+// pixel position and value under the pointer, the value with the last dark
+// frame added back, and the acquisition progress. A text longer than its pane is clipped; the widths never change,
 // and a window narrower than the panes simply cuts the last ones off.
 #include <QStatusBar>
 
@@ -16,7 +16,7 @@ class CMeridStatusBar final : public QStatusBar {
     Q_OBJECT
 public:
     static constexpr int kPaneCount = 5;
-    static constexpr std::array<int, kPaneCount> kPaneWidths{500, 40, 220, 100, 600};
+    static constexpr std::array<int, kPaneCount> kPaneWidths{500, 380, 220, 100, 600};
 
     explicit CMeridStatusBar(QWidget* pParent = nullptr);
 

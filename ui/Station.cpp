@@ -23,6 +23,7 @@ std::optional<int> CStation::Start(const std::string& strProgramDir, const std::
     if (!m_pWindow->Frame().AttachImageStore()) return 1;
     m_pWindow->AttachDicom();
     m_pWindow->LoadSimulatorSettings();
+    m_pWindow->LoadViewSettings();
 
     m_pWindow->ShowMaximisedOnScreen();
     return std::nullopt;

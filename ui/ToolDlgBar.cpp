@@ -234,6 +234,12 @@ void CToolDlgBar::AddFooterGroup(QWidget* pGroup) {
     m_pColumn->addWidget(pGroup);
 }
 
+void CToolDlgBar::AddBelowWindowGroup(QWidget* pWidget) {
+    pWidget->setParent(widget());
+    const int nIndex = m_pColumn->indexOf(m_controls[IDC_WINDOW_GROUP]);
+    m_pColumn->insertWidget(nIndex + 1, pWidget);
+}
+
 void CToolDlgBar::FocusMakeCalibration() { Button(IDC_MAKE_CALIBRATION)->setFocus(); }
 
 void CToolDlgBar::OnWindowLevelEdited() {

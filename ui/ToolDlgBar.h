@@ -72,6 +72,9 @@ public:
     // detector's) at the foot of the panel, apart from the panel's own.
     void AddFooterGroup(QWidget* pGroup);
 
+    // Adds a widget right under the window width and level boxes.
+    void AddBelowWindowGroup(QWidget* pWidget);
+
     // Moves the keyboard focus to "Make Calibration files" (the controller asks
     // for it after an accepted selector choice).
     void FocusMakeCalibration();

@@ -358,5 +358,130 @@ TEST_F(TriggerTimeline, TheWatchdogEndsTheProgramUnlessAnImageIsOnItsWay) {
     EXPECT_EQ(g_byOut1, 0xFF);
 }
 
+// ---- Status pane 0: what the station waits for ----------------------------------------
+
+// Pane 0's text at a time after the Acquisition.
+class PaneTimeline : public HandSwitchTimeline {
+protected:
+    std::string Pane0At(uint64_t nRelMs) {
+        RunTo(m_nT0 + nRelMs);
+        const Lines texts = m_ui.pane(0);
+        return texts.empty() ? "<none>" : texts.back();
+    }
+    // Every text pane 0 showed from nFirst on, in order.
+    Lines Pane0From(size_t nFirst) const {
+        const Lines all = m_ui.pane(0);
+        return Lines(all.begin() + std::min(nFirst, all.size()), all.end());
+    }
+    static bool IsSavedAt(const std::string& s, const std::string& strFile) {
+        // "Saved IMAGE.RAW 14:03:22"
+        const std::string strHead = "Saved " + strFile + " ";
+        return s.size() == strHead.size() + 8 && s.compare(0, strHead.size(), strHead) == 0 && s[s.size() - 3] == ':' &&
+               s[s.size() - 6] == ':';
+    }
+};
+
+TEST_F(PaneTimeline, ManualModeCountsDownEachSecondToTheReadyLamp) {
+    NoImage();
+    Start();
+    Acquire();
+    EXPECT_EQ(Pane0At(0), "X-ray in 12 s");
+    EXPECT_EQ(Pane0At(999), "X-ray in 12 s");
+    EXPECT_EQ(Pane0At(1000), "X-ray in 11 s");
+    EXPECT_EQ(Pane0At(11000), "X-ray in 1 s");
+    EXPECT_EQ(Pane0At(12000), kProgressXrayNow);
+    EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
+    Lines expected;
+    for (int n = 12; n >= 1; --n) expected.push_back("X-ray in " + std::to_string(n) + " s");
+    expected.push_back(kProgressXrayNow);
+    EXPECT_EQ(m_ui.pane(0), expected);
+    // The spec's timeline is unchanged.
+    EXPECT_EQ(Since("Left 1 second for exposure"), Times{11000});
+    EXPECT_EQ(Since("TIMER_EXP_DELAY ON"), Times{12000});
+}
+
+TEST_F(PaneTimeline, AnExposureGoesFromCountdownToSavedWithEachDark) {
+    SetConfig("EXP_DELAY", "1000");
+    SetConfig("REPEAT_GER_DARK", "3");
+    Start();  // the generator fires 11500 ms after the arming
+    Acquire();
+    EXPECT_EQ(Pane0At(0), "X-ray in 11 s");
+    RunTo(m_nT0 + 30000);
+    const Lines texts = m_ui.pane(0);
+    ASSERT_GE(texts.size(), 8u);
+    // After the countdown: X-ray, readout (taken, then arrived), three
+    // darks, the correction, the file.
+    EXPECT_EQ(Lines(texts.end() - 8, texts.end() - 1),
+              (Lines{kProgressXrayNow, kProgressReading, kProgressReading, "Dark 1 of 3", "Dark 2 of 3",
+                     "Dark 3 of 3", kProgressCorrecting}));
+    EXPECT_TRUE(IsSavedAt(texts.back(), "IMAGE.RAW")) << texts.back();
+    EXPECT_EQ(m_ui.pane(4).back(), "Done");
+    EXPECT_FALSE(Frame().WaitingForXray());
+    EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
+}
+
+TEST_F(PaneTimeline, AcquisitionWhileArmedSaysSoAndArmsAgain) {
+    NoImage();
+    Start();
+    Acquire();
+    RunTo(m_nT0 + 3000);
+    m_ui.status.clear();
+    Frame().OnAcquisition();  // 3 s later
+    EXPECT_EQ(m_ui.pane(0), Lines{kProgressAlreadyWaiting});
+    // The countdown starts over from the second arming.
+    EXPECT_EQ(Pane0At(3999), kProgressAlreadyWaiting);
+    EXPECT_EQ(Pane0At(4000), "X-ray in 11 s");
+    RunTo(m_nT0 + 16000);
+    EXPECT_EQ(Since("Click Acqusition"), (Times{0, 3000}));
+    EXPECT_EQ(Since("TIMER_EXP_DELAY ON"), Times{15000});
+    EXPECT_EQ(m_ui.pane(0).back(), kProgressXrayNow);
+}
+
+TEST_F(PaneTimeline, RepeatSeriesCountsItsArmingsAndTheTimeToTheNext) {
+    NoImage();
+    SetConfig("EXT_TRIGGER", "7");
+    Start();
+    Acquire();
+    EXPECT_EQ(Pane0At(0), "Series 1 of 5, next in 5 s");
+    EXPECT_EQ(Pane0At(1000), "Series 1 of 5, next in 4 s");
+    EXPECT_EQ(Pane0At(4000), "Series 1 of 5, next in 1 s");
+    EXPECT_EQ(Pane0At(5000), "Series 2 of 5, next in 5 s");
+    EXPECT_EQ(Pane0At(6000), "Series 2 of 5, next in 4 s");
+    EXPECT_EQ(Pane0At(20000), "Series 5 of 5, ends in 5 s");
+    EXPECT_EQ(Pane0At(24000), "Series 5 of 5, ends in 1 s");
+    EXPECT_EQ(Pane0At(25000), kProgressSeriesEnded);
+    EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
+    EXPECT_EQ(Since("Prepare[Trigger 7 mode]  "), (Times{5000, 10000, 15000, 20000}));
+    EXPECT_EQ(Since("Trigger 7 mode End"), Times{25000});
+    // Each second once: 5 texts a cycle, then the end.
+    EXPECT_EQ(m_ui.pane(0).size(), 26u);
+}
+
+TEST_F(PaneTimeline, HandSwitchModeAsksForTheSwitchUntilTheImageIsSaved) {
+    StartUsb(1);
+    Plan(100, 0, HandSwitch::Ready);
+    Plan(1500, 0, HandSwitch::Expose, true);
+    Plan(1700, 0, HandSwitch::Released);
+    Acquire();
+    EXPECT_EQ(Pane0At(0), kProgressPressSwitch);
+    EXPECT_EQ(Pane0At(599), kProgressPressSwitch);
+    EXPECT_EQ(Pane0At(600), kProgressSwitchArmed);
+    RunTo(m_nT0 + 6000);
+    const Lines texts = m_ui.pane(0);
+    ASSERT_FALSE(texts.empty());
+    EXPECT_TRUE(IsSavedAt(texts.back(), "IMAGE.RAW")) << texts.back();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "Dark 1 of 1"), texts.end());
+    EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
+}
+
+TEST_F(PaneTimeline, ReleasingBeforeArmingAsksForTheSwitchAgain) {
+    StartUsb(1);
+    Plan(100, 0, HandSwitch::Ready);
+    Plan(300, 0, HandSwitch::Released);
+    Acquire();
+    RunTo(m_nT0 + 2000);
+    EXPECT_EQ(m_ui.pane(0), (Lines{kProgressPressSwitch, kProgressPressSwitch}));
+}
+
 }  // namespace
 }  // namespace orvi::test

@@ -77,7 +77,8 @@ TEST_F(MainWindowTest, ScreenshotShowsThePictureFramedAndFitted) {
 TEST_F(MainWindowTest, StatusBarHasFiveFixedPanesWithTheirFirstTexts) {
     Show(1920, 1080);
     CMeridStatusBar* pBar = m_window.StatusBar();
-    const int kWidths[] = {500, 40, 220, 100, 600};
+    // Pane 1 holds the ROI's figures.
+    const int kWidths[] = {500, 380, 220, 100, 600};
     const char* kTexts[] = {" ", "   ", " ", "   ", ""};
     int nLeft = -1;
     for (int i = 0; i < CMeridStatusBar::kPaneCount; ++i) {

@@ -73,6 +73,7 @@ protected:
         ASSERT_TRUE(m_app.m_imageStore.Initialize(m_app));
         ASSERT_TRUE(Frame().AttachImageStore());
         m_pWindow->LoadSimulatorSettings();
+        m_pWindow->LoadViewSettings();
         m_pWindow->resize(1280, 800);
         m_pWindow->show();
         QApplication::processEvents();
