@@ -95,7 +95,8 @@ TEST_F(CalibrationDlgTest, ControlsListOrderDeleteAndMakeBpm) {
         EXPECT_FALSE(std::filesystem::exists(m_strCalDir + "BRIGHT_01000.RAW"));
         EXPECT_EQ(Items(pDlg), (Lines{"BRIGHT_02000.RAW", "DARK_01000.RAW"}));
         EXPECT_EQ(pDlg->List()->currentRow(), 0);
-        EXPECT_TRUE(pDlg->List()->hasFocus());
+        // The dialog's focus widget, also while another window is active (a busy machine).
+        EXPECT_EQ(pDlg->focusWidget(), pDlg->List());
 
         // MAKE BPM with a typed threshold: the dark file and the highest bright.
         pDlg->Edit(Id::IDC_AREA_BRIGHT)->setText(QStringLiteral("0"));
