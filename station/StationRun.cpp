@@ -6,6 +6,7 @@
 #include "app/AppValues.h"
 #include "app/Startup.h"
 #include "orviacquire/ORVIAcquireLib.h"
+#include "station/StationNet.h"
 
 #include <cstdio>
 #include <functional>
@@ -86,21 +87,40 @@ public:
             m_ui.MessageBox("Application is already running.", kAppTitle);
             return kStationCannotStart;
         }
+        // Only the network: no detector is connected.
+        if (m_plan.NetworkSteps() && !m_plan.DetectorSteps()) return NetworkOnly();
         if (m_pFrame->OnCreate(m_plan.strProgramDir) != CMainFrame::CreateResult::Ok) return kStationCannotStart;
         m_app.m_strProgramDir = m_plan.strProgramDir;
         m_app.m_imageStore.Initialize(m_app);
         if (!m_pFrame->AttachImageStore()) return kStationCannotStart;
         m_ui.Say("program folder " + m_plan.strProgramDir + (m_plan.bVirtualTime ? ", virtual time" : ""));
 
-        const bool bOk = Steps();
+        CStationNet net(m_plan, m_ui);
+        if (m_plan.bWorklist || !m_plan.strWorklistPick.empty())
+            if (!net.Worklist()) return kStationFailed;
+        if (m_plan.bSend && !net.StartSending()) return kStationFailed;
+        bool bOk = Steps();
         m_ui.Say("disconnect");
         m_pFrame->OnClose();
         m_pFrame->RemoveImageSink(this);
         m_pFrame.reset();
+        if (bOk && m_plan.bSend) bOk = net.FinishSending(m_plan.nSendTimeoutS);
         return bOk ? kStationOk : kStationFailed;
     }
 
 private:
+    int NetworkOnly() {
+        m_ui.Say("program folder " + m_plan.strProgramDir + ", network only");
+        CStationNet net(m_plan, m_ui);
+        if (m_plan.bWorklist || !m_plan.strWorklistPick.empty())
+            if (!net.Worklist()) return kStationFailed;
+        if (m_plan.bSend) {
+            if (!net.StartSending()) return kStationFailed;
+            if (!net.FinishSending(m_plan.nSendTimeoutS)) return kStationFailed;
+        }
+        return kStationOk;
+    }
+
     bool Failed() const { return m_ui.nMessages > 0 || m_ui.nExitCode >= 0; }
 
     // A finished exposure, from the controller.

@@ -9,6 +9,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace orvi {
 
@@ -23,6 +24,17 @@ struct CStationPlan {
     bool bMakeBpm = false;       // MAKE BPM after the calibration steps
     int32_t nExposures = 0;      // exposures after the calibration steps
     uint32_t nStepTimeoutS = 120;  // the longest a step may take
+
+    // The hospital network.
+    bool bWorklist = false;           // list today's worklist before the exposures
+    std::string strWorklistPick;      // accession number of the item the exposures belong to
+    std::string strWorklistDate;      // YYYYMMDD, "any", or "" for today
+    bool bSend = false;               // send through the outbox and wait for the acknowledgements
+    std::vector<std::string> sendFiles;  // DICOM files sent besides the exposures'
+    uint32_t nSendTimeoutS = 600;     // the longest --send waits
+
+    bool DetectorSteps() const { return bDark || bCalibrate || bMakeBpm || nExposures > 0; }
+    bool NetworkSteps() const { return bWorklist || !strWorklistPick.empty() || bSend; }
 };
 
 // Exit codes.

@@ -236,17 +236,28 @@ struct COutbox::Impl {
             if (!entry.is_regular_file(ec)) continue;
             const std::string strName = entry.path().filename().string();
             if (strName == kLogName) continue;
-            if (strName[0] == '.') {
-                // A copy that a crash interrupted: its source is still where it was.
-                if (strName.size() > 5 && strName.compare(strName.size() - 5, 5, ".part") == 0)
-                    fs::remove(entry.path(), ec);
-                continue;
-            }
+            if (strName[0] == '.') continue;
             names.push_back(strName);
         }
-        std::sort(names.begin(), names.end());
         std::lock_guard<std::mutex> lock(mutex);
-        for (const std::string& strName : names) AddLocked(strName);
+        // Files copied in meanwhile are listed already.
+        for (const std::string& strName : names)
+            if (std::none_of(items.begin(), items.end(), [&](const Item& i) { return i.shown.strName == strName; }))
+                AddLocked(strName);
+        std::sort(items.begin(), items.end(),
+                  [](const Item& a, const Item& b) { return a.shown.strName < b.shown.strName; });
+    }
+
+    // Copies that a crash interrupted: their sources are still where they were.
+    void RemoveStaleCopies() {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(Folder(), ec)) {
+            const std::string strName = entry.path().filename().string();
+            if (strName[0] == '.' && strName.size() > 5 && strName.compare(strName.size() - 5, 5, ".part") == 0) {
+                std::error_code ec2;
+                fs::remove(entry.path(), ec2);
+            }
+        }
     }
 
     void AddLocked(const std::string& strName) {
@@ -525,7 +536,9 @@ struct COutbox::Impl {
             DoIntake(lock);
             if (bStop) break;
             if (items.empty() || !config.PacsOn()) {
-                cv.wait(lock, [this] { return bStop || !intake.empty() || bSendNow; });
+                cv.wait(lock, [this] {
+                    return bStop || !intake.empty() || bSendNow || (!items.empty() && config.PacsOn());
+                });
                 bSendNow = false;
                 continue;
             }
@@ -567,6 +580,7 @@ bool COutbox::Start(std::string& strError) {
             return false;
         }
     }
+    m_p->RemoveStaleCopies();
     if (m_config.PacsOn() && m_config.bCommit && m_config.nStationPort != 0) {
         Impl* p = m_p.get();
         m_p->pListener = std::make_unique<CCommitListener>(m_config.strStationAet, m_config.nStationPort,
