@@ -19,6 +19,7 @@ namespace orvi {
 class CCalibrationDlg;
 class CChildView;
 class CMeridStatusBar;
+class CNetworkStation;
 class CSimulatorBox;
 class CToolDlgBar;
 
@@ -47,6 +48,11 @@ public:
     // The simulated detector's settings as the configuration file gives them
     // at Connect (after the frame's creation, which finds the file).
     void LoadSimulatorSettings();
+
+    // The hospital network ([DICOM] of ORVI2.ini): its menu, its status text
+    // and the outbox, once the frame has found its configuration.
+    void StartNetwork();
+    CNetworkStation* Network() const { return m_pNetwork; }
 
     // Open File (1003): the file dialog, then the controller loads the file.
     void OnOpenFile();
@@ -88,6 +94,7 @@ private:
     CCalibrationDlg* m_pCalibrationWnd = nullptr;
     CSimulatorControls m_sim;
     CSimulatorBox* m_pSimBox = nullptr;
+    CNetworkStation* m_pNetwork = nullptr;
 };
 
 }  // namespace orvi
