@@ -152,6 +152,7 @@ bool CWorklistDlg::Choose(int nRow) {
         m_pMessage->setText(QStringLiteral("Choose a patient from the list."));
         return false;
     }
+    m_pTable->selectRow(nRow);
     const dicom::CPatientStudy& ps = m_items[static_cast<size_t>(nRow)].ps;
     m_net.SetPatientStudy(ps);
     m_pMessage->setText(QStringLiteral("The next exposures belong to %1 (%2), accession %3.")
