@@ -262,6 +262,18 @@ TEST_F(NetServers, ImagesThePacsCannotTakeAreKeptApartWithTheReason) {
     EXPECT_NE(orvi::test::ReadFile(dir.dir() + "outbox/rejected/" + rejected[1]).find("not a readable DICOM file"),
               std::string::npos);
     EXPECT_NE(status.strLastRejection.find("not a readable DICOM file"), std::string::npos);
+
+    // A dataset the PACS cannot file (no patient, no study): refused each time, kept apart
+    // after five tries, with the PACS's status.
+    ASSERT_TRUE(orvi::test::MakeBareDicomFile(dir.file("bare.dcm")));
+    outbox.Enqueue(dir.file("bare.dcm"));
+    ASSERT_TRUE(RunUntil([&] {
+        outbox.SendNow();
+        return status.nRejected == 2 && status.Idle();
+    })) << status.StatusText();
+    EXPECT_NE(status.strLastRejection.find("bare.dcm: the PACS refused it 5 times: failure 0xA700"), std::string::npos)
+        << status.strLastRejection;
+    EXPECT_EQ(Rejected().size(), 4u);
 }
 
 TEST_F(NetServers, StorageCommitmentMovesImagesToSentOnlyWhenCommitted) {

@@ -305,4 +305,12 @@ std::string MakeDicomFile(const std::string& strPath, const dicom::CPatientStudy
     return strSop;
 }
 
+bool MakeBareDicomFile(const std::string& strPath) {
+    char szUid[100];
+    DcmFileFormat ff;
+    ff.getDataset()->putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
+    ff.getDataset()->putAndInsertString(DCM_SOPInstanceUID, dcmGenerateUniqueIdentifier(szUid, SITE_INSTANCE_UID_ROOT));
+    return ff.saveFile(strPath.c_str(), EXS_LittleEndianExplicit).good();
+}
+
 }  // namespace orvi::test

@@ -96,4 +96,7 @@ private:
 // patient and study of ps; returns its SOP instance UID, "" on failure.
 std::string MakeDicomFile(const std::string& strPath, const dicom::CPatientStudy& ps, uint32_t nSide = 64);
 
+// Writes a dataset with nothing but its SOP class and instance.
+bool MakeBareDicomFile(const std::string& strPath);
+
 }  // namespace orvi::test

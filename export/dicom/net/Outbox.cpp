@@ -42,6 +42,8 @@ namespace {
 
 // Files sent on one association.
 constexpr size_t kBatch = 50;
+// Tries of an image the PACS refuses for lack of resources before it is kept apart.
+constexpr uint32_t kMaxRefusals = 5;
 constexpr const char* kSentFolder = "sent/";
 constexpr const char* kRejectedFolder = "rejected/";
 constexpr const char* kLogName = "outbox.log";
@@ -477,6 +479,12 @@ struct COutbox::Impl {
                 Reject(strName, "the PACS refused it: " + r.strText);
                 break;
             case EStoreOutcome::Retry:
+                // A PACS that keeps refusing an image "for lack of resources" while it takes
+                // others means the image: after a few tries it is kept apart like any refusal.
+                if (r.nStatus != 0 && item.shown.nAttempts + 1 >= kMaxRefusals) {
+                    Reject(strName, "the PACS refused it " + std::to_string(kMaxRefusals) + " times: " + r.strText);
+                    break;
+                }
                 SetError(strName, r.strText, true);
                 bAllSettled = false;
                 if (strFirstError.empty()) strFirstError = r.strText;
