@@ -10,6 +10,7 @@
 #include <sys/stat.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 namespace orvi::dicom {
@@ -151,6 +152,43 @@ TEST(DurableCopy, CopiesWholeAndLeavesNothingBehindOnFailure) {
         ::chmod(dir.file("out").c_str(), 0700);
     }
     EXPECT_EQ(orvi::test::ListFiles(dir.file("out")), std::vector<std::string>{"a.dcm"});
+}
+
+TEST(Outbox, SentImagesAreKeptSentKeepDaysAndStaleCopiesRemoved) {
+    TempDir dir;
+    const std::string strOutbox = dir.dir() + "outbox/";
+    std::filesystem::create_directories(strOutbox + "sent");
+    WriteFile(strOutbox + "sent/old.dcm", "x");
+    WriteFile(strOutbox + "sent/recent.dcm", "x");
+    WriteFile(strOutbox + ".interrupted.dcm.part", "x");
+    const auto tNow = std::filesystem::file_time_type::clock::now();
+    std::filesystem::last_write_time(strOutbox + "sent/old.dcm", tNow - std::chrono::hours(24 * 7 + 1));
+    std::filesystem::last_write_time(strOutbox + "sent/recent.dcm", tNow - std::chrono::hours(24 * 7 - 1));
+    CNetConfig c;
+    c.strOutbox = strOutbox;
+    CQueuedExecutor exec;
+    bool bStatus = false;
+    COutbox outbox(c, exec, [&](const COutboxStatus& s) {
+        bStatus = true;
+        EXPECT_EQ(s.StatusText(), "");  // no PACS
+    });
+    std::string strError;
+    ASSERT_TRUE(outbox.Start(strError)) << strError;
+    while (!bStatus) exec.WaitAndRun(100);
+    EXPECT_EQ(orvi::test::ListFiles(strOutbox + "sent"), std::vector<std::string>{"recent.dcm"});
+    EXPECT_FALSE(std::filesystem::exists(strOutbox + ".interrupted.dcm.part"));
+}
+
+TEST(Outbox, AnOutboxThatCannotBeMadeIsSaidAtStart) {
+    TempDir dir;
+    WriteFile(dir.file("file"), "x");
+    CNetConfig c;
+    c.strOutbox = dir.file("file") + "/outbox/";
+    CQueuedExecutor exec;
+    COutbox outbox(c, exec, nullptr);
+    std::string strError;
+    EXPECT_FALSE(outbox.Start(strError));
+    EXPECT_NE(strError.find("the outbox folder " + c.strOutbox + " cannot be made"), std::string::npos) << strError;
 }
 
 }  // namespace
