@@ -7,6 +7,7 @@
 #include "app/Startup.h"
 #include "export/dicom/DicomSink.h"
 #include "orviacquire/ORVIAcquireLib.h"
+#include "station/StationNet.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -91,6 +92,8 @@ public:
             m_ui.MessageBox("Application is already running.", kAppTitle);
             return kStationCannotStart;
         }
+        // Only the network: no detector is connected.
+        if (m_plan.NetworkSteps() && !m_plan.DetectorSteps()) return NetworkOnly();
         if (m_pFrame->OnCreate(m_plan.strProgramDir) != CMainFrame::CreateResult::Ok) return kStationCannotStart;
         m_app.m_strProgramDir = m_plan.strProgramDir;
         m_app.m_imageStore.Initialize(m_app);
@@ -103,17 +106,34 @@ public:
         m_pFrame->AddImageSink(m_pDicom.get());
         m_ui.Say("program folder " + m_plan.strProgramDir + (m_plan.bVirtualTime ? ", virtual time" : ""));
 
-        const bool bOk = Steps();
+        CStationNet net(m_plan, m_ui);
+        if (m_plan.bWorklist || !m_plan.strWorklistPick.empty())
+            if (!net.Worklist()) return kStationFailed;
+        if (m_plan.bSend && !net.StartSending()) return kStationFailed;
+        bool bOk = Steps();
         m_ui.Say("disconnect");
         m_pHandSwitch.reset();
         m_pFrame->OnClose();
         m_pFrame->RemoveImageSink(this);
         if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
         m_pFrame.reset();
+        if (bOk && m_plan.bSend) bOk = net.FinishSending(m_plan.nSendTimeoutS);
         return bOk && m_ui.nMessages == 0 ? kStationOk : kStationFailed;
     }
 
 private:
+    int NetworkOnly() {
+        m_ui.Say("program folder " + m_plan.strProgramDir + ", network only");
+        CStationNet net(m_plan, m_ui);
+        if (m_plan.bWorklist || !m_plan.strWorklistPick.empty())
+            if (!net.Worklist()) return kStationFailed;
+        if (m_plan.bSend) {
+            if (!net.StartSending()) return kStationFailed;
+            if (!net.FinishSending(m_plan.nSendTimeoutS)) return kStationFailed;
+        }
+        return kStationOk;
+    }
+
     bool Failed() const { return m_ui.nAborted > 0 || m_ui.nExitCode >= 0; }
 
     // A finished exposure, from the controller.

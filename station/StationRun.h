@@ -13,6 +13,7 @@
 #include <functional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 namespace orvi {
 
@@ -31,6 +32,17 @@ struct CStationPlan {
     int32_t nFireAfterMs = -1;   // simulated generator: X-ray this long after arming (-1: AUTO_FIRE_MS)
     uint32_t nStepTimeoutS = 120;  // the longest a step may take
     dicom::CPatientStudy patient;  // who the exposures belong to (none: anonymous)
+
+    // The hospital network.
+    bool bWorklist = false;           // list today's worklist before the exposures
+    std::string strWorklistPick;      // accession number of the item the exposures belong to
+    std::string strWorklistDate;      // YYYYMMDD, "any", or "" for today
+    bool bSend = false;               // send through the outbox and wait for the acknowledgements
+    std::vector<std::string> sendFiles;  // DICOM files sent besides the exposures'
+    uint32_t nSendTimeoutS = 600;     // the longest --send waits
+
+    bool DetectorSteps() const { return bDark || bCalibrate || bMakeBpm || nExposures > 0; }
+    bool NetworkSteps() const { return bWorklist || !strWorklistPick.empty() || bSend; }
 };
 
 // Exit codes.

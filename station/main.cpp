@@ -67,7 +67,8 @@ int main(int argc, char* argv[]) {
     plan.strProgramDir = orvi::ComputeProgramDir();
 
     CLI::App app{"orvi-station: connect to the detector, calibrate and take exposures without a screen.\n"
-                 "Steps run in this order: connect, --dark, --calibrate, --bpm, --exposures, disconnect.\n"
+                 "Steps run in this order: --worklist/--worklist-pick, connect, --dark, --calibrate, --bpm,\n"
+                 "--exposures, disconnect, --send. With only network steps no detector is connected.\n"
                  "Every message box, status line and saved file is printed as it happens. A message\n"
                  "that ends a step (a connection, an exposure or a calibration frame that cannot go\n"
                  "on) ends the run with exit code 1; after any other message the run goes on and\n"
@@ -103,6 +104,18 @@ int main(int argc, char* argv[]) {
         ->check(CLI::Range(0, 3600000));
     app.add_option("--step-timeout", plan.nStepTimeoutS, "Seconds a step may take (default 120)")
         ->check(CLI::Range(1, 86400));
+    app.add_flag("--worklist", plan.bWorklist,
+                 "List the modality worklist (DX, today) of [DICOM] WORKLIST_HOST before the exposures");
+    app.add_option("--worklist-pick", plan.strWorklistPick,
+                   "Take the patient and study of the next exposures from the worklist item with this accession number");
+    app.add_option("--worklist-date", plan.strWorklistDate, "Day of the worklist query: YYYYMMDD or \"any\" (default: today)");
+    app.add_flag("--send", plan.bSend,
+                 "Send the DICOM files through the outbox to [DICOM] PACS_HOST and wait until each is acknowledged;\n"
+                 "files left waiting by an earlier run go too");
+    app.add_option("--send-file", plan.sendFiles, "A DICOM file to send with --send (repeatable)")
+        ->check(CLI::ExistingFile);
+    app.add_option("--send-timeout", plan.nSendTimeoutS, "Seconds --send waits for the acknowledgements (default 600)")
+        ->check(CLI::Range(1, 86400));
     AddPatientOptions(app, plan.patient);
 
     orvi::dicom::CExportRequest request;
@@ -122,6 +135,7 @@ int main(int argc, char* argv[]) {
             "UID ROOT"));
     AddPatientOptions(*pExport, request.patient);
     CLI11_PARSE(app, argc, argv);
+    if (!plan.sendFiles.empty()) plan.bSend = true;
 
     if (!strHandSwitch.empty()) {
         std::string strError;

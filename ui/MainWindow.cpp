@@ -9,6 +9,7 @@
 #include "ui/GbeDlg.h"
 #include "ui/MeridStatusBar.h"
 #include "ui/PatientDlg.h"
+#include "ui/NetworkStation.h"
 #include "ui/SimulatorBox.h"
 #include "ui/ToolDlgBar.h"
 #include "ui/ViewerTools.h"
@@ -24,6 +25,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QStatusBar>
+#include <QMenuBar>
 #include <QTreeView>
 #include <QMessageBox>
 #include <QScreen>
@@ -134,6 +136,13 @@ void CMainWindow::OnConnectCommand() {
     // The simulator starts every connection from the configuration file: the
     // operator's settings of the simulator group hold for the new detectors.
     ApplySimulatorSettings();
+}
+
+void CMainWindow::StartNetwork() {
+    if (m_pNetwork != nullptr) return;
+    m_pNetwork = new CNetworkStation(this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+    menuBar()->addMenu(m_pNetwork->Menu());
+    m_pStatusBar->addPermanentWidget(m_pNetwork->StatusLabel());
 }
 
 void CMainWindow::LoadSimulatorSettings() {

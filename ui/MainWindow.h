@@ -24,6 +24,7 @@ class CCalibrationDlg;
 class CChildView;
 class CMeridStatusBar;
 class CPatientBox;
+class CNetworkStation;
 class CSimulatorBox;
 class CToolDlgBar;
 class CViewerTools;
@@ -64,6 +65,11 @@ public:
     dicom::CDicomSink* Dicom() const { return m_pDicom.get(); }
     // The Patient dialog: who the next exposures belong to.
     void OnPatient();
+
+    // The hospital network ([DICOM] of ORVI2.ini): its menu, its status text
+    // and the outbox, once the frame has found its configuration.
+    void StartNetwork();
+    CNetworkStation* Network() const { return m_pNetwork; }
 
     // Open File (1003): the file dialog, then the controller loads the file.
     void OnOpenFile();
@@ -111,6 +117,7 @@ private:
     CPatientBox* m_pPatientBox = nullptr;
     QLabel* m_pExposureIndex = nullptr;
     std::optional<dicom::CWindow> m_window;  // the window on screen
+    CNetworkStation* m_pNetwork = nullptr;
 };
 
 }  // namespace orvi

@@ -24,6 +24,7 @@ std::optional<int> CStation::Start(const std::string& strProgramDir, const std::
     m_pWindow->AttachDicom();
     m_pWindow->LoadSimulatorSettings();
     m_pWindow->LoadViewSettings();
+    m_pWindow->StartNetwork();
 
     m_pWindow->ShowMaximisedOnScreen();
     return std::nullopt;
