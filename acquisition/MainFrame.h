@@ -201,7 +201,7 @@ public:
     // ---- Finished exposures -------------------------------------------------------
 
     // Every corrected exposure is handed to the sinks added here, in order,
-    // after its image file is written. The frame does not own them; a sink
+    // after its image file is written (or its write failed: bSaved is false). The frame does not own them; a sink
     // must be removed before it is destroyed.
     void AddImageSink(IImageSink* pSink);
     void RemoveImageSink(IImageSink* pSink);
