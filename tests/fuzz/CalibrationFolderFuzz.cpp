@@ -10,6 +10,7 @@
 #include "imaging/RawFile.h"
 
 #include <chrono>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -52,6 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
     for (int n = 0; n < 12 && !in.Empty(); ++n) {
         const std::string strName = EntryName(in);
         const std::string strPath = strFolder + strName;
+        std::error_code ec;
+        std::filesystem::remove_all(strPath, ec);  // a name given twice: the later entry (never write into a pipe)
         switch (in.Byte() % 6) {
         case 0: ::mkdir(strPath.c_str(), 0755); break;
         case 1: (void)::symlink((strFolder + EntryName(in)).c_str(), strPath.c_str()); break;

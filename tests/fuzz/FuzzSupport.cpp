@@ -7,7 +7,8 @@
 namespace orvi::fuzz {
 
 const std::string& ScratchFolder() {
-    static const std::string s_strFolder = [] {
+    // Never destroyed: the clean-up at exit still needs the name.
+    static const std::string& s_strFolder = *new std::string([] {
         std::error_code ec;
         std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
                                          ? std::filesystem::path("/dev/shm")
@@ -16,7 +17,7 @@ const std::string& ScratchFolder() {
         std::filesystem::create_directories(p, ec);
         std::atexit([] { std::error_code e; std::filesystem::remove_all(ScratchFolder(), e); });
         return p.string() + "/";
-    }();
+    }());
     return s_strFolder;
 }
 
