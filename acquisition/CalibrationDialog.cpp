@@ -151,6 +151,7 @@ void CCalibration::OnMakeBpm() {
     t.nAreaDark = DialogInt(m_strAreaDark);
     t.nLineBright = DialogInt(m_strLineBright);
     t.nLineDark = DialogInt(m_strLineDark);
+    CMainFrame::CFolderLocks locks = m_frame.LockFolders();
     const MakeBpmResult r = RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, m_frame.Ui());
     if (r != MakeBpmResult::Written) return;  // stays disabled until a new frame or opening
     m_frame.Ui().FileSaved(JoinPath(m_strCalPath, kBpmFileName));
