@@ -172,6 +172,7 @@ void CCalibration::OnMakeBpm() {
     t.nLineBright = DialogInt(m_strLineBright);
     t.nLineDark = DialogInt(m_strLineDark);
     size_t nMarked = 0;
+    CMainFrame::CFolderLocks locks = m_frame.LockFolders();
     const MakeBpmResult r =
         RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, m_frame.Ui(), &nMarked);
     if (r != MakeBpmResult::Written) return;  // stays disabled until a new frame or opening

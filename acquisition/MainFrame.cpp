@@ -76,7 +76,7 @@ CMainFrame::~CMainFrame() {
     // and a detector still open (the close step did not run) is closed, so the
     // library calls no callback into a frame that no longer exists.
     for (uint32_t nId : {TIMER_DARK, TIMER_PRE_EXPOSURE, TIMER_READY_TIMEOUT, TIMER_MANUAL_READ_2,
-                         TIMER_EXP_DELAY, TIMER_PROGRESS})
+                         TIMER_EXP_DELAY, TIMER_PROGRESS, TIMER_DARK_WAIT})
         m_timers.stop(nId);
     m_timers.set_handler(nullptr);
     for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})

@@ -214,7 +214,7 @@ public:
     // ---- Finished exposures -------------------------------------------------------
 
     // Every corrected exposure is handed to the sinks added here, in order,
-    // after its image file is written. The frame does not own them; a sink
+    // after its image file is written (or its write failed: bSaved is false). The frame does not own them; a sink
     // must be removed before it is destroyed.
     void AddImageSink(IImageSink* pSink);
     void RemoveImageSink(IImageSink* pSink);
@@ -250,6 +250,20 @@ public:
     // the log says so.
     void StartTimer(uint32_t nId, int32_t nPeriodMs);
     void StopTimer(uint32_t nId);
+
+    // The folder locks of a write sequence, taken by the first holder and
+    // released by the last (sequences nest: a dark and then its image).
+    class CFolderLocks {
+    public:
+        explicit CFolderLocks(CMainFrame& frame);
+        ~CFolderLocks();
+        CFolderLocks(const CFolderLocks&) = delete;
+        CFolderLocks& operator=(const CFolderLocks&) = delete;
+
+    private:
+        CMainFrame& m_frame;
+    };
+    CFolderLocks LockFolders() { return CFolderLocks(*this); }
 
     // A new exposure sequence: m_bImageBusy and the hand-switch and lamp
     // flags cleared (Acquisition, GET BRIGHT).
@@ -339,19 +353,6 @@ private:
                              const std::string& strImageName, DarkSource dark,
                              const std::string& strDarkName = std::string());
 
-    // The folder locks of a write sequence, taken by the first holder and
-    // released by the last (sequences nest: a dark and then its image).
-    class CFolderLocks {
-    public:
-        explicit CFolderLocks(CMainFrame& frame);
-        ~CFolderLocks();
-        CFolderLocks(const CFolderLocks&) = delete;
-        CFolderLocks& operator=(const CFolderLocks&) = delete;
-
-    private:
-        CMainFrame& m_frame;
-    };
-    CFolderLocks LockFolders() { return CFolderLocks(*this); }
     void LockFolder(CFolderLock& lock, const std::string& strFolder);
     CFolderLock m_calLock;
     CFolderLock m_imageLock;

@@ -189,7 +189,28 @@ struct CachedProfile {
     Encoding enc = Encoding::Utf8;
     Document<char> doc8;
     Document<char16_t> doc16;
+    // UTF-8 files: section -> key -> value, names in upper case, of the first
+    // occurrence of each section and of each key in it (the lookup rules).
+    std::map<std::string, std::map<std::string, std::string>> index;
 };
+
+std::string UpperAscii(std::string s) {
+    for (char& c : s) c = FoldAscii(c);
+    return s;
+}
+
+void BuildIndex(CachedProfile& p) {
+    std::map<std::string, std::string>* pSection = nullptr;
+    for (const std::string& line : p.doc8.lines) {
+        if (auto sec = SectionOf(line)) {
+            auto [it, bNew] = p.index.try_emplace(UpperAscii(*sec));
+            pSection = bNew ? &it->second : nullptr;  // a later block of a section is never read
+            continue;
+        }
+        if (pSection == nullptr) continue;
+        if (auto key = KeyOf(line)) pSection->try_emplace(UpperAscii(*key), ValueOf(line));
+    }
+}
 
 bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
 
@@ -239,6 +260,7 @@ std::shared_ptr<const CachedProfile> LoadProfile(const std::string& strPath) {
         p->doc16 = SplitLines(BytesToUtf16Le(strBytes.substr(2)));
     else
         p->doc8 = SplitLines(p->enc == Encoding::Utf8Bom ? strBytes.substr(3) : strBytes);
+    if (p->enc != Encoding::Utf16Le) BuildIndex(*p);
     // A file that changed while it was read is not kept, nor one changed in the
     // last two seconds: a change within the same clock tick as the one before
     // leaves the times as they were, and such a file is read again until its
@@ -263,9 +285,11 @@ std::optional<std::string> LookUp(const std::string& strPath, const std::string&
         if (!loc.bKey) return std::nullopt;
         return Utf16ToUtf8(ValueOf(p->doc16.lines[loc.nKeyLine]));
     }
-    Location loc = Find(p->doc8, strSection, strKey);
-    if (!loc.bKey) return std::nullopt;
-    return ValueOf(p->doc8.lines[loc.nKeyLine]);
+    auto itSection = p->index.find(UpperAscii(strSection));
+    if (itSection == p->index.end()) return std::nullopt;
+    auto itKey = itSection->second.find(UpperAscii(strKey));
+    if (itKey == itSection->second.end()) return std::nullopt;
+    return itKey->second;
 }
 
 template <typename CharT>

@@ -55,7 +55,8 @@ struct CAcquiredImage {
 using AcquiredImagePtr = std::shared_ptr<const CAcquiredImage>;
 
 // A consumer of finished exposures. Called on the controller's thread, in the
-// order the sinks were added, after the image file is on disk.
+// order the sinks were added, after the image file is written; also when it
+// could not be written (bSaved false), so that a sink may still keep it.
 class IImageSink {
 public:
     virtual ~IImageSink() = default;

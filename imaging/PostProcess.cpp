@@ -28,7 +28,12 @@ inline U16x8 Load8(const uint16_t* p) {
     return v;
 }
 inline void Store8(uint16_t* p, U16x8 v) { std::memcpy(p, &v, sizeof v); }
+#if defined(__clang__)
+// clang (the fuzz build) spells the shuffle differently.
+inline U16x8 Reverse8(U16x8 v) { return __builtin_shufflevector(v, v, 7, 6, 5, 4, 3, 2, 1, 0); }
+#else
 inline U16x8 Reverse8(U16x8 v) { return __builtin_shuffle(v, U16x8{7, 6, 5, 4, 3, 2, 1, 0}); }
+#endif
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <sys/wait.h>
 
@@ -67,6 +68,27 @@ TEST_F(Station, StopsAtTheFirstMessageBox) {
     EXPECT_EQ(Run(), kStationFailed);
     EXPECT_TRUE(Printed("message (ORVI Manager): A: Gigabit Network connection failed!"));
     EXPECT_FALSE(Printed("exposure 1"));
+}
+
+// A message that does not end the sequence is printed and the run goes on:
+// the exposure is saved, and the exit code says that something was shown.
+TEST_F(Station, GoesOnAfterAMessageThatDoesNotEndTheExposure) {
+    WriteProfileText(m_dir.file("ORVI2.ini"), "CONFIG", "DOSE_INDICATOR", "1");
+    std::filesystem::create_directories(m_dir.dir() + "img/doseindicator.txt");  // blocked
+    WriteFile(m_dir.dir() + "img/doseindicator.txt/x", "");
+    m_plan.nExposures = 2;
+    EXPECT_EQ(Run(), kStationFailed);
+    EXPECT_TRUE(Printed("message (ORVI Manager): Message file creation fail!!"));
+    EXPECT_TRUE(Printed("exposure 2 of 2"));
+    EXPECT_TRUE(Printed("saved: " + m_dir.dir() + "img/IMAGE.RAW"));
+}
+
+TEST_F(Station, AnImageFolderThatCannotBeUsedEndsTheRun) {
+    WriteFile(m_dir.dir() + "img", "a file where the folder should be");
+    m_plan.nExposures = 2;
+    EXPECT_EQ(Run(), kStationFailed);
+    EXPECT_TRUE(Printed("exposure 1 of 2"));
+    EXPECT_FALSE(Printed("exposure 2 of 2"));
 }
 
 TEST_F(Station, AStepThatNeverEndsFails) {

@@ -107,7 +107,18 @@ TEST_F(ConnectionTest, KeyOfDetectorAFailsOnlyDetectorA) {
 
 TEST_F(ConnectionTest, OutOfRangeFailureKeyIsIgnored) {
     SetKey("INIT_FAILURE_1", "-7");
-    Open(0);
+    ORVIAcqHandle h = 0;
+    ASSERT_EQ(TryOpen(0, kPortA, kAdapterA, &h), ORVIACQ_OK);
+    EXPECT_NE(h, 0u);
+    // A working detector: it is armed and delivers its exposure.
+    Take();
+    EXPECT_EQ(Acquisition_StartAecReady(h), ORVIACQ_OK);
+    EXPECT_EQ(AcquisitionSim_FireXray(h), 1);
+    m_clock.run_until_idle();
+    const std::vector<std::string> events = Take();
+    EXPECT_FALSE(events.empty());
+    EXPECT_NE(events.back().find(" image"), std::string::npos);
+    Close(h);
 }
 
 TEST_F(ConnectionTest, SettingsOutOfRangeAreBroughtToTheNearestEnd) {
@@ -205,15 +216,31 @@ TEST_F(ConnectionTest, TheShippedConfigurationConnectsAndExposes) {
 }
 
 TEST(AdapterListTest, FreeAcceptsNullAndIgnoresWhatItDidNotHandOut) {
+    auto names = [](const ORVIAcqListNode* p) {
+        std::vector<std::string> v;
+        for (; p != nullptr; p = p->pNext) v.push_back(p->szName);
+        return v;
+    };
     Acquisition_GigeFreeAdapterList(nullptr);
     AcquisitionExt_FreeSerialPortList(nullptr);
     ORVIAcqListNode foreign{};
+    std::strcpy(foreign.szName, "not the library's");
     Acquisition_GigeFreeAdapterList(&foreign);  // not ours: left alone
+    EXPECT_STREQ(foreign.szName, "not the library's");
+    EXPECT_EQ(foreign.pNext, nullptr);
     ORVIAcqListNode* pList = Acquisition_GigeGetAdapterList();
+    ASSERT_NE(pList, nullptr);
+    const std::vector<std::string> before = names(pList);
+    ASSERT_GE(before.size(), 2u);
     ORVIAcqListNode* pSecond = pList->pNext;
     Acquisition_GigeFreeAdapterList(pSecond);  // not a head: left alone
+    EXPECT_EQ(names(pList), before);           // the whole list is still there
     Acquisition_GigeFreeAdapterList(pList);
     Acquisition_GigeFreeAdapterList(pList);  // freed already: ignored
+    // The library goes on handing out whole lists.
+    ORVIAcqListNode* pAgain = Acquisition_GigeGetAdapterList();
+    EXPECT_EQ(names(pAgain), before);
+    Acquisition_GigeFreeAdapterList(pAgain);
 }
 
 // Every call that takes a handle, with a handle that is 0, closed or never
