@@ -11,6 +11,7 @@
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmjpls/djencode.h>
 #include <dcmtk/dcmjpls/djrparam.h>
+#include <dcmtk/oflog/oflog.h>
 
 #include <algorithm>
 #include <cctype>
@@ -301,7 +302,11 @@ bool Encode(DcmFileFormat& ff, E_TransferSyntax xfer, std::vector<uint8_t>& out,
 
 void RegisterCodecsOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { DJLSEncoderRegistration::registerCodecs(); });
+    std::call_once(once, [] {
+        DJLSEncoderRegistration::registerCodecs();
+        // The codec's notes on each image are not the station's business.
+        OFLog::getLogger("dcmtk.dcmjpls").setLogLevel(OFLogger::WARN_LOG_LEVEL);
+    });
 }
 
 }  // namespace
