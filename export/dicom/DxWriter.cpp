@@ -15,6 +15,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -275,35 +277,41 @@ void Dose(CBuild& b, const CDxObject& o) {
     b.EmptySequence(DCM_AcquisitionContextSequence);
 }
 
-// Encodes the file in memory: preamble, meta header, dataset.
-bool Encode(DcmFileFormat& ff, E_TransferSyntax xfer, std::vector<uint8_t>& out, std::string& strError) {
-    std::vector<uint8_t> chunk(size_t{4} << 20);
+// Encodes the file (preamble, meta header, dataset) piece by piece into fnWrite.
+bool Encode(DcmFileFormat& ff, E_TransferSyntax xfer, const ByteSink& fnWrite, std::string& strError) {
+    std::vector<uint8_t> chunk(size_t{1} << 20);
     DcmOutputBufferStream stream(chunk.data(), offile_off_t(chunk.size()));
     ff.transferInit();
     OFCondition c = EC_StreamNotifyClient;
     void* pData = nullptr;
     offile_off_t nLength = 0;
-    while (c == EC_StreamNotifyClient) {
+    bool bWritten = true;
+    while (c == EC_StreamNotifyClient && bWritten) {
         c = ff.write(stream, xfer, EET_ExplicitLength, nullptr, EGL_recalcGL, EPD_noChange, 0, 0, 0,
                      EWM_fileformat);
         stream.flushBuffer(pData, nLength);
-        out.insert(out.end(), static_cast<uint8_t*>(pData), static_cast<uint8_t*>(pData) + nLength);
+        bWritten = fnWrite(pData, size_t(nLength));
     }
     ff.transferEnd();
     if (c.bad()) {
-        strError = c.text();
+        strError = std::string("cannot encode the object: ") + c.text();
         return false;
     }
-    stream.flush();
-    stream.flushBuffer(pData, nLength);
-    out.insert(out.end(), static_cast<uint8_t*>(pData), static_cast<uint8_t*>(pData) + nLength);
-    return true;
+    if (bWritten) {
+        stream.flush();
+        stream.flushBuffer(pData, nLength);
+        bWritten = fnWrite(pData, size_t(nLength));
+    }
+    if (!bWritten) strError = "cannot write the file";
+    return bWritten;
 }
 
 void RegisterCodecsOnce() {
     static std::once_flag once;
     std::call_once(once, [] {
-        DJLSEncoderRegistration::registerCodecs();
+        // The raw encoder takes the stored pixels as they are; the cooked one
+        // would first pass them through the image toolkit, at twice the time.
+        DJLSEncoderRegistration::registerCodecs(0, 0, 0, 0, OFFalse);
         // The codec's notes on each image are not the station's business.
         OFLog::getLogger("dcmtk.dcmjpls").setLogLevel(OFLogger::WARN_LOG_LEVEL);
     });
@@ -392,14 +400,13 @@ bool WriteDxFile(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, const
             return false;
         }
     }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(transfer == ETransfer::JpegLsLossless ? nPixels : nPixels * 2 + 4096);
-    if (!Encode(ff, xfer, bytes, strError)) {
-        strError = "cannot encode the object: " + strError;
-        return false;
-    }
-    if (!WriteFileReplacing(strPath, bytes.data(), bytes.size())) {
-        strError = "cannot write " + strPath;
+    std::string strEncodeError;
+    errno = 0;
+    const bool bOk = WriteFileReplacingFrom(
+        strPath, [&](const ByteSink& fnWrite) { return Encode(ff, xfer, fnWrite, strEncodeError); });
+    if (!bOk) {
+        strError = (strEncodeError.empty() ? std::string("cannot write the file") : strEncodeError) + " " + strPath;
+        if (errno != 0) strError += std::string(" (") + std::strerror(errno) + ")";
         return false;
     }
     return true;
