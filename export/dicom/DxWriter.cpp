@@ -194,7 +194,7 @@ void GeneralEquipment(CBuild& b, const CDxObject& o) {
 // General Image, Image Pixel (without the pixels) and DX Image.
 void Image(CBuild& b, const CDxObject& o, int32_t nWidth, int32_t nHeight, uint16_t nBitsStored) {
     const CDateTime acquired = LocalDateTime(o.tAcquired);
-    b.Put(DCM_ImageType, o.bDerived ? "DERIVED\\PRIMARY" : "ORIGINAL\\PRIMARY");
+    b.Put(DCM_ImageType, "ORIGINAL\\PRIMARY");
     b.Put(DCM_InstanceNumber, std::to_string(o.nInstanceNumber));
     b.Put(DCM_PatientOrientation, o.strPatientOrientation);
     b.Put(DCM_ContentDate, acquired.strDate);

@@ -99,6 +99,8 @@ TEST_P(DicomCombination, TheFileHoldsTheSavedImageAndPassesTheValidator) {
     if (c.bJpegLs) SetDicom("TRANSFER", "jpegls");
     StartWithSink();
     if (c.bPatient) m_pSink->SetPatient(SomePatient());
+    std::vector<std::string> told;
+    m_pSink->SetFileListener([&](const std::string& strPath) { told.push_back(strPath); });
     Expose();
 
     ASSERT_TRUE(m_ui.boxes.empty()) << m_ui.boxes.front().strText;
@@ -106,6 +108,7 @@ TEST_P(DicomCombination, TheFileHoldsTheSavedImageAndPassesTheValidator) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(m_pSink->LastFile(), files[0]);
     EXPECT_EQ(m_ui.savedFiles.back(), files[0]);
+    EXPECT_EQ(told, files);
 
     const CDicomRead r = ReadDicom(files[0]);
     ASSERT_TRUE(r.bLoaded) << r.strError;
@@ -348,8 +351,10 @@ TEST_F(RawExport, ASizedRawFileBecomesAValidFileWithSixteenBitsStored) {
 }
 
 TEST_F(RawExport, AHistoryImageTakesItsSizeFromTheSidecar) {
+    // The image's own keys, not those of a nested object before them.
     WriteFile(m_dir.file("20261210-101500-001.json"),
-              "{\n  \"width\": 40,\n  \"height\": 30,\n  \"cuts\": {\"top\": 0},\n  \"window\": {\"width\": 4000}\n}\n");
+              "{\n  \"window\": {\"width\": 4000, \"level\": 2000},\n  \"detector\": \"A \\\"x\\\"\",\n"
+              "  \"width\": 40,\n  \"height\" : 30,\n  \"cuts\": [0, 0, 0, 0]\n}\n");
     std::string strError;
     ASSERT_TRUE(Export(0, 0, strError)) << strError;
     const CDicomRead r = ReadDicom(m_dir.file("out.dcm"));
