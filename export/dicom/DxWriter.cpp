@@ -19,6 +19,7 @@
 #include <cstring>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iterator>
 #include <mutex>
@@ -312,6 +313,7 @@ void RegisterCodecsOnce() {
         // The raw encoder takes the stored pixels as they are; the cooked one
         // would first pass them through the image toolkit, at twice the time.
         DJLSEncoderRegistration::registerCodecs(0, 0, 0, 0, OFFalse);
+        std::atexit([] { DJLSEncoderRegistration::cleanup(); });
         // The codec's notes on each image are not the station's business.
         OFLog::getLogger("dcmtk.dcmjpls").setLogLevel(OFLogger::WARN_LOG_LEVEL);
     });

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -17,7 +18,10 @@ namespace orvi::test {
 
 CDicomRead ReadDicom(const std::string& strPath) {
     static std::once_flag once;
-    std::call_once(once, [] { DJLSDecoderRegistration::registerCodecs(); });
+    std::call_once(once, [] {
+        DJLSDecoderRegistration::registerCodecs();
+        std::atexit([] { DJLSDecoderRegistration::cleanup(); });
+    });
     CDicomRead r;
     DcmFileFormat ff;
     OFCondition c = ff.loadFile(strPath.c_str());
