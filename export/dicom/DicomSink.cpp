@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <system_error>
 #include <unistd.h>
 
@@ -85,7 +86,12 @@ CDicomSettings ReadDicomSettings(const std::string& strIni, const std::string& s
     s.strInstitution = Trim(ReadProfileText(strIni, kSectionDicom, "INSTITUTION", "", 65));
 
     const std::string strOrientation = Trim(ReadProfileText(strIni, kSectionDicom, "PATIENT_ORIENTATION", "", 17));
-    if (!strOrientation.empty()) s.strPatientOrientation = strOrientation;
+    // Two values of the letters A P R L H F, e.g. "L\\F" or "P\\FL".
+    static const std::regex reOrientation("[APRLHF]{1,3}\\\\[APRLHF]{1,3}");
+    if (!strOrientation.empty() && !std::regex_match(strOrientation, reOrientation))
+        Problem(s, "PATIENT_ORIENTATION=" + strOrientation + " is not two of A P R L H F, e.g. L\\F");
+    else if (!strOrientation.empty())
+        s.strPatientOrientation = strOrientation;
 
     const int32_t nPitch = cfg::Read(strIni, cfg::PIXEL_PITCH_UM);
     if (nPitch < 1 || nPitch > 10000) {

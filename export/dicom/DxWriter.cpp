@@ -38,6 +38,14 @@ constexpr const char* kManufacturer = "ORVI";
 constexpr const char* kModality = "DX";
 constexpr const char* kForPresentation = "FOR PRESENTATION";
 constexpr const char* kUtf8CharacterSet = "ISO_IR 192";
+// Longest values of the text VRs used, in bytes.
+constexpr size_t kMaxShort = 16;       // SH
+constexpr size_t kMaxLong = 64;        // LO
+constexpr size_t kMaxPersonName = 64;  // PN, per component group
+
+bool IsDate(const std::string& s) {
+    return s.size() == 8 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 struct CDateTime {
     std::string strDate;  // YYYYMMDD
@@ -110,6 +118,22 @@ public:
     explicit CBuild(DcmDataset& ds) : m_ds(ds) {}
 
     void Put(const DcmTagKey& tag, const std::string& strValue) { Check(m_ds.putAndInsertString(tag, strValue.c_str())); }
+    // A single text value as its VR allows it: no control characters, no
+    // value separator, at most nMax bytes (never half a UTF-8 character).
+    void Text(const DcmTagKey& tag, const std::string& strValue, size_t nMax) {
+        std::string s;
+        for (char c : strValue) {
+            if (c == '\\') s += ' ';
+            else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) s += c;
+        }
+        if (s.size() > nMax) {
+            size_t n = nMax;
+            while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+            s.resize(n);
+        }
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+        Put(tag, s);
+    }
     void Put16(const DcmTagKey& tag, uint16_t nValue) { Check(m_ds.putAndInsertUint16(tag, nValue)); }
     void Empty(const DcmTagKey& tag) { Check(m_ds.insertEmptyElement(tag)); }
     void EmptySequence(const DcmTagKey& tag) { Check(m_ds.insert(new DcmSequenceOfItems(tag))); }
@@ -151,10 +175,10 @@ void SopCommon(CBuild& b, const CDxObject& o, const CDateTime& now) {
 
 void Patient(CBuild& b, const CDxObject& o) {
     const CPatientStudy& p = o.patient;
-    b.Put(DCM_PatientName, p.strPatientName);
-    b.Put(DCM_PatientID, p.strPatientId);
-    b.Put(DCM_PatientBirthDate, p.strBirthDate);
-    b.Put(DCM_PatientSex, p.strSex);
+    b.Text(DCM_PatientName, p.strPatientName, kMaxPersonName);
+    b.Text(DCM_PatientID, p.strPatientId, kMaxLong);
+    b.Put(DCM_PatientBirthDate, IsDate(p.strBirthDate) ? p.strBirthDate : "");
+    b.Put(DCM_PatientSex, p.strSex == "M" || p.strSex == "F" || p.strSex == "O" ? p.strSex : "");
 }
 
 void GeneralStudy(CBuild& b, const CDxObject& o) {
@@ -162,12 +186,12 @@ void GeneralStudy(CBuild& b, const CDxObject& o) {
     b.Put(DCM_StudyInstanceUID, o.strStudyUid);
     b.Put(DCM_StudyDate, o.strStudyDate);
     b.Put(DCM_StudyTime, o.strStudyTime);
-    b.Put(DCM_ReferringPhysicianName, p.strReferringPhysician);
-    b.Put(DCM_StudyID, o.strStudyId);
-    b.Put(DCM_AccessionNumber, p.strAccessionNumber);
-    if (!p.strStudyDescription.empty()) b.Put(DCM_StudyDescription, p.strStudyDescription);
+    b.Text(DCM_ReferringPhysicianName, p.strReferringPhysician, kMaxPersonName);
+    b.Text(DCM_StudyID, o.strStudyId, kMaxShort);
+    b.Text(DCM_AccessionNumber, p.strAccessionNumber, kMaxShort);
+    if (!p.strStudyDescription.empty()) b.Text(DCM_StudyDescription, p.strStudyDescription, kMaxLong);
     else if (!p.strRequestedProcedureDescription.empty())
-        b.Put(DCM_StudyDescription, p.strRequestedProcedureDescription);
+        b.Text(DCM_StudyDescription, p.strRequestedProcedureDescription, kMaxLong);
 }
 
 // General Series and DX Series.
@@ -182,10 +206,10 @@ void Series(CBuild& b, const CDxObject& o) {
 
 void GeneralEquipment(CBuild& b, const CDxObject& o) {
     b.Put(DCM_Manufacturer, kManufacturer);
-    if (!o.strInstitution.empty()) b.Put(DCM_InstitutionName, o.strInstitution);
-    if (!o.strStationName.empty()) b.Put(DCM_StationName, o.strStationName);
-    if (!o.strModelName.empty()) b.Put(DCM_ManufacturerModelName, o.strModelName);
-    if (!o.strDetectorId.empty()) b.Put(DCM_DeviceSerialNumber, o.strDetectorId);
+    if (!o.strInstitution.empty()) b.Text(DCM_InstitutionName, o.strInstitution, kMaxLong);
+    if (!o.strStationName.empty()) b.Text(DCM_StationName, o.strStationName, kMaxShort);
+    if (!o.strModelName.empty()) b.Text(DCM_ManufacturerModelName, o.strModelName, kMaxLong);
+    if (!o.strDetectorId.empty()) b.Text(DCM_DeviceSerialNumber, o.strDetectorId, kMaxLong);
     // The station's version, then the detector's firmware.
     std::string strVersions = SoftwareVersion();
     if (!o.strDetectorFirmware.empty()) strVersions += "\\" + o.strDetectorFirmware;
@@ -233,7 +257,7 @@ void VoiLut(CBuild& b, const CDxObject& o) {
 void DxDetector(CBuild& b, const CDxObject& o) {
     b.Empty(DCM_DetectorType);  // the library does not say how it converts X-ray
     b.Put(DCM_DetectorConfiguration, "AREA");
-    if (!o.strDetectorId.empty()) b.Put(DCM_DetectorID, o.strDetectorId);
+    if (!o.strDetectorId.empty()) b.Text(DCM_DetectorID, o.strDetectorId, kMaxShort);
     const std::string strPitch = DecimalString(o.dPixelPitchMm, 6);
     b.Put(DCM_ImagerPixelSpacing, strPitch + "\\" + strPitch);
     b.Put(DCM_DetectorElementPhysicalSize, strPitch + "\\" + strPitch);

@@ -258,6 +258,33 @@ TEST_F(DicomSinkTest, UnusableSettingsAreLoggedAndTheirDefaultsUsed) {
     EXPECT_TRUE(LogHas("PIXEL_PITCH_UM=0 is not 1 to 10000"));
 }
 
+TEST_F(DicomSinkTest, TextsThatDicomCannotHoldAreCutAndCleaned) {
+    SetDicom("PATIENT_ORIENTATION", "left");
+    StartWithSink();
+    CPatientStudy p;
+    p.strPatientName = std::string(70, 'x') + "\\^Jane\t";
+    p.strPatientId = "ID\\1";
+    p.strAccessionNumber = "ACCESSION-NUMBER-TOO-LONG";
+    p.strBirthDate = "1980-01-31";
+    p.strSex = "female";
+    p.strBodyPart = "TOE";
+    m_pSink->SetPatient(p);
+    Expose();
+    const std::vector<std::string> files = DicomFiles(DicomDir());
+    ASSERT_EQ(files.size(), 1u);
+    const CDicomRead r = ReadDicom(files[0]);
+    EXPECT_EQ(r["PatientName"], std::string(64, 'x'));
+    EXPECT_EQ(r["PatientID"], "ID 1");
+    EXPECT_EQ(r["AccessionNumber"], "ACCESSION-NUMBER");
+    EXPECT_EQ(r["PatientBirthDate"], "");
+    EXPECT_EQ(r["PatientSex"], "");
+    EXPECT_EQ(r["BodyPartExamined"], "");
+    EXPECT_EQ(r["PatientOrientation"], "L\\F");
+    EXPECT_TRUE(LogHas("PATIENT_ORIENTATION=left is not two of A P R L H F"));
+    const CVerifyReport v = Dciodvfy(files[0]);
+    EXPECT_TRUE(v.errors.empty()) << ::testing::PrintToString(v.lines);
+}
+
 TEST_F(DicomSinkTest, WriteZeroKeepsTheFilesOffButTheExposureIndexOn) {
     SetDicom("WRITE", "0");
     StartWithSink();
