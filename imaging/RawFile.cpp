@@ -217,11 +217,17 @@ bool Fail(int* pnError, const std::string& strTemp = std::string()) {
 
 }  // namespace
 
+bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes, int* pnError) {
+    return WriteFileReplacingFrom(
+        strPath, [&](const ByteSink& fnWrite) { return fnWrite(pData, nBytes); }, pnError);
+}
+
 // The replace, in its file-system calls: open the temporary file, write it,
 // fsync it, close it, rename it over the old name (one rename: the name holds
 // the old or the new file at every moment, also after a crash), fsync the
 // folder. The test hook runs before each call.
-bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes, int* pnError) {
+bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink&)>& fnProduce,
+                            int* pnError) {
     if (pnError != nullptr) *pnError = 0;
     struct stat st {};
     if (::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -238,12 +244,23 @@ bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nB
     }
     if (fd < 0) return Fail(pnError);
     ReplaceStep(1);
-    bool bOk = WriteAll(fd, static_cast<const char*>(pData), nBytes);
+    bool bWritten = true;
+    int nWriteErr = 0;
+    const ByteSink fnWrite = [&](const void* pBytes, size_t n) {
+        if (bWritten && !WriteAll(fd, static_cast<const char*>(pBytes), n)) {
+            bWritten = false;
+            nWriteErr = errno;
+        }
+        return bWritten;
+    };
+    // A producer that fails without a write error (an encoder) reports EIO.
+    bool bOk = fnProduce(fnWrite) && bWritten;
+    int nErr = bOk ? 0 : (bWritten ? EIO : nWriteErr);
     if (bOk) {
         ReplaceStep(2);
         bOk = ::fsync(fd) == 0;
+        if (!bOk) nErr = errno;
     }
-    int nErr = errno;
     ReplaceStep(3);
     if (::close(fd) != 0 && bOk) {
         bOk = false;

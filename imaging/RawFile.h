@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,15 @@ int64_t BrightMinusDark(const uint16_t* pBright, uint16_t* pFrame, size_t nPixel
 // temporary file is removed, the old file stays, false is returned and
 // *pnError receives the errno of the failing call.
 bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes, int* pnError = nullptr);
+
+// The same for content made in pieces (an encoder's output): fnProduce hands
+// each piece to the sink it is given, which returns false when the piece
+// could not be written; fnProduce returns false to abandon the file. The
+// temporary file is renamed into place only when fnProduce returns true and
+// every piece was written.
+using ByteSink = std::function<bool(const void* pData, size_t nBytes)>;
+bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink& fnWrite)>& fnProduce,
+                            int* pnError = nullptr);
 
 // Writes nPixels pixels as a RAW file at strPath through WriteFileReplacing.
 bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels, int* pnError = nullptr);

@@ -112,6 +112,9 @@ void CMainWindow::AttachDicom() {
             [this](int nWidth, int nLevel) { m_window = dicom::CWindow{double(nLevel), double(std::max(1, nWidth))}; });
     m_pDicom->SetWindowSource([this] { return m_window; });
     m_pExposureIndex = new QLabel;
+    // Wide enough for the longest verdict, so the panes beside it never squeeze it away.
+    m_pExposureIndex->setMinimumWidth(
+        m_pExposureIndex->fontMetrics().horizontalAdvance("EI 99999 DI +10.0: underexposed, consider a repeat") + 16);
     statusBar()->addPermanentWidget(m_pExposureIndex);
     m_pDicom->SetExposureIndexListener([this](const dicom::CExposureIndex& ei) {
         const unsigned nRgb = ei.bDeviationValid ? dicom::DoseLevelColour(dicom::ClassifyDeviation(ei.dDI)) : 0x606060;

@@ -11,6 +11,8 @@
 #include <QRegularExpressionValidator>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace orvi {
 
 namespace {
@@ -103,7 +105,6 @@ dicom::CPatientStudy CPatientDlg::Patient() const {
 
 CPatientBox::CPatientBox(QWidget* pParent) : QGroupBox("Patient", pParent) {
     m_pText = new QLabel;
-    m_pText->setWordWrap(true);
     auto* pButton = new QPushButton("Patient...");
     connect(pButton, &QPushButton::clicked, this, &CPatientBox::EditClicked);
     auto* pLayout = new QVBoxLayout(this);
@@ -115,12 +116,17 @@ CPatientBox::CPatientBox(QWidget* pParent) : QGroupBox("Patient", pParent) {
 void CPatientBox::ShowPatient(const dicom::CPatientStudy& p) {
     if (!p.IsSet()) {
         m_pText->setText("ANONYMOUS");
+        m_pText->setToolTip("");
         return;
     }
+    // One line in the panel, elided to its width; all of it in the tool tip.
     QString s = Q(p.strPatientName).replace('^', ", ");
-    if (!p.strPatientId.empty()) s += "\nID " + Q(p.strPatientId);
-    if (!p.strBodyPart.empty()) s += "\n" + Q(p.strBodyPart) + " " + Q(p.strViewPosition);
-    m_pText->setText(s);
+    if (!p.strPatientId.empty()) s += " (" + Q(p.strPatientId) + ")";
+    QString strTip = s;
+    if (!p.strBodyPart.empty()) strTip += "\n" + Q(p.strBodyPart) + " " + Q(p.strViewPosition);
+    if (!p.strAccessionNumber.empty()) strTip += "\nAccession " + Q(p.strAccessionNumber);
+    m_pText->setText(m_pText->fontMetrics().elidedText(s, Qt::ElideRight, std::max(80, m_pText->width())));
+    m_pText->setToolTip(strTip);
 }
 
 void ShowExposureIndex(QLabel* pLabel, const QString& strText, unsigned nRgb) {

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdlib>
 #include <filesystem>
+#include <regex>
 #include <system_error>
 #include <unistd.h>
 
@@ -85,7 +86,12 @@ CDicomSettings ReadDicomSettings(const std::string& strIni, const std::string& s
     s.strInstitution = Trim(ReadProfileText(strIni, kSectionDicom, "INSTITUTION", "", 65));
 
     const std::string strOrientation = Trim(ReadProfileText(strIni, kSectionDicom, "PATIENT_ORIENTATION", "", 17));
-    if (!strOrientation.empty()) s.strPatientOrientation = strOrientation;
+    // Two values of the letters A P R L H F, e.g. "L\\F" or "P\\FL".
+    static const std::regex reOrientation("[APRLHF]{1,3}\\\\[APRLHF]{1,3}");
+    if (!strOrientation.empty() && !std::regex_match(strOrientation, reOrientation))
+        Problem(s, "PATIENT_ORIENTATION=" + strOrientation + " is not two of A P R L H F, e.g. L\\F");
+    else if (!strOrientation.empty())
+        s.strPatientOrientation = strOrientation;
 
     const int32_t nPitch = cfg::Read(strIni, cfg::PIXEL_PITCH_UM);
     if (nPitch < 1 || nPitch > 10000) {
@@ -138,9 +144,19 @@ CDxObject MakeDxObject(const CDicomSettings& s, const CImagePlace& place, const 
 CDicomSink::CDicomSink(IUiPort& ui, std::string strIniPath, std::string strImagePath)
     : m_ui(ui), m_strIniPath(std::move(strIniPath)), m_strImagePath(std::move(strImagePath)) {}
 
+void CDicomSink::Fail(const std::string& strError) {
+    m_strLastError = strError;
+    WriteLog("DICOM file creation fail!! " + strError);
+    m_ui.SetStatusText(4, "DICOM file not written: " + strError);
+}
+
 void CDicomSink::OnImageAcquired(const AcquiredImagePtr& pImage) {
     if (!pImage) return;
     const CAcquiredImage& img = *pImage;
+    if (img.Width() <= 0 || img.Height() <= 0 || img.pixels.size() != size_t(img.Width()) * size_t(img.Height())) {
+        Fail("the image is incomplete");
+        return;
+    }
     const CDicomSettings s = ReadDicomSettings(m_strIniPath, m_strImagePath);
     if (!s.strProblems.empty()) WriteLog("DICOM settings: " + s.strProblems + " - defaults used");
 
@@ -161,24 +177,23 @@ void CDicomSink::OnImageAcquired(const AcquiredImagePtr& pImage) {
     if (m_fnWindow) window = m_fnWindow();
     obj.window = window ? *window : AutoWindowOfField(img.pixels.data(), img.Width(), img.Height(), m_lastEI.field);
 
-    std::string strError;
-    const std::string strPath = s.strFolder + DxFileName(tAcquired, obj.strSopUid);
     std::error_code ec;
     std::filesystem::create_directories(s.strFolder, ec);
-    if (ec) strError = "cannot create the folder " + s.strFolder + " (" + ec.message() + ")";
-    else if (WriteDxFile(img.pixels.data(), img.Width(), img.Height(), obj, s.transfer, strPath, strError))
-        strError.clear();
-
-    if (!strError.empty()) {
-        m_strLastError = strError;
-        WriteLog("DICOM file creation fail!! " + strError);
-        m_ui.SetStatusText(4, "DICOM file not written: " + strError);
+    if (ec) {
+        Fail("cannot create the folder " + s.strFolder + " (" + ec.message() + ")");
+        return;
+    }
+    const std::string strPath = s.strFolder + DxFileName(tAcquired, obj.strSopUid);
+    std::string strError;
+    if (!WriteDxFile(img.pixels.data(), img.Width(), img.Height(), obj, s.transfer, strPath, strError)) {
+        Fail(strError);
         return;
     }
     m_strLastError.clear();
     m_strLastFile = strPath;
     WriteLog("DICOM file saved: " + strPath);
     m_ui.FileSaved(strPath);
+    if (m_fnFile) m_fnFile(strPath);
 }
 
 }  // namespace orvi::dicom

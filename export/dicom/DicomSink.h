@@ -64,6 +64,10 @@ public:
     using ExposureIndexListener = std::function<void(const CExposureIndex&)>;
     void SetExposureIndexListener(ExposureIndexListener fn) { m_fnExposureIndex = std::move(fn); }
 
+    // Told the path of every file written (the sending to an archive starts there).
+    using FileListener = std::function<void(const std::string& strPath)>;
+    void SetFileListener(FileListener fn) { m_fnFile = std::move(fn); }
+
     void OnImageAcquired(const AcquiredImagePtr& pImage) override;
 
     const std::string& LastFile() const { return m_strLastFile; }      // "" until one is written
@@ -71,12 +75,16 @@ public:
     const std::string& LastError() const { return m_strLastError; }    // "" after a success
 
 private:
+    // Pane 4 and the log say why the file is missing.
+    void Fail(const std::string& strError);
+
     IUiPort& m_ui;
     std::string m_strIniPath;
     std::string m_strImagePath;
     CStudySession m_session;
     WindowSource m_fnWindow;
     ExposureIndexListener m_fnExposureIndex;
+    FileListener m_fnFile;
     std::string m_strLastFile;
     std::string m_strLastError;
     CExposureIndex m_lastEI;

@@ -11,11 +11,15 @@
 #include <dcmtk/dcmdata/dcxfer.h>
 #include <dcmtk/dcmjpls/djencode.h>
 #include <dcmtk/dcmjpls/djrparam.h>
+#include <dcmtk/oflog/oflog.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <cstring>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <iterator>
 #include <mutex>
@@ -34,6 +38,14 @@ constexpr const char* kManufacturer = "ORVI";
 constexpr const char* kModality = "DX";
 constexpr const char* kForPresentation = "FOR PRESENTATION";
 constexpr const char* kUtf8CharacterSet = "ISO_IR 192";
+// Longest values of the text VRs used, in bytes.
+constexpr size_t kMaxShort = 16;       // SH
+constexpr size_t kMaxLong = 64;        // LO
+constexpr size_t kMaxPersonName = 64;  // PN, per component group
+
+bool IsDate(const std::string& s) {
+    return s.size() == 8 && std::all_of(s.begin(), s.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
 
 struct CDateTime {
     std::string strDate;  // YYYYMMDD
@@ -106,6 +118,22 @@ public:
     explicit CBuild(DcmDataset& ds) : m_ds(ds) {}
 
     void Put(const DcmTagKey& tag, const std::string& strValue) { Check(m_ds.putAndInsertString(tag, strValue.c_str())); }
+    // A single text value as its VR allows it: no control characters, no
+    // value separator, at most nMax bytes (never half a UTF-8 character).
+    void Text(const DcmTagKey& tag, const std::string& strValue, size_t nMax) {
+        std::string s;
+        for (char c : strValue) {
+            if (c == '\\') s += ' ';
+            else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) s += c;
+        }
+        if (s.size() > nMax) {
+            size_t n = nMax;
+            while (n > 0 && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) --n;
+            s.resize(n);
+        }
+        while (!s.empty() && s.back() == ' ') s.pop_back();
+        Put(tag, s);
+    }
     void Put16(const DcmTagKey& tag, uint16_t nValue) { Check(m_ds.putAndInsertUint16(tag, nValue)); }
     void Empty(const DcmTagKey& tag) { Check(m_ds.insertEmptyElement(tag)); }
     void EmptySequence(const DcmTagKey& tag) { Check(m_ds.insert(new DcmSequenceOfItems(tag))); }
@@ -147,10 +175,10 @@ void SopCommon(CBuild& b, const CDxObject& o, const CDateTime& now) {
 
 void Patient(CBuild& b, const CDxObject& o) {
     const CPatientStudy& p = o.patient;
-    b.Put(DCM_PatientName, p.strPatientName);
-    b.Put(DCM_PatientID, p.strPatientId);
-    b.Put(DCM_PatientBirthDate, p.strBirthDate);
-    b.Put(DCM_PatientSex, p.strSex);
+    b.Text(DCM_PatientName, p.strPatientName, kMaxPersonName);
+    b.Text(DCM_PatientID, p.strPatientId, kMaxLong);
+    b.Put(DCM_PatientBirthDate, IsDate(p.strBirthDate) ? p.strBirthDate : "");
+    b.Put(DCM_PatientSex, p.strSex == "M" || p.strSex == "F" || p.strSex == "O" ? p.strSex : "");
 }
 
 void GeneralStudy(CBuild& b, const CDxObject& o) {
@@ -158,12 +186,12 @@ void GeneralStudy(CBuild& b, const CDxObject& o) {
     b.Put(DCM_StudyInstanceUID, o.strStudyUid);
     b.Put(DCM_StudyDate, o.strStudyDate);
     b.Put(DCM_StudyTime, o.strStudyTime);
-    b.Put(DCM_ReferringPhysicianName, p.strReferringPhysician);
-    b.Put(DCM_StudyID, o.strStudyId);
-    b.Put(DCM_AccessionNumber, p.strAccessionNumber);
-    if (!p.strStudyDescription.empty()) b.Put(DCM_StudyDescription, p.strStudyDescription);
+    b.Text(DCM_ReferringPhysicianName, p.strReferringPhysician, kMaxPersonName);
+    b.Text(DCM_StudyID, o.strStudyId, kMaxShort);
+    b.Text(DCM_AccessionNumber, p.strAccessionNumber, kMaxShort);
+    if (!p.strStudyDescription.empty()) b.Text(DCM_StudyDescription, p.strStudyDescription, kMaxLong);
     else if (!p.strRequestedProcedureDescription.empty())
-        b.Put(DCM_StudyDescription, p.strRequestedProcedureDescription);
+        b.Text(DCM_StudyDescription, p.strRequestedProcedureDescription, kMaxLong);
 }
 
 // General Series and DX Series.
@@ -178,10 +206,10 @@ void Series(CBuild& b, const CDxObject& o) {
 
 void GeneralEquipment(CBuild& b, const CDxObject& o) {
     b.Put(DCM_Manufacturer, kManufacturer);
-    if (!o.strInstitution.empty()) b.Put(DCM_InstitutionName, o.strInstitution);
-    if (!o.strStationName.empty()) b.Put(DCM_StationName, o.strStationName);
-    if (!o.strModelName.empty()) b.Put(DCM_ManufacturerModelName, o.strModelName);
-    if (!o.strDetectorId.empty()) b.Put(DCM_DeviceSerialNumber, o.strDetectorId);
+    if (!o.strInstitution.empty()) b.Text(DCM_InstitutionName, o.strInstitution, kMaxLong);
+    if (!o.strStationName.empty()) b.Text(DCM_StationName, o.strStationName, kMaxShort);
+    if (!o.strModelName.empty()) b.Text(DCM_ManufacturerModelName, o.strModelName, kMaxLong);
+    if (!o.strDetectorId.empty()) b.Text(DCM_DeviceSerialNumber, o.strDetectorId, kMaxLong);
     // The station's version, then the detector's firmware.
     std::string strVersions = SoftwareVersion();
     if (!o.strDetectorFirmware.empty()) strVersions += "\\" + o.strDetectorFirmware;
@@ -191,7 +219,7 @@ void GeneralEquipment(CBuild& b, const CDxObject& o) {
 // General Image, Image Pixel (without the pixels) and DX Image.
 void Image(CBuild& b, const CDxObject& o, int32_t nWidth, int32_t nHeight, uint16_t nBitsStored) {
     const CDateTime acquired = LocalDateTime(o.tAcquired);
-    b.Put(DCM_ImageType, o.bDerived ? "DERIVED\\PRIMARY" : "ORIGINAL\\PRIMARY");
+    b.Put(DCM_ImageType, "ORIGINAL\\PRIMARY");
     b.Put(DCM_InstanceNumber, std::to_string(o.nInstanceNumber));
     b.Put(DCM_PatientOrientation, o.strPatientOrientation);
     b.Put(DCM_ContentDate, acquired.strDate);
@@ -229,7 +257,7 @@ void VoiLut(CBuild& b, const CDxObject& o) {
 void DxDetector(CBuild& b, const CDxObject& o) {
     b.Empty(DCM_DetectorType);  // the library does not say how it converts X-ray
     b.Put(DCM_DetectorConfiguration, "AREA");
-    if (!o.strDetectorId.empty()) b.Put(DCM_DetectorID, o.strDetectorId);
+    if (!o.strDetectorId.empty()) b.Text(DCM_DetectorID, o.strDetectorId, kMaxShort);
     const std::string strPitch = DecimalString(o.dPixelPitchMm, 6);
     b.Put(DCM_ImagerPixelSpacing, strPitch + "\\" + strPitch);
     b.Put(DCM_DetectorElementPhysicalSize, strPitch + "\\" + strPitch);
@@ -274,34 +302,45 @@ void Dose(CBuild& b, const CDxObject& o) {
     b.EmptySequence(DCM_AcquisitionContextSequence);
 }
 
-// Encodes the file in memory: preamble, meta header, dataset.
-bool Encode(DcmFileFormat& ff, E_TransferSyntax xfer, std::vector<uint8_t>& out, std::string& strError) {
-    std::vector<uint8_t> chunk(size_t{4} << 20);
+// Encodes the file (preamble, meta header, dataset) piece by piece into fnWrite.
+bool Encode(DcmFileFormat& ff, E_TransferSyntax xfer, const ByteSink& fnWrite, std::string& strError) {
+    std::vector<uint8_t> chunk(size_t{1} << 20);
     DcmOutputBufferStream stream(chunk.data(), offile_off_t(chunk.size()));
     ff.transferInit();
     OFCondition c = EC_StreamNotifyClient;
     void* pData = nullptr;
     offile_off_t nLength = 0;
-    while (c == EC_StreamNotifyClient) {
+    bool bWritten = true;
+    while (c == EC_StreamNotifyClient && bWritten) {
         c = ff.write(stream, xfer, EET_ExplicitLength, nullptr, EGL_recalcGL, EPD_noChange, 0, 0, 0,
                      EWM_fileformat);
         stream.flushBuffer(pData, nLength);
-        out.insert(out.end(), static_cast<uint8_t*>(pData), static_cast<uint8_t*>(pData) + nLength);
+        bWritten = fnWrite(pData, size_t(nLength));
     }
     ff.transferEnd();
     if (c.bad()) {
-        strError = c.text();
+        strError = std::string("cannot encode the object: ") + c.text();
         return false;
     }
-    stream.flush();
-    stream.flushBuffer(pData, nLength);
-    out.insert(out.end(), static_cast<uint8_t*>(pData), static_cast<uint8_t*>(pData) + nLength);
-    return true;
+    if (bWritten) {
+        stream.flush();
+        stream.flushBuffer(pData, nLength);
+        bWritten = fnWrite(pData, size_t(nLength));
+    }
+    if (!bWritten) strError = "cannot write the file";
+    return bWritten;
 }
 
 void RegisterCodecsOnce() {
     static std::once_flag once;
-    std::call_once(once, [] { DJLSEncoderRegistration::registerCodecs(); });
+    std::call_once(once, [] {
+        // The raw encoder takes the stored pixels as they are; the cooked one
+        // would first pass them through the image toolkit, at twice the time.
+        DJLSEncoderRegistration::registerCodecs(0, 0, 0, 0, OFFalse);
+        std::atexit([] { DJLSEncoderRegistration::cleanup(); });
+        // The codec's notes on each image are not the station's business.
+        OFLog::getLogger("dcmtk.dcmjpls").setLogLevel(OFLogger::WARN_LOG_LEVEL);
+    });
 }
 
 }  // namespace
@@ -387,14 +426,13 @@ bool WriteDxFile(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, const
             return false;
         }
     }
-    std::vector<uint8_t> bytes;
-    bytes.reserve(transfer == ETransfer::JpegLsLossless ? nPixels : nPixels * 2 + 4096);
-    if (!Encode(ff, xfer, bytes, strError)) {
-        strError = "cannot encode the object: " + strError;
-        return false;
-    }
-    if (!WriteFileReplacing(strPath, bytes.data(), bytes.size())) {
-        strError = "cannot write " + strPath;
+    std::string strEncodeError;
+    errno = 0;
+    const bool bOk = WriteFileReplacingFrom(
+        strPath, [&](const ByteSink& fnWrite) { return Encode(ff, xfer, fnWrite, strEncodeError); });
+    if (!bOk) {
+        strError = (strEncodeError.empty() ? std::string("cannot write the file") : strEncodeError) + " " + strPath;
+        if (errno != 0) strError += std::string(" (") + std::strerror(errno) + ")";
         return false;
     }
     return true;

@@ -58,7 +58,6 @@ struct CDxObject {
     std::string strSopUid;
     int32_t nInstanceNumber = 1;
     std::chrono::system_clock::time_point tAcquired;
-    bool bDerived = false;  // made from a stored RAW file, not at the exposure
 
     std::string strStationName;
     std::string strModelName;

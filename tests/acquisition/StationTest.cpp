@@ -62,6 +62,21 @@ TEST_F(Station, CalibratesMakesTheMapAndTakesThreeExposures) {
     EXPECT_EQ(ListFiles(m_dir.dir() + "cal").size(), 3u);  // BPM, one bright, one dark
 }
 
+TEST_F(Station, EveryExposureIsAlsoADicomFileOfThePatientGiven) {
+    WriteProfileText(m_dir.file("ORVI2.ini"), "CONFIG", "CALIBRATION", "0");
+    m_plan.nExposures = 2;
+    m_plan.patient.strPatientName = "Doe^Jane";
+    m_plan.patient.strPatientId = "P-1";
+    EXPECT_EQ(Run(), kStationOk) << m_out.str();
+    const std::vector<std::string> files = ListFiles(m_dir.dir() + "img/dicom");
+    ASSERT_EQ(files.size(), 2u) << m_out.str();
+    for (const std::string& strName : files) {
+        EXPECT_TRUE(Printed("saved: " + m_dir.dir() + "img/dicom/" + strName));
+        EXPECT_NE(ReadFile(m_dir.dir() + "img/dicom/" + strName).find("Doe^Jane"), std::string::npos);
+    }
+    EXPECT_TRUE(Printed("exposure index: EI "));
+}
+
 TEST_F(Station, StopsAtTheFirstMessageBox) {
     WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "INIT_FAILURE_1", "-2");
     m_plan.nExposures = 1;

@@ -99,6 +99,8 @@ TEST_P(DicomCombination, TheFileHoldsTheSavedImageAndPassesTheValidator) {
     if (c.bJpegLs) SetDicom("TRANSFER", "jpegls");
     StartWithSink();
     if (c.bPatient) m_pSink->SetPatient(SomePatient());
+    std::vector<std::string> told;
+    m_pSink->SetFileListener([&](const std::string& strPath) { told.push_back(strPath); });
     Expose();
 
     ASSERT_TRUE(m_ui.boxes.empty()) << m_ui.boxes.front().strText;
@@ -106,6 +108,7 @@ TEST_P(DicomCombination, TheFileHoldsTheSavedImageAndPassesTheValidator) {
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(m_pSink->LastFile(), files[0]);
     EXPECT_EQ(m_ui.savedFiles.back(), files[0]);
+    EXPECT_EQ(told, files);
 
     const CDicomRead r = ReadDicom(files[0]);
     ASSERT_TRUE(r.bLoaded) << r.strError;
@@ -255,6 +258,33 @@ TEST_F(DicomSinkTest, UnusableSettingsAreLoggedAndTheirDefaultsUsed) {
     EXPECT_TRUE(LogHas("PIXEL_PITCH_UM=0 is not 1 to 10000"));
 }
 
+TEST_F(DicomSinkTest, TextsThatDicomCannotHoldAreCutAndCleaned) {
+    SetDicom("PATIENT_ORIENTATION", "left");
+    StartWithSink();
+    CPatientStudy p;
+    p.strPatientName = std::string(70, 'x') + "\\^Jane\t";
+    p.strPatientId = "ID\\1";
+    p.strAccessionNumber = "ACCESSION-NUMBER-TOO-LONG";
+    p.strBirthDate = "1980-01-31";
+    p.strSex = "female";
+    p.strBodyPart = "TOE";
+    m_pSink->SetPatient(p);
+    Expose();
+    const std::vector<std::string> files = DicomFiles(DicomDir());
+    ASSERT_EQ(files.size(), 1u);
+    const CDicomRead r = ReadDicom(files[0]);
+    EXPECT_EQ(r["PatientName"], std::string(64, 'x'));
+    EXPECT_EQ(r["PatientID"], "ID 1");
+    EXPECT_EQ(r["AccessionNumber"], "ACCESSION-NUMBER");
+    EXPECT_EQ(r["PatientBirthDate"], "");
+    EXPECT_EQ(r["PatientSex"], "");
+    EXPECT_EQ(r["BodyPartExamined"], "");
+    EXPECT_EQ(r["PatientOrientation"], "L\\F");
+    EXPECT_TRUE(LogHas("PATIENT_ORIENTATION=left is not two of A P R L H F"));
+    const CVerifyReport v = Dciodvfy(files[0]);
+    EXPECT_TRUE(v.errors.empty()) << ::testing::PrintToString(v.lines);
+}
+
 TEST_F(DicomSinkTest, WriteZeroKeepsTheFilesOffButTheExposureIndexOn) {
     SetDicom("WRITE", "0");
     StartWithSink();
@@ -348,8 +378,10 @@ TEST_F(RawExport, ASizedRawFileBecomesAValidFileWithSixteenBitsStored) {
 }
 
 TEST_F(RawExport, AHistoryImageTakesItsSizeFromTheSidecar) {
+    // The image's own keys, not those of a nested object before them.
     WriteFile(m_dir.file("20261210-101500-001.json"),
-              "{\n  \"width\": 40,\n  \"height\": 30,\n  \"cuts\": {\"top\": 0},\n  \"window\": {\"width\": 4000}\n}\n");
+              "{\n  \"window\": {\"width\": 4000, \"level\": 2000},\n  \"detector\": \"A \\\"x\\\"\",\n"
+              "  \"width\": 40,\n  \"height\" : 30,\n  \"cuts\": [0, 0, 0, 0]\n}\n");
     std::string strError;
     ASSERT_TRUE(Export(0, 0, strError)) << strError;
     const CDicomRead r = ReadDicom(m_dir.file("out.dcm"));

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <mutex>
 
@@ -17,7 +18,10 @@ namespace orvi::test {
 
 CDicomRead ReadDicom(const std::string& strPath) {
     static std::once_flag once;
-    std::call_once(once, [] { DJLSDecoderRegistration::registerCodecs(); });
+    std::call_once(once, [] {
+        DJLSDecoderRegistration::registerCodecs();
+        std::atexit([] { DJLSDecoderRegistration::cleanup(); });
+    });
     CDicomRead r;
     DcmFileFormat ff;
     OFCondition c = ff.loadFile(strPath.c_str());
@@ -56,12 +60,16 @@ CDicomRead ReadDicom(const std::string& strPath) {
     return r;
 }
 
+// Kept as strings: GCC 12 warns falsely on a literal pushed into a vector of strings.
+const std::string kNotStarted = "dciodvfy could not be started";
+const std::string kNotEnded = "dciodvfy did not end";
+
 CVerifyReport Dciodvfy(const std::string& strPath) {
     CVerifyReport r;
     const std::string strCommand = "dciodvfy '" + strPath + "' 2>&1";
     FILE* f = popen(strCommand.c_str(), "r");
     if (f == nullptr) {
-        r.errors.push_back("dciodvfy could not be started");
+        r.errors.push_back(kNotStarted);
         return r;
     }
     std::array<char, 4096> line{};
@@ -72,7 +80,7 @@ CVerifyReport Dciodvfy(const std::string& strPath) {
         if (s.rfind("Error", 0) == 0) r.errors.push_back(s);
         if (s.rfind("Warning", 0) == 0) r.warnings.push_back(s);
     }
-    if (pclose(f) == -1) r.errors.push_back("dciodvfy did not end");
+    if (pclose(f) == -1) r.errors.push_back(kNotEnded);
     return r;
 }
 

@@ -203,6 +203,25 @@ TEST(RawWrite, ShortWriteRemovesTheTemporaryFileAndKeepsTheOldImage) {
     EXPECT_EQ(ListFiles(dir.dir()), std::vector<std::string>{"IMAGE.RAW"});
 }
 
+TEST(RawWrite, ContentMadeInPiecesIsWrittenWholeOrNotAtAll) {
+    TempDir dir;
+    const std::string strOld(100, 'o');
+    WriteFile(dir.file("OUT.dcm"), strOld);
+    // A producer that gives up after its first piece: the old file stays, no temporary is left.
+    EXPECT_FALSE(WriteFileReplacingFrom(dir.file("OUT.dcm"), [](const ByteSink& fnWrite) {
+        fnWrite("abc", 3);
+        return false;
+    }));
+    EXPECT_EQ(ReadFile(dir.file("OUT.dcm")), strOld);
+    EXPECT_EQ(ListFiles(dir.dir()), std::vector<std::string>{"OUT.dcm"});
+    // Pieces in order make the file.
+    EXPECT_TRUE(WriteFileReplacingFrom(dir.file("OUT.dcm"), [](const ByteSink& fnWrite) {
+        return fnWrite("abc", 3) && fnWrite("", 0) && fnWrite("defg", 4);
+    }));
+    EXPECT_EQ(ReadFile(dir.file("OUT.dcm")), "abcdefg");
+    EXPECT_EQ(ListFiles(dir.dir()), std::vector<std::string>{"OUT.dcm"});
+}
+
 TEST(RawWrite, ImageAppearsOnlyWhenComplete) {
     TempDir dir;
     WriteFile(dir.file("IMAGE.RAW"), "old");
