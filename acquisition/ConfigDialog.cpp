@@ -41,18 +41,29 @@ void CTarsoConfigDlg::SelectTrigger(int32_t nIndex) {
     m_strTriggerText = kTriggerItems[nIndex];
 }
 
+std::string DetectorVersionText(uint32_t h) {
+    int32_t a = 0, b = 0, c = 0;
+    Acquisition_GetDRConfigVersion(h, &a, &b, &c);
+    char sz[64];
+    std::snprintf(sz, sizeof sz, "8.%d.%d.%d", (a - 3) & 0xFFFF, (b - 3) & 0xFFFF, (c - 7) & 0xFFFF);
+    return sz;
+}
+
+std::string DetectorSerialText(uint32_t h) {
+    char sz[64] = {};
+    if (AcquisitionExt_GetDetectorSerial(h, sz, sizeof sz) != ORVIACQ_OK) return "";
+    return sz;
+}
+
 void CTarsoConfigDlg::Refresh(uint32_t h) {
     const CImageStore& store = m_frame.App().m_imageStore;
     m_bAutoNaming = store.m_bAutoNaming != 0;
     m_strImageName = store.m_strImageName;
     m_strFolder = store.m_strImagePath;
 
-    int32_t a = 0, b = 0, c = 0;
-    Acquisition_GetDRConfigVersion(h, &a, &b, &c);
-    char sz[64];
-    std::snprintf(sz, sizeof sz, "8.%d.%d.%d", (a - 3) & 0xFFFF, (b - 3) & 0xFFFF, (c - 7) & 0xFFFF);
-    m_strVersion = sz;
+    m_strVersion = DetectorVersionText(h);
 
+    char sz[64];
     std::snprintf(sz, sizeof sz, "%1.2f", static_cast<double>(Acquisition_GetDRConfigVT(h)));
     m_strVt = sz;
     m_strFga = Decimal(Acquisition_GetDRConfigPGA(h));

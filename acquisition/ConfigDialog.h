@@ -82,5 +82,9 @@ private:
 // (anything else reads as 0), and a floating-point number likewise.
 int32_t DialogInt(const std::string& strText);
 double DialogFloat(const std::string& strText);
+// The detector's firmware version as the dialog shows it: "8.%d.%d.%d".
+std::string DetectorVersionText(uint32_t hDetector);
+// The detector's serial number ("" when it gives none).
+std::string DetectorSerialText(uint32_t hDetector);
 
 }  // namespace orvi

@@ -232,6 +232,8 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     }
     pImage->hDetector = hDetector;
     pImage->cDetector = (hDetector != 0 && hDetector == m_hDetectorB) ? 'B' : 'A';
+    pImage->strDetectorId = DetectorSerialText(hDetector);
+    pImage->strDetectorFirmware = DetectorVersionText(hDetector);
     pImage->nTriggerMode = m_nTriggerMode;
     pImage->tAcquired = m_tExposure;
     pImage->strSavedPath = strImagePath;

@@ -69,6 +69,8 @@ inline constexpr IntKey DARK_SLEEP_TERM_NEXT{"DARK_SLEEP_TERM", 500};
 inline constexpr IntKey REPEAT_GER_DARK{"REPEAT_GER_DARK", 1};
 inline constexpr IntKey RUNNING_TIME_OPTION{"RUNNING_TIME_OPTION", 0};
 inline constexpr IntKey RUNNING_TIME{"RUNNING_TIME", 0};
+// The detector's pixel pitch in micrometres (the DICOM files' Imager Pixel Spacing).
+inline constexpr IntKey PIXEL_PITCH_UM{"PIXEL_PITCH_UM", 139};
 
 // Text keys.
 inline constexpr TextKey IMAGE_PATH{"IMAGE_PATH", " ", 512};

@@ -5,6 +5,8 @@
 //     memcpy of n bytes reads n and writes n);
 //   3 x 3 median: at most 0.8 x OpenCV's medianBlur (when OpenCV is present);
 //   MAKE BPM: under 100 ms;
+//   the DICOM file of an exposure (exposure index, auto window, encoding and
+//     the atomic write): under 30 ms uncompressed, under 300 ms JPEG-LS;
 //   the sequence after the last dark (gain from the folder's files, offset,
 //     bad pixel map, median, cut, image file; page cache warm): under 40 ms.
 // The literal rules of the tests run once beside the fast ones. Each fast
@@ -20,6 +22,8 @@
 #include "imaging/RawFile.h"
 #include "imaging/SimdKernels.h"
 #include "acquisition/UiPort.h"
+#include "app/Profile.h"
+#include "export/dicom/DicomSink.h"
 
 #include <benchmark/benchmark.h>
 
@@ -290,6 +294,41 @@ void BM_WriteImage(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteImage)->Name("WriteRawFile")->MinWarmUpTime(0.2)->Apply(BestOfFive);
 
+// The DICOM sink on a finished 3072 x 3072 exposure; each file is removed
+// untimed, so the folder does not grow.
+void BM_DicomFile(benchmark::State& state) {
+    namespace fs = std::filesystem;
+    const bool bJpegLs = state.range(0) != 0;
+    const std::string strFolder = F().strImages + (bJpegLs ? "dicom-jpegls/" : "dicom/");
+    const std::string strIni = F().strImages + (bJpegLs ? "jpegls.ini" : "explicit.ini");
+    WriteProfileText(strIni, "DICOM", "FOLDER", strFolder);
+    WriteProfileText(strIni, "DICOM", "TRANSFER", bJpegLs ? "jpegls" : "explicit");
+    auto pImage = std::make_shared<CAcquiredImage>();
+    pImage->geometry = CImageGeometry{kSide, kSide, 0, 0, 0, 0};
+    pImage->pixels = D().image;
+    pImage->dark = D().dark;
+    pImage->tAcquired = std::chrono::system_clock::now();
+    NullUi ui;
+    dicom::CDicomSink sink(ui, strIni, F().strImages);
+    const AcquiredImagePtr pShared = pImage;
+    for (auto _ : state) {
+        sink.OnImageAcquired(pShared);
+        state.PauseTiming();
+        if (sink.LastFile().empty() || !sink.LastError().empty()) state.SkipWithError(sink.LastError().c_str());
+        std::error_code ec;
+        fs::remove(sink.LastFile(), ec);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_DicomFile)->Name("DicomFile/explicit")->Arg(0)->MinWarmUpTime(0.2)->Apply(BestOfFive);
+BENCHMARK(BM_DicomFile)->Name("DicomFile/jpegls")->Arg(1)->Apply(BestOfFive);
+
+void BM_ExposureIndex(benchmark::State& state) {
+    const dicom::CSignalSource src{D().image.data(), D().dark.data(), 0, kSide, kSide};
+    for (auto _ : state) benchmark::DoNotOptimize(dicom::ComputeExposureIndex(src, {}));
+}
+BENCHMARK(BM_ExposureIndex)->Name("ExposureIndex")->Apply(BestOfFive);
+
 void BM_LiteralSequence(benchmark::State& state) {
     Frame f(kPixels);
     const CImageGeometry g = kCut;
@@ -351,6 +390,9 @@ public:
             {"MakeBadPixelMap", nullptr, 100.0},
             {"MakeBadPixelMap/literal", "MakeBadPixelMap", 0.0},
             {"Sequence", nullptr, 40.0},
+            {"DicomFile/explicit", nullptr, 30.0},
+            {"DicomFile/jpegls", nullptr, 300.0},
+            {"ExposureIndex", "Memcpy/frame", 0.0},
             {"Sequence/literal", "Sequence", 0.0},
         };
         std::printf("\n%-26s %10s  %-20s %10s %8s  %-12s %s\n", "step", "ms", "anchor", "anchor ms", "ratio", "target",

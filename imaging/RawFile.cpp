@@ -198,6 +198,10 @@ bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nP
 }
 
 bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes) {
+    return WriteFileReplacingFrom(strPath, [&](const ByteSink& fnWrite) { return fnWrite(pData, nBytes); });
+}
+
+bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink&)>& fnProduce) {
     std::string strTemp;
     int fd = -1;
     for (int nTry = 0; nTry < 16 && fd < 0; ++nTry) {
@@ -206,7 +210,12 @@ bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nB
         if (fd < 0 && errno != EEXIST) return false;
     }
     if (fd < 0) return false;
-    bool bOk = WriteAll(fd, static_cast<const char*>(pData), nBytes);
+    bool bWritten = true;
+    const ByteSink fnWrite = [&](const void* pData, size_t nBytes) {
+        bWritten = bWritten && WriteAll(fd, static_cast<const char*>(pData), nBytes);
+        return bWritten;
+    };
+    bool bOk = fnProduce(fnWrite) && bWritten;
     bOk = (::close(fd) == 0) && bOk;
     if (bOk) bOk = MoveIntoPlace(strTemp, strPath);
     if (!bOk) ::unlink(strTemp.c_str());

@@ -5,6 +5,7 @@
 // carry the frame's mean level, and the listing of the calibration folder.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,14 @@ int64_t BrightMinusDark(const uint16_t* pBright, uint16_t* pFrame, size_t nPixel
 // existing file stays intact on failure. On any failure (folder missing or not writable, disk full) the
 // temporary file is removed and false returned.
 bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes);
+
+// The same for content made in pieces (an encoder's output): fnProduce hands
+// each piece to the sink it is given, which returns false when the piece
+// could not be written; fnProduce returns false to abandon the file. The
+// temporary file is renamed into place only when fnProduce returns true and
+// every piece was written.
+using ByteSink = std::function<bool(const void* pData, size_t nBytes)>;
+bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink& fnWrite)>& fnProduce);
 
 // Writes nPixels pixels as a RAW file at strPath through WriteFileReplacing.
 bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels);

@@ -292,6 +292,20 @@ int32_t Acquisition_SetDRConfigClearTime(ORVIAcqHandle hDetector, int32_t nMs) {
                  [&](ParameterBlock& b) { b.nClearTime = static_cast<uint16_t>(nMs); });
 }
 
+int32_t AcquisitionExt_GetDetectorSerial(ORVIAcqHandle hDetector, char* pBuffer, int32_t nSize) {
+    CSimDetector* d = Find(hDetector);
+    if (d == nullptr) return ORVIACQ_ERR_HANDLE;
+    if (pBuffer == nullptr || nSize < 1) return ORVIACQ_ERR_ARGUMENT;
+    const auto& serial = d->Values().serial;
+    size_t n = 0;
+    while (n < serial.size() && n + 1 < size_t(nSize) && serial[n] != '\0') {
+        pBuffer[n] = serial[n];
+        ++n;
+    }
+    pBuffer[n] = '\0';
+    return ORVIACQ_OK;
+}
+
 int32_t Acquisition_GetDRConfigVersion(ORVIAcqHandle hDetector, int32_t* pMajor, int32_t* pMinor,
                                        int32_t* pBuild) {
     CSimDetector* d = Find(hDetector);

@@ -101,7 +101,8 @@ extern "C" {
  *   17  AecSensor, 4 bytes of 0/1 21  AecGain, 4 bytes of 0/1
  *   25  SetDelayTime (ms)         27  ClearTime (ms)
  *   29  version triple, 3 x 16 bits
- *   35 to 130 reserved (0)       131  checksum
+ *   35  serial number, 16 bytes of ASCII padded with NUL
+ *   51 to 130 reserved (0)       131  checksum
  * Acquisition_DRConfigUpdateAll is answered with a short acknowledgement of
  * ORVIACQ_ACK_SIZE bytes (0xA5 0x5A 0x41 then the index and zeros), which a
  * host that waits for parameter blocks ignores by its length. */
@@ -288,6 +289,12 @@ ORVIACQ_API uint16_t Acquisition_GetDRConfigClearTime(ORVIAcqHandle hDetector);
 /* The delay the detector is working with now: the SetDelayTime in its
  * registers, read live (no read request needed). 0 with the link down. */
 ORVIACQ_API uint16_t Acquisition_GetInnerDelayTime(ORVIAcqHandle hDetector);
+/* Extension: the detector's serial number from the library's copy of the
+ * block (the simulated detector's is "SIMA" or "SIMB" and its SEED in eight
+ * digits; a reset keeps it), as text cut to nSize - 1 characters and ended by
+ * a NUL. 0, ORVIACQ_ERR_HANDLE, or ORVIACQ_ERR_ARGUMENT for a null buffer or
+ * an nSize below 1. */
+ORVIACQ_API int32_t AcquisitionExt_GetDetectorSerial(ORVIAcqHandle hDetector, char* pBuffer, int32_t nSize);
 
 /* ----------------------------------------------------------- acquisition */
 

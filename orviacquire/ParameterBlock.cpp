@@ -12,7 +12,7 @@ constexpr uint8_t kFormat = 1;
 // Offsets of the fields in the packet.
 constexpr size_t kAtIndex = 4, kAtVt = 5, kAtPga = 7, kAtAecExpTime = 9, kAtIntegrate = 11,
                  kAtSerialTimeSpan = 13, kAtAecMode = 15, kAtSensor = 17, kAtGain = 21,
-                 kAtSetDelayTime = 25, kAtClearTime = 27, kAtVersion = 29;
+                 kAtSetDelayTime = 25, kAtClearTime = 27, kAtVersion = 29, kAtSerial = 35;
 
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v & 0xFF);
@@ -62,6 +62,7 @@ Packet EncodePacket(const ParameterBlock& b, int32_t nIndex, bool bCorrupt) {
     Put16(&p[kAtSetDelayTime], b.nSetDelayTime);
     Put16(&p[kAtClearTime], b.nClearTime);
     for (size_t i = 0; i < 3; ++i) Put16(&p[kAtVersion + 2 * i], b.version[i]);
+    for (size_t i = 0; i < b.serial.size(); ++i) p[kAtSerial + i] = static_cast<uint8_t>(b.serial[i]);
     p[ORVIACQ_PACKET_CHECKSUM_AT] = PacketChecksum(p.data());
     if (bCorrupt) p[ORVIACQ_PACKET_CHECKSUM_AT] ^= 0x5A;
     return p;
@@ -85,6 +86,7 @@ bool DecodePacket(const uint8_t* p, size_t nCount, ParameterBlock& block) {
     b.nSetDelayTime = Get16(&p[kAtSetDelayTime]);
     b.nClearTime = Get16(&p[kAtClearTime]);
     for (size_t i = 0; i < 3; ++i) b.version[i] = Get16(&p[kAtVersion + 2 * i]);
+    for (size_t i = 0; i < b.serial.size(); ++i) b.serial[i] = static_cast<char>(p[kAtSerial + i]);
     block = b;
     return true;
 }

@@ -21,6 +21,8 @@ struct ParameterBlock {
     uint16_t nSetDelayTime = 1000;
     uint16_t nClearTime = 1500;
     std::array<uint16_t, 3> version{4, 5, 10};
+    // The serial number, ASCII, NUL-padded; set at the factory, kept by a reset.
+    std::array<char, 16> serial{};
     bool operator==(const ParameterBlock&) const = default;
 };
 

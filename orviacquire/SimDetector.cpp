@@ -3,6 +3,8 @@
 #include "orviacquire/Schedule.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <cstring>
 
 namespace orvi::sim {
 namespace {
@@ -25,7 +27,13 @@ CSimDetector::CSimDetector(ORVIAcqHandle h, int32_t nIndex, const SimSettings& s
       m_nCorruptLeft(settings.nCorruptPackets),
       m_bObjectIn(settings.bObjectIn),
       m_nDose(settings.nDose),
-      m_model(settings.nSeed, nIndex, settings.nWidth, settings.nHeight) {}
+      m_model(settings.nSeed, nIndex, settings.nWidth, settings.nHeight) {
+    // The factory's serial number: the detector and the seed of its patterns.
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "SIM%c%08u", nIndex == 0 ? 'A' : 'B', static_cast<unsigned>(settings.nSeed));
+    std::copy_n(sz, std::min(std::strlen(sz), m_registers.serial.size()), m_registers.serial.begin());
+    m_library = m_registers;
+}
 
 void CSimDetector::Close() {
     m_bOpen = false;
@@ -58,7 +66,9 @@ bool CSimDetector::UpdateAll() {
 
 bool CSimDetector::Reset() {
     if (!m_bLinkUp) return false;
+    const auto serial = m_registers.serial;
     m_registers = ParameterBlock{};
+    m_registers.serial = serial;
     m_nStagedMask = 0;
     After(static_cast<uint32_t>(m_settings.nSerialMs), &CSimDetector::OnPacket, 0);
     return true;

@@ -5,6 +5,7 @@
 #include "acquisition/VirtualClock.h"
 #include "app/AppValues.h"
 #include "app/Startup.h"
+#include "export/dicom/DicomSink.h"
 #include "orviacquire/ORVIAcquireLib.h"
 #include "station/StationNet.h"
 
@@ -93,16 +94,31 @@ public:
         m_app.m_strProgramDir = m_plan.strProgramDir;
         m_app.m_imageStore.Initialize(m_app);
         if (!m_pFrame->AttachImageStore()) return kStationCannotStart;
+        // Every exposure also as a DICOM file, after its RAW file.
+        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+        m_pDicom->SetPatient(m_plan.patient);
+        m_pDicom->SetExposureIndexListener(
+            [this](const dicom::CExposureIndex& ei) { m_ui.Say("exposure index: " + dicom::ExposureIndexText(ei)); });
+        m_pFrame->AddImageSink(m_pDicom.get());
         m_ui.Say("program folder " + m_plan.strProgramDir + (m_plan.bVirtualTime ? ", virtual time" : ""));
 
         CStationNet net(m_plan, m_ui);
         if (m_plan.bWorklist || !m_plan.strWorklistPick.empty())
             if (!net.Worklist()) return kStationFailed;
-        if (m_plan.bSend && !net.StartSending()) return kStationFailed;
+        // The worklist item picked is who the exposures belong to.
+        if (net.Patient().IsSet()) m_pDicom->SetPatient(net.Patient());
+        if (m_plan.bSend) {
+            if (!net.StartSending()) return kStationFailed;
+            m_pDicom->SetFileListener([&net](const std::string& strPath) { net.OnDicomFileWritten(strPath); });
+        }
         bool bOk = Steps();
         m_ui.Say("disconnect");
         m_pFrame->OnClose();
         m_pFrame->RemoveImageSink(this);
+        if (m_pDicom) {
+            m_pFrame->RemoveImageSink(m_pDicom.get());
+            m_pDicom->SetFileListener(nullptr);
+        }
         m_pFrame.reset();
         if (bOk && m_plan.bSend) bOk = net.FinishSending(m_plan.nSendTimeoutS);
         return bOk ? kStationOk : kStationFailed;
@@ -200,6 +216,7 @@ private:
     std::unique_ptr<CEventLoopTimerService> m_pLoop;
     RunUntil m_runUntil;
     std::unique_ptr<CMainFrame> m_pFrame;
+    std::unique_ptr<dicom::CDicomSink> m_pDicom;
     uint64_t m_nImages = 0;
 };
 

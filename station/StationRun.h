@@ -4,6 +4,7 @@
 // every message box, status line and saved file as it happens and fails on
 // the first message box, as an operator would stop at one.
 #include "acquisition/UiPort.h"
+#include "export/dicom/PatientStudy.h"
 
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,7 @@ struct CStationPlan {
 
     bool DetectorSteps() const { return bDark || bCalibrate || bMakeBpm || nExposures > 0; }
     bool NetworkSteps() const { return bWorklist || !strWorklistPick.empty() || bSend; }
+    dicom::CPatientStudy patient;  // who the exposures belong to (none: anonymous)
 };
 
 // Exit codes.

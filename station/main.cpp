@@ -1,12 +1,64 @@
 // orvi-station: the station without a screen. It drives the same controller
 // as orvi-manager from the command line: connect, calibrate, make the bad
-// pixel map, take exposures; it prints what the window would show.
+// pixel map, take exposures; it prints what the window would show. Its
+// "export" command turns a stored RAW file into a DICOM file.
 #include "app/Startup.h"
+#include "export/dicom/DxWriter.h"
+#include "export/dicom/RawExport.h"
 #include "station/StationRun.h"
 
 #include <CLI/CLI.hpp>
 
 #include <iostream>
+#include <regex>
+
+namespace {
+
+// The patient options shared by a run and an export.
+void AddPatientOptions(CLI::App& app, orvi::dicom::CPatientStudy& p) {
+    const auto bodyParts = CLI::Validator(
+        [](std::string& s) {
+            return orvi::dicom::FindBodyPart(s) ? std::string() : "not one of " + orvi::dicom::BodyPartTerms();
+        },
+        "BODY PART");
+    const auto views = CLI::Validator(
+        [](std::string& s) {
+            return orvi::dicom::FindViewPosition(s) ? std::string() : "not one of " + orvi::dicom::ViewPositionTerms();
+        },
+        "VIEW");
+    const auto date = CLI::Validator(
+        [](std::string& s) { return std::regex_match(s, std::regex("[0-9]{8}")) ? std::string() : "not YYYYMMDD"; },
+        "YYYYMMDD");
+    app.add_option("--patient-name", p.strPatientName, "Patient's name, Family^Given (default ANONYMOUS)");
+    app.add_option("--patient-id", p.strPatientId, "Patient ID (default: one the station makes)");
+    app.add_option("--birth-date", p.strBirthDate, "Patient's birth date")->check(date);
+    app.add_option("--sex", p.strSex, "Patient's sex: M, F or O")->check(CLI::IsMember({"M", "F", "O"}));
+    app.add_option("--accession", p.strAccessionNumber, "Accession number");
+    app.add_option("--body-part", p.strBodyPart, "Body part examined: " + orvi::dicom::BodyPartTerms())
+        ->check(bodyParts);
+    app.add_option("--view-position", p.strViewPosition, "View position: " + orvi::dicom::ViewPositionTerms())
+        ->check(views);
+}
+
+int Export(const std::string& strProgramDir, orvi::dicom::CExportRequest& r, const std::string& strTransfer,
+           const std::string& strUidRoot) {
+    // The settings of ORVI2.ini where there is one; the options override them.
+    r.settings = orvi::dicom::ReadDicomSettings(strProgramDir + "ORVI2.ini", "");
+    if (!r.settings.strProblems.empty()) std::cerr << "ORVI2.ini: " << r.settings.strProblems << " - defaults used\n";
+    if (strTransfer == "jpegls") r.settings.transfer = orvi::dicom::ETransfer::JpegLsLossless;
+    if (strTransfer == "explicit") r.settings.transfer = orvi::dicom::ETransfer::ExplicitLittleEndian;
+    if (!strUidRoot.empty()) r.settings.strUidRoot = strUidRoot;
+    orvi::dicom::CExposureIndex ei;
+    std::string strError;
+    if (!orvi::dicom::ExportRawFile(r, ei, strError)) {
+        std::cerr << "export failed: " << strError << "\n";
+        return orvi::kStationFailed;
+    }
+    std::cout << "saved: " << r.strOutFile << "\n" << "exposure index: " << orvi::dicom::ExposureIndexText(ei) << "\n";
+    return orvi::kStationOk;
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
     orvi::CStationPlan plan;
@@ -46,9 +98,28 @@ int main(int argc, char* argv[]) {
         ->check(CLI::ExistingFile);
     app.add_option("--send-timeout", plan.nSendTimeoutS, "Seconds --send waits for the acknowledgements (default 600)")
         ->check(CLI::Range(1, 86400));
+    AddPatientOptions(app, plan.patient);
+
+    orvi::dicom::CExportRequest request;
+    std::string strTransfer, strUidRoot;
+    CLI::App* pExport = app.add_subcommand(
+        "export", "Write a RAW file as a DICOM file: a headerless image with --width and --height, or an image of\n"
+                  "the history (its .json sidecar gives the size). Settings come from ORVI2.ini where present.");
+    pExport->add_option("raw", request.strRawFile, "The RAW file")->required()->check(CLI::ExistingFile);
+    pExport->add_option("--width", request.nWidth, "Pixels per row")->check(CLI::Range(1, 65535));
+    pExport->add_option("--height", request.nHeight, "Rows")->check(CLI::Range(1, 65535));
+    pExport->add_option("-o,--output", request.strOutFile, "The DICOM file to write")->required();
+    pExport->add_option("--transfer", strTransfer, "explicit (default) or jpegls")
+        ->check(CLI::IsMember({"explicit", "jpegls"}));
+    pExport->add_option("--uid-root", strUidRoot, "Root of the new UIDs (default: UID_ROOT of ORVI2.ini)")
+        ->check(CLI::Validator(
+            [](std::string& s) { return orvi::dicom::IsValidUidRoot(s) ? std::string() : "not a UID root"; },
+            "UID ROOT"));
+    AddPatientOptions(*pExport, request.patient);
     CLI11_PARSE(app, argc, argv);
     if (!plan.sendFiles.empty()) plan.bSend = true;
 
     if (!plan.strProgramDir.empty() && plan.strProgramDir.back() != '/') plan.strProgramDir += '/';
+    if (pExport->parsed()) return Export(plan.strProgramDir, request, strTransfer, strUidRoot);
     return orvi::RunStation(plan, std::cout);
 }

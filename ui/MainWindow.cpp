@@ -9,8 +9,11 @@
 #include "ui/GbeDlg.h"
 #include "ui/MeridStatusBar.h"
 #include "ui/NetworkStation.h"
+#include "ui/PatientDlg.h"
 #include "ui/SimulatorBox.h"
 #include "ui/ToolDlgBar.h"
+
+#include <algorithm>
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -21,6 +24,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QTreeView>
 #include <QMessageBox>
 #include <QScreen>
@@ -66,6 +70,7 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
 }
 
 CMainWindow::~CMainWindow() {
+    if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
     // The dialogs and the panel let go of the controller's state before it goes.
     delete m_pConfigWnd;
     m_pDlgBar->SetState(nullptr);
@@ -92,6 +97,35 @@ void CMainWindow::ConnectPanelToController() {
     connect(p, &CToolDlgBar::DetectorSelectionChanged, this, [f](int i) { f->OnDetectorSelChange(i); });
 }
 
+void CMainWindow::AttachDicom() {
+    if (m_pDicom) return;
+    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+    connect(m_pView, &CChildView::WindowLevelShown, this,
+            [this](int nWidth, int nLevel) { m_window = dicom::CWindow{double(nLevel), double(std::max(1, nWidth))}; });
+    m_pDicom->SetWindowSource([this] { return m_window; });
+    m_pExposureIndex = new QLabel;
+    // Wide enough for the longest verdict, so the panes beside it never squeeze it away.
+    m_pExposureIndex->setMinimumWidth(
+        m_pExposureIndex->fontMetrics().horizontalAdvance("EI 99999 DI +10.0: underexposed, consider a repeat") + 16);
+    statusBar()->addPermanentWidget(m_pExposureIndex);
+    m_pDicom->SetExposureIndexListener([this](const dicom::CExposureIndex& ei) {
+        const unsigned nRgb = ei.bDeviationValid ? dicom::DoseLevelColour(dicom::ClassifyDeviation(ei.dDI)) : 0x606060;
+        ShowExposureIndex(m_pExposureIndex, QString::fromStdString(dicom::ExposureIndexText(ei)), nRgb);
+    });
+    m_pFrame->AddImageSink(m_pDicom.get());
+    m_pPatientBox = new CPatientBox;
+    m_pDlgBar->AddFooterGroup(m_pPatientBox);
+    connect(m_pPatientBox, &CPatientBox::EditClicked, this, &CMainWindow::OnPatient);
+}
+
+void CMainWindow::OnPatient() {
+    if (!m_pDicom) return;
+    CPatientDlg dlg(m_pDicom->Patient(), this);
+    if (dlg.exec() != QDialog::Accepted) return;
+    m_pDicom->SetPatient(dlg.Patient());
+    m_pPatientBox->ShowPatient(m_pDicom->Patient());
+}
+
 void CMainWindow::OnConnectCommand() {
     m_pFrame->OnConnect();
     // The simulator starts every connection from the configuration file: the
@@ -104,6 +138,15 @@ void CMainWindow::StartNetwork() {
     m_pNetwork = new CNetworkStation(this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
     menuBar()->addMenu(m_pNetwork->Menu());
     m_pStatusBar->addPermanentWidget(m_pNetwork->StatusLabel());
+    // Every DICOM file written goes to the PACS; a worklist choice is who the next exposures belong to.
+    if (m_pDicom) {
+        CNetworkStation* pNet = m_pNetwork;
+        m_pDicom->SetFileListener([pNet](const std::string& strPath) { pNet->OnDicomFileWritten(strPath); });
+        connect(pNet, &CNetworkStation::PatientStudyChanged, this, [this, pNet] {
+            m_pDicom->SetPatient(pNet->PatientStudy());
+            if (m_pPatientBox != nullptr) m_pPatientBox->ShowPatient(m_pDicom->Patient());
+        });
+    }
 }
 
 void CMainWindow::LoadSimulatorSettings() {

@@ -7,12 +7,16 @@
 #include "acquisition/MainFrame.h"
 #include "acquisition/SimulatorControls.h"
 #include "acquisition/UiPort.h"
+#include "export/dicom/DicomSink.h"
 #include "ui/ConfigDlg.h"
 
 #include <QMainWindow>
 #include <QPointer>
 
 #include <memory>
+#include <optional>
+
+class QLabel;
 
 namespace orvi {
 
@@ -20,6 +24,7 @@ class CCalibrationDlg;
 class CChildView;
 class CMeridStatusBar;
 class CNetworkStation;
+class CPatientBox;
 class CSimulatorBox;
 class CToolDlgBar;
 
@@ -53,6 +58,12 @@ public:
     // and the outbox, once the frame has found its configuration.
     void StartNetwork();
     CNetworkStation* Network() const { return m_pNetwork; }
+    // Every exposure also as a DICOM file, with its exposure index in the
+    // status bar (after the frame's creation, which finds ORVI2.ini).
+    void AttachDicom();
+    dicom::CDicomSink* Dicom() const { return m_pDicom.get(); }
+    // The Patient dialog: who the next exposures belong to.
+    void OnPatient();
 
     // Open File (1003): the file dialog, then the controller loads the file.
     void OnOpenFile();
@@ -95,6 +106,10 @@ private:
     CSimulatorControls m_sim;
     CSimulatorBox* m_pSimBox = nullptr;
     CNetworkStation* m_pNetwork = nullptr;
+    std::unique_ptr<dicom::CDicomSink> m_pDicom;
+    CPatientBox* m_pPatientBox = nullptr;
+    QLabel* m_pExposureIndex = nullptr;
+    std::optional<dicom::CWindow> m_window;  // the window on screen
 };
 
 }  // namespace orvi

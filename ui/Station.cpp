@@ -21,6 +21,7 @@ std::optional<int> CStation::Start(const std::string& strProgramDir, const std::
     m_app.m_strProgramDir = strProgramDir;
     m_app.m_imageStore.Initialize(m_app);
     if (!m_pWindow->Frame().AttachImageStore()) return 1;
+    m_pWindow->AttachDicom();
     m_pWindow->LoadSimulatorSettings();
     m_pWindow->StartNetwork();
 

@@ -263,3 +263,39 @@ TEST_F(ParameterTest, DetectorBAnswersWithItsIndex) {
 
 }  // namespace
 }  // namespace orvi::test
+
+namespace orvi::test {
+namespace {
+
+std::string Serial(ORVIAcqHandle h) {
+    char sz[32] = {};
+    EXPECT_EQ(AcquisitionExt_GetDetectorSerial(h, sz, sizeof sz), ORVIACQ_OK);
+    return sz;
+}
+
+TEST_F(ParameterTest, TheSerialNumberTravelsInThePacketAndSurvivesAReset) {
+    ORVIAcqHandle hA = Open(0);
+    ORVIAcqHandle hB = Open(1, kPortB, kAdapterB);
+    EXPECT_EQ(Serial(hA), "SIMA00000001");
+    EXPECT_EQ(Serial(hB), "SIMB00000001");
+    Acquisition_ReadDRConfig(hA);
+    m_clock.advance(50);
+    ASSERT_FALSE(m_packets.empty());
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&m_packets.back()[35]), 12), "SIMA00000001");
+    EXPECT_EQ(m_packets.back()[47], 0);  // padded with NUL
+
+    Acquisition_ResetDRConfig(hA);
+    m_clock.advance(50);
+    EXPECT_EQ(Serial(hA), "SIMA00000001");
+
+    // Cut to the buffer; bad arguments and handles.
+    char sz[5] = {'x', 'x', 'x', 'x', 'x'};
+    EXPECT_EQ(AcquisitionExt_GetDetectorSerial(hA, sz, 5), ORVIACQ_OK);
+    EXPECT_STREQ(sz, "SIMA");
+    EXPECT_EQ(AcquisitionExt_GetDetectorSerial(hA, nullptr, 5), ORVIACQ_ERR_ARGUMENT);
+    EXPECT_EQ(AcquisitionExt_GetDetectorSerial(hA, sz, 0), ORVIACQ_ERR_ARGUMENT);
+    EXPECT_EQ(AcquisitionExt_GetDetectorSerial(0, sz, 5), ORVIACQ_ERR_HANDLE);
+}
+
+}  // namespace
+}  // namespace orvi::test

@@ -1,0 +1,201 @@
+#include "export/dicom/ExposureIndex.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace orvi::dicom {
+
+namespace {
+
+using Histogram = std::vector<uint32_t>;
+
+inline uint32_t Signal(const CSignalSource& s, size_t i) {
+    int32_t v = int32_t{s.pPixels[i]} - s.nOffset;
+    if (s.pDark != nullptr) v -= int32_t{s.pDark[i]};
+    return v > 0 ? uint32_t(v) : 0u;
+}
+
+bool IsUsable(const CSignalSource& s) { return s.pPixels != nullptr && s.nWidth > 0 && s.nHeight > 0; }
+
+// The smallest value v with more than nRank values at or below it.
+uint32_t ValueAtRank(const Histogram& hist, uint64_t nRank) {
+    uint64_t nSeen = 0;
+    for (size_t v = 0; v < hist.size(); ++v) {
+        nSeen += hist[v];
+        if (nSeen > nRank) return uint32_t(v);
+    }
+    return uint32_t(hist.size() - 1);
+}
+
+// First and last index whose count is at least half the largest count; false when all are 0.
+bool SpanOfHalfMax(const std::vector<uint32_t>& counts, int32_t& nFirst, int32_t& nLast) {
+    const uint32_t nMax = counts.empty() ? 0 : *std::max_element(counts.begin(), counts.end());
+    if (nMax == 0) return false;
+    nFirst = -1;
+    for (size_t i = 0; i < counts.size(); ++i)
+        if (uint64_t{counts[i]} * 2 >= nMax) {
+            if (nFirst < 0) nFirst = int32_t(i);
+            nLast = int32_t(i);
+        }
+    return true;
+}
+
+}  // namespace
+
+// Counts per row and column the pixels whose signal exceeds nThreshold.
+template <bool bDark>
+void CountExposed(const CSignalSource& s, uint32_t nThreshold, std::vector<uint32_t>& rows,
+                  std::vector<uint32_t>& cols) {
+    // signal > t  <=>  v > t + offset (+ dark), with the sums in 32 bits.
+    const int32_t nBase = int32_t(nThreshold) + s.nOffset;
+    for (int32_t y = 0; y < s.nHeight; ++y) {
+        const size_t nRow = size_t(y) * size_t(s.nWidth);
+        const uint16_t* pV = s.pPixels + nRow;
+        const uint16_t* pD = bDark ? s.pDark + nRow : nullptr;
+        uint32_t* pCols = cols.data();
+        uint32_t nCount = 0;
+        for (int32_t x = 0; x < s.nWidth; ++x) {
+            const int32_t nLimit = bDark ? nBase + int32_t(pD[x]) : nBase;
+            const uint32_t bExposed = int32_t(pV[x]) > nLimit ? 1u : 0u;
+            nCount += bExposed;
+            pCols[x] += bExposed;
+        }
+        rows[size_t(y)] = nCount;
+    }
+}
+
+CPixelRect ExposedField(const CSignalSource& s) {
+    if (!IsUsable(s)) return {};
+    // The 99th percentile from every 4th row and column of a large image: a
+    // threshold needs no more, and it spares a pass over every pixel.
+    const int32_t nStep = int64_t{s.nWidth} * s.nHeight > (int64_t{1} << 20) ? 4 : 1;
+    Histogram hist(65536, 0);
+    uint64_t nSampled = 0;
+    for (int32_t y = 0; y < s.nHeight; y += nStep)
+        for (int32_t x = 0; x < s.nWidth; x += nStep, ++nSampled)
+            ++hist[Signal(s, size_t(y) * size_t(s.nWidth) + size_t(x))];
+    const uint32_t nHigh = ValueAtRank(hist, nSampled * 99 / 100);
+    const uint32_t nThreshold = nHigh / 10;
+    if (nHigh == 0) return {};
+
+    std::vector<uint32_t> rows(size_t(s.nHeight), 0), cols(size_t(s.nWidth), 0);
+    if (s.pDark != nullptr) CountExposed<true>(s, nThreshold, rows, cols);
+    else CountExposed<false>(s, nThreshold, rows, cols);
+    CPixelRect r;
+    int32_t nTop = 0, nBottom = 0, nLeft = 0, nRight = 0;
+    if (!SpanOfHalfMax(rows, nTop, nBottom) || !SpanOfHalfMax(cols, nLeft, nRight)) return {};
+    r.nLeft = nLeft;
+    r.nTop = nTop;
+    r.nWidth = nRight - nLeft + 1;
+    r.nHeight = nBottom - nTop + 1;
+    return r;
+}
+
+CPixelRect CentralRegion(const CPixelRect& field, int32_t nPercent) {
+    if (field.IsEmpty() || nPercent <= 0) return {};
+    nPercent = std::min(nPercent, 100);
+    CPixelRect r;
+    r.nWidth = std::max<int32_t>(1, int32_t(int64_t{field.nWidth} * nPercent / 100));
+    r.nHeight = std::max<int32_t>(1, int32_t(int64_t{field.nHeight} * nPercent / 100));
+    r.nLeft = field.nLeft + (field.nWidth - r.nWidth) / 2;
+    r.nTop = field.nTop + (field.nHeight - r.nHeight) / 2;
+    return r;
+}
+
+CExposureIndex ComputeExposureIndex(const CSignalSource& s, const CExposureIndexSettings& settings) {
+    CExposureIndex ei;
+    ei.dTargetEI = settings.dTargetEI;
+    ei.field = ExposedField(s);
+    ei.region = CentralRegion(ei.field, settings.nRegionPercent);
+    if (ei.region.IsEmpty() || !(settings.dSignalPerUGy > 0.0)) return ei;
+
+    Histogram hist(65536, 0);
+    for (int32_t y = ei.region.nTop; y < ei.region.nTop + ei.region.nHeight; ++y) {
+        const size_t nRow = size_t(y) * size_t(s.nWidth);
+        for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x)
+            ++hist[Signal(s, nRow + size_t(x))];
+    }
+    const uint64_t nCount = uint64_t(ei.region.nWidth) * uint64_t(ei.region.nHeight);
+    // The median; of an even count the lower of the two middle values.
+    ei.nValueOfInterest = ValueAtRank(hist, (nCount - 1) / 2);
+    ei.dKermaUGy = double(ei.nValueOfInterest) / settings.dSignalPerUGy;
+    ei.dEI = 100.0 * ei.dKermaUGy;
+    ei.bValid = true;
+    if (ei.dEI > 0.0 && settings.dTargetEI > 0.0) {
+        ei.dDI = 10.0 * std::log10(ei.dEI / settings.dTargetEI);
+        ei.bDeviationValid = true;
+    }
+    return ei;
+}
+
+EDoseLevel ClassifyDeviation(double d) {
+    if (d > 3.0) return EDoseLevel::Excessive;
+    if (d >= 1.0) return EDoseLevel::OverTarget;
+    if (d > 0.5) return EDoseLevel::NearTarget;
+    if (d >= -0.5) return EDoseLevel::OnTarget;
+    if (d > -1.0) return EDoseLevel::NearTarget;
+    if (d >= -3.0) return EDoseLevel::UnderTarget;
+    return EDoseLevel::Repeat;
+}
+
+const char* DoseLevelText(EDoseLevel level) {
+    switch (level) {
+    case EDoseLevel::Excessive: return "excessive exposure";
+    case EDoseLevel::OverTarget: return "over target";
+    case EDoseLevel::NearTarget: return "near target";
+    case EDoseLevel::OnTarget: return "on target";
+    case EDoseLevel::UnderTarget: return "under target";
+    case EDoseLevel::Repeat: return "underexposed, consider a repeat";
+    }
+    return "";
+}
+
+uint32_t DoseLevelColour(EDoseLevel level) {
+    switch (level) {
+    case EDoseLevel::Excessive:
+    case EDoseLevel::Repeat: return 0xC62828;  // red: act
+    case EDoseLevel::OverTarget:
+    case EDoseLevel::UnderTarget: return 0xE69500;  // amber: watch
+    case EDoseLevel::NearTarget:
+    case EDoseLevel::OnTarget: return 0x2E7D32;  // green
+    }
+    return 0;
+}
+
+std::string ExposureIndexText(const CExposureIndex& ei) {
+    if (!ei.bValid) return "EI: no exposed field";
+    char sz[128];
+    if (!ei.bDeviationValid) {
+        std::snprintf(sz, sizeof sz, "EI %.0f: no deviation index", ei.dEI);
+        return sz;
+    }
+    std::snprintf(sz, sizeof sz, "EI %.0f DI %+.1f: %s", ei.dEI, ei.dDI, DoseLevelText(ClassifyDeviation(ei.dDI)));
+    return sz;
+}
+
+CWindow AutoWindowOfField(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, const CPixelRect& fieldIn) {
+    CWindow w;
+    if (pPixels == nullptr || nWidth <= 0 || nHeight <= 0) return w;
+    CPixelRect f = fieldIn;
+    if (f.IsEmpty() || f.nLeft < 0 || f.nTop < 0 || f.nLeft + f.nWidth > nWidth || f.nTop + f.nHeight > nHeight)
+        f = CPixelRect{0, 0, nWidth, nHeight};
+    // Every pixel of a small field, every second one each way of a large one:
+    // the half-percent points of a quarter of a million pixels are as good.
+    const int32_t nStep = int64_t{f.nWidth} * f.nHeight > (int64_t{1} << 20) ? 2 : 1;
+    Histogram hist(65536, 0);
+    uint64_t n = 0;
+    for (int32_t y = f.nTop; y < f.nTop + f.nHeight; y += nStep) {
+        const uint16_t* p = pPixels + size_t(y) * size_t(nWidth) + size_t(f.nLeft);
+        for (int32_t x = 0; x < f.nWidth; x += nStep, ++n) ++hist[p[x]];
+    }
+    const double dLow = ValueAtRank(hist, n * 5 / 1000);
+    const double dHigh = ValueAtRank(hist, n * 995 / 1000);
+    w.dWidth = std::max(1.0, dHigh - dLow + 1.0);
+    // DICOM's linear window maps c - 0.5 - (w - 1) / 2 to black: low end at dLow.
+    w.dCenter = dLow + w.dWidth / 2.0;
+    return w;
+}
+
+}  // namespace orvi::dicom

@@ -1,0 +1,30 @@
+#pragma once
+// An existing RAW file as a DX file: a headerless image of a size given on
+// the command line, or an image of the history with its JSON sidecar (which
+// names its width and height). The content is that of an exposure's file;
+// the acquisition time is the RAW file's modification time.
+#include "export/dicom/DicomSink.h"
+
+#include <optional>
+#include <string>
+
+namespace orvi::dicom {
+
+struct CExportRequest {
+    std::string strRawFile;
+    int32_t nWidth = 0;   // 0: from the sidecar
+    int32_t nHeight = 0;
+    std::string strOutFile;
+    CPatientStudy patient;
+    CDicomSettings settings;  // UID root, transfer, pitch, station; the folder is not used
+};
+
+// The sidecar of a history image: the same name with ".json". Reads the
+// integer keys "width" and "height"; false with a reason when either is
+// missing or the file cannot be read.
+bool ReadSidecarSize(const std::string& strRawFile, int32_t& nWidth, int32_t& nHeight, std::string& strError);
+
+// Writes the file; on failure false with a reason a person can act on.
+bool ExportRawFile(const CExportRequest& request, CExposureIndex& ei, std::string& strError);
+
+}  // namespace orvi::dicom
