@@ -109,13 +109,21 @@ public:
         CStationNet net(m_plan, m_ui);
         if (m_plan.bWorklist || !m_plan.strWorklistPick.empty())
             if (!net.Worklist()) return kStationFailed;
-        if (m_plan.bSend && !net.StartSending()) return kStationFailed;
+        // The worklist item picked is who the exposures belong to.
+        if (net.Patient().IsSet()) m_pDicom->SetPatient(net.Patient());
+        if (m_plan.bSend) {
+            if (!net.StartSending()) return kStationFailed;
+            m_pDicom->SetFileListener([&net](const std::string& strPath) { net.OnDicomFileWritten(strPath); });
+        }
         bool bOk = Steps();
         m_ui.Say("disconnect");
         m_pHandSwitch.reset();
         m_pFrame->OnClose();
         m_pFrame->RemoveImageSink(this);
-        if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
+        if (m_pDicom) {
+            m_pFrame->RemoveImageSink(m_pDicom.get());
+            m_pDicom->SetFileListener(nullptr);
+        }
         m_pFrame.reset();
         if (bOk && m_plan.bSend) bOk = net.FinishSending(m_plan.nSendTimeoutS);
         return bOk && m_ui.nMessages == 0 ? kStationOk : kStationFailed;

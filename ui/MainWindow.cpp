@@ -146,6 +146,15 @@ void CMainWindow::StartNetwork() {
     m_pNetwork = new CNetworkStation(this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
     menuBar()->addMenu(m_pNetwork->Menu());
     m_pStatusBar->addPermanentWidget(m_pNetwork->StatusLabel());
+    // Every DICOM file written goes to the PACS; a worklist choice is who the next exposures belong to.
+    if (m_pDicom) {
+        CNetworkStation* pNet = m_pNetwork;
+        m_pDicom->SetFileListener([pNet](const std::string& strPath) { pNet->OnDicomFileWritten(strPath); });
+        connect(pNet, &CNetworkStation::PatientStudyChanged, this, [this, pNet] {
+            m_pDicom->SetPatient(pNet->PatientStudy());
+            if (m_pPatientBox != nullptr) m_pPatientBox->ShowPatient(m_pDicom->Patient());
+        });
+    }
 }
 
 void CMainWindow::LoadSimulatorSettings() {

@@ -6,6 +6,7 @@
 
 #include <QLabel>
 #include <QMenu>
+#include <QTimer>
 #include <QWidget>
 
 namespace orvi {
@@ -19,6 +20,10 @@ CNetworkStation::CNetworkStation(QWidget* pWindow, const std::string& strIniPath
     m_pStatus = new QLabel(pWindow);
     m_pStatus->setObjectName(QStringLiteral("pacsStatus"));
     m_pStatus->setMinimumWidth(260);
+
+    m_pCountdown = new QTimer(this);
+    m_pCountdown->setInterval(1000);
+    connect(m_pCountdown, &QTimer::timeout, this, &CNetworkStation::ShowStatusText);
 
     m_status.bPacsOn = m_config.PacsOn();
     if (m_config.PacsOn()) {
@@ -63,9 +68,22 @@ void CNetworkStation::Background(std::function<void()> fnWork) {
 
 void CNetworkStation::OnOutboxStatus(const dicom::COutboxStatus& s) {
     m_status = s;
-    m_pStatus->setText(QString::fromStdString(s.StatusText()));
+    m_sinceStatus.start();
+    ShowStatusText();
     m_pStatus->setToolTip(QString::fromStdString(s.strProblem));
     emit StatusChanged();
+}
+
+void CNetworkStation::ShowStatusText() {
+    dicom::COutboxStatus s = m_status;
+    if (s.nRetryInS > 0) {
+        const qint64 nPassedS = m_sinceStatus.isValid() ? m_sinceStatus.elapsed() / 1000 : 0;
+        s.nRetryInS = nPassedS >= s.nRetryInS ? 1u : s.nRetryInS - static_cast<uint32_t>(nPassedS);
+        if (!m_pCountdown->isActive()) m_pCountdown->start();
+    } else {
+        m_pCountdown->stop();
+    }
+    m_pStatus->setText(QString::fromStdString(s.StatusText()));
 }
 
 void CNetworkStation::SetPatientStudy(const dicom::CPatientStudy& ps) {

@@ -10,6 +10,7 @@
 #include "export/dicom/net/Outbox.h"
 #include "ui/QtMainThreadExecutor.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
 
@@ -22,6 +23,7 @@
 
 class QLabel;
 class QMenu;
+class QTimer;
 class QWidget;
 
 namespace orvi {
@@ -83,6 +85,8 @@ signals:
 private:
     void Background(std::function<void()> fnWork);
     void OnOutboxStatus(const dicom::COutboxStatus& s);
+    // The status text, with the seconds to the next try counted down.
+    void ShowStatusText();
 
     QWidget* m_pWindow;
     dicom::CNetConfig m_config;
@@ -93,6 +97,8 @@ private:
     std::string m_strOutboxError;
     QMenu* m_pMenu = nullptr;
     QLabel* m_pStatus = nullptr;
+    QTimer* m_pCountdown = nullptr;
+    QElapsedTimer m_sinceStatus;
     QPointer<CNetworkDlg> m_pNetworkDlg;
     QPointer<CWorklistDlg> m_pWorklistDlg;
     QPointer<COutboxDlg> m_pOutboxDlg;

@@ -9,6 +9,11 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -337,6 +342,47 @@ TEST_F(NetServers, PacsStoppedBeforeItsCommitmentKeepsTheImageUntilALaterCommitm
     ASSERT_TRUE(RunUntil([&] { return status.nSent == 1 && status.Idle(); })) << status.StatusText();
     EXPECT_EQ(Sent().size(), 1u);
     EXPECT_EQ(pacs.CountInstances(), 1);
+}
+
+TEST_F(NetServers, ACommitmentListenerThatCannotListenKeepsTheImagesWithTheReason) {
+    COrthanc pacs(dir.file("pacs"));
+    ASSERT_TRUE(pacs.Start());
+    // Another program holds the station's port.
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(listen(fd, 1), 0);
+    socklen_t n = sizeof addr;
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &n);
+    CNetConfig c = Config(pacs.DicomPort());
+    c.bCommit = true;
+    c.nStationPort = ntohs(addr.sin_port);
+    COutbox outbox(c, exec, [this](const COutboxStatus& s) { status = s; });
+    std::string strError;
+    ASSERT_TRUE(outbox.Start(strError)) << strError;
+    outbox.Enqueue(NewFile());
+    ASSERT_TRUE(RunUntil([&] { return status.waiting.size() == 1 &&
+                                      !status.waiting[0].strLastError.empty(); }));
+    const std::string strExpected =
+        "the station cannot listen for storage commitment reports on port " + std::to_string(c.nStationPort);
+    EXPECT_EQ(status.waiting[0].strLastError.rfind(strExpected, 0), 0u) << status.waiting[0].strLastError;
+    EXPECT_EQ(status.strProblem.rfind(strExpected, 0), 0u) << status.strProblem;
+    EXPECT_EQ(CountImages(Waiting()), 1u);
+
+    // The port free again: the next try listens, sends and is committed.
+    close(fd);
+    outbox.Stop();
+    COrthanc pacs2(dir.file("pacs2"));
+    COrthancOptions o;
+    o.nStationPort = c.nStationPort;
+    ASSERT_TRUE(pacs2.Start(o));
+    c.pacs.nPort = pacs2.DicomPort();
+    COutbox again(c, exec, [this](const COutboxStatus& s) { status = s; });
+    ASSERT_TRUE(again.Start(strError)) << strError;
+    ASSERT_TRUE(RunUntil([&] { return status.nSent == 1 && status.Idle(); })) << status.StatusText();
+    EXPECT_EQ(pacs2.CountInstances(), 1);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "ui/NetworkDlg.h"
 #include "ui/NetworkStation.h"
 #include "ui/OutboxDlg.h"
+#include "ui/QtMainThreadExecutor.h"
 #include "ui/WorklistDlg.h"
 
 #include <QApplication>
@@ -15,6 +16,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
+#include <QThread>
 #include <QTableWidget>
 #include <QWidget>
 
@@ -22,6 +24,8 @@
 
 #include <chrono>
 #include <functional>
+#include <thread>
+#include <vector>
 
 namespace orvi::test {
 namespace {
@@ -137,6 +141,31 @@ TEST_F(NetworkDialogs, OutboxViewListsWaitingImagesAndSendNowSendsThem) {
     ASSERT_TRUE(Until([&] { return pNet->StatusLabel()->text() == QStringLiteral("PACS: sent"); }));
     EXPECT_EQ(pDlg->Table()->rowCount(), 0);
     EXPECT_EQ(pacs.CountInstances(), 3);
+}
+
+TEST(QtMainThreadExecutor, TasksPostedFromWorkersRunOnTheGuiThreadInOrder) {
+    CQtMainThreadExecutor exec;
+    const QThread* pGui = QThread::currentThread();
+    std::vector<std::vector<int>> ran(4);
+    int nWrongThread = 0;
+    std::vector<std::thread> workers;
+    for (int w = 0; w < 4; ++w)
+        workers.emplace_back([&, w] {
+            for (int i = 0; i < 500; ++i)
+                exec.Post([&, w, i] {
+                    if (QThread::currentThread() != pGui) ++nWrongThread;
+                    ran[static_cast<size_t>(w)].push_back(i);
+                });
+        });
+    for (std::thread& t : workers) t.join();
+    const auto tEnd = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto total = [&] { return ran[0].size() + ran[1].size() + ran[2].size() + ran[3].size(); };
+    while (total() < 2000 && std::chrono::steady_clock::now() < tEnd) QApplication::processEvents();
+    EXPECT_EQ(nWrongThread, 0);
+    for (const std::vector<int>& v : ran) {
+        ASSERT_EQ(v.size(), 500u);
+        for (int i = 0; i < 500; ++i) ASSERT_EQ(v[static_cast<size_t>(i)], i);
+    }
 }
 
 }  // namespace

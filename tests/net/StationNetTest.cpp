@@ -2,6 +2,7 @@
 // --send killed mid-way and run again.
 #include "NetServers.h"
 
+#include "app/Profile.h"
 #include "export/dicom/net/DicomNet.h"
 #include "support/TestSupport.h"
 
@@ -118,6 +119,48 @@ TEST_F(StationOnNetwork, KilledWhileSendingResendsAfterRestartWithOneInstanceEac
     EXPECT_EQ(ListFiles(dir.dir() + "Images/outbox/sent").size(), static_cast<size_t>(kFiles));
     std::printf("killed after %lld of %d instances, %zu files waited\n", static_cast<long long>(nBefore), kFiles,
                 nWaiting);
+}
+
+// The whole chain: a worklist pick, an exposure on the simulated detector, its
+// DICOM file through the outbox into the PACS with storage commitment.
+TEST_F(StationOnNetwork, PickedWorklistItemsPatientAndStudyReachThePacs) {
+    const std::string strToday = dicom::TodayDicomDate();
+    CWorklistServer ris(dir.file("ris"));
+    ASSERT_TRUE(ris.Start("RIS", {{"DOE^JANE", "PID001", "19700102", "F", "ACC001", "1.2.826.0.1.3680043.2.1125.7.1",
+                                   "RP1", "Chest PA", "SPS1", "Chest", strToday, "0930", "DX"}}));
+    const uint16_t nStationPort = FreePort();
+    COrthanc pacs(dir.file("pacs"));
+    COrthancOptions o;
+    o.nStationPort = nStationPort;
+    ASSERT_TRUE(pacs.Start(o));
+    // The default configuration (simulated detector), in the test's folders.
+    std::string strIni = ReadFile(ORVI_DEFAULT_INI);
+    ASSERT_FALSE(strIni.empty());
+    WriteFile(dir.file("ORVI2.ini"), strIni);
+    const std::string strIniPath = dir.file("ORVI2.ini");
+    WriteProfileText(strIniPath, "CONFIG", "IMAGE_PATH", dir.dir() + "Images/");
+    WriteProfileText(strIniPath, "CONFIG", "CAL_PATH", dir.dir() + "Calibration/");
+    WriteProfileText(strIniPath, "CONFIG", "CALIBRATION", "0");
+    WriteProfileText(strIniPath, "CONFIG", "IMAGE_WIDTH", "512");
+    WriteProfileText(strIniPath, "CONFIG", "IMAGE_HEIGHT", "512");
+    WriteProfileText(strIniPath, "SIMULATOR", "FRAME_WIDTH", "512");
+    WriteProfileText(strIniPath, "SIMULATOR", "FRAME_HEIGHT", "512");
+    const std::pair<const char*, std::string> keys[] = {
+        {"STATION_PORT", std::to_string(nStationPort)}, {"PACS_AET", "PACS"}, {"PACS_HOST", "127.0.0.1"},
+        {"PACS_PORT", std::to_string(pacs.DicomPort())}, {"COMMIT", "1"}, {"WORKLIST_AET", "RIS"},
+        {"WORKLIST_HOST", "127.0.0.1"}, {"WORKLIST_PORT", std::to_string(ris.Port())}};
+    for (const auto& [szKey, strValue] : keys) WriteProfileText(strIniPath, "DICOM", szKey, strValue);
+
+    EXPECT_EQ(Station({"--virtual-time", "--worklist-pick", "ACC001", "-n", "1", "--send"}), 0) << m_strOut;
+    EXPECT_NE(m_strOut.find("every image acknowledged by the PACS"), std::string::npos) << m_strOut;
+    const std::vector<std::string> tags = pacs.InstanceTags();
+    ASSERT_EQ(tags.size(), 1u) << m_strOut;
+    EXPECT_NE(tags[0].find("\"PatientID\" : \"PID001\""), std::string::npos) << tags[0];
+    EXPECT_NE(tags[0].find("\"PatientName\" : \"DOE^JANE\""), std::string::npos) << tags[0];
+    EXPECT_NE(tags[0].find("\"AccessionNumber\" : \"ACC001\""), std::string::npos) << tags[0];
+    EXPECT_NE(tags[0].find("\"StudyInstanceUID\" : \"1.2.826.0.1.3680043.2.1125.7.1\""), std::string::npos)
+        << tags[0];
+    EXPECT_EQ(ListFiles(dir.dir() + "Images/outbox/sent").size(), 1u);
 }
 
 }  // namespace

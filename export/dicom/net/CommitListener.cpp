@@ -86,6 +86,7 @@ CCommitListener::~CCommitListener() { Stop(); }
 
 bool CCommitListener::Start(std::string& strError) {
     if (m_p->bRunning) return true;
+    if (m_p->thread.joinable()) m_p->thread.join();  // a listener that ended on an error
     QuietDicomLog();
     m_p->bStop = false;
     m_p->pScp = std::make_unique<CReportScp>(m_p->bStop, m_p->fnReport);

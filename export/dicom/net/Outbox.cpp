@@ -241,11 +241,15 @@ struct COutbox::Impl {
             if (strName[0] == '.') continue;
             names.push_back(strName);
         }
+        // Each file is read outside the lock: the window thread never waits for the disk.
+        std::vector<Item> found;
+        for (const std::string& strName : names) found.push_back(MakeItem(strName));
         std::lock_guard<std::mutex> lock(mutex);
         // Files copied in meanwhile are listed already.
-        for (const std::string& strName : names)
-            if (std::none_of(items.begin(), items.end(), [&](const Item& i) { return i.shown.strName == strName; }))
-                AddLocked(strName);
+        for (Item& item : found)
+            if (std::none_of(items.begin(), items.end(),
+                             [&](const Item& i) { return i.shown.strName == item.shown.strName; }))
+                items.push_back(std::move(item));
         std::sort(items.begin(), items.end(),
                   [](const Item& a, const Item& b) { return a.shown.strName < b.shown.strName; });
     }
@@ -262,14 +266,14 @@ struct COutbox::Impl {
         }
     }
 
-    void AddLocked(const std::string& strName) {
+    Item MakeItem(const std::string& strName) const {
         Item item;
         item.shown.strName = strName;
         std::string strError;
         item.bIdentified = ReadFileIdentity(Folder() + strName, item.id, strError);
         item.shown.strSopInstanceUid = item.id.strSopInstanceUid;
         if (!item.bIdentified) item.shown.strLastError = strError;
-        items.push_back(std::move(item));
+        return item;
     }
 
     void PurgeSent() {
@@ -329,8 +333,9 @@ struct COutbox::Impl {
     bool TakeIn(const std::string& strSource, std::string& strError) {
         const std::string strName = ArrivalName(strSource);
         if (!CopyFileDurably(strSource, Folder(), strName, strError)) return false;
+        Item item = MakeItem(strName);
         std::lock_guard<std::mutex> lock(mutex);
-        AddLocked(strName);
+        items.push_back(std::move(item));
         return true;
     }
 
@@ -446,6 +451,15 @@ struct COutbox::Impl {
         for (const Item& item : batch) ids.push_back(item.id);
 
         const bool bCommit = config.bCommit;
+        // Reports cannot arrive while the listener is down: try to open its port again first.
+        if (bCommit && pListener && !pListener->IsRunning()) {
+            std::string strListener;
+            if (!pListener->Start(strListener)) {
+                for (const Item& item : batch) SetError(item.shown.strName, strListener, false);
+                Failure(strListener, false);
+                return false;
+            }
+        }
         CStoreAssociation assoc;
         const CNetResult open = assoc.Open(config.strStationAet, config.pacs, config.nTimeoutS, ids, bCommit);
         if (!open.Ok()) {
