@@ -19,6 +19,7 @@ namespace orvi {
 class CCalibrationDlg;
 class CChildView;
 class CMeridStatusBar;
+class CRoomPanel;
 class CSimulatorBox;
 class CToolDlgBar;
 
@@ -39,6 +40,8 @@ public:
     CCalibrationDlg* CalibrationDlg() const { return m_pCalibrationWnd; }
     // The simulated detector's group; nullptr when the library is not the simulator.
     CSimulatorBox* SimulatorBox() const { return m_pSimBox; }
+    // The X-ray room dock (lamps, hand switch, generator).
+    CRoomPanel* RoomPanel() const { return m_pRoom; }
 
     // Shows the window maximised. Without a window manager to maximise it
     // (a bare X server), it is first given the screen's available area.
@@ -88,6 +91,7 @@ private:
     CCalibrationDlg* m_pCalibrationWnd = nullptr;
     CSimulatorControls m_sim;
     CSimulatorBox* m_pSimBox = nullptr;
+    CRoomPanel* m_pRoom = nullptr;
 };
 
 }  // namespace orvi
