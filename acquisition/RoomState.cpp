@@ -63,7 +63,7 @@ CRoomState DescribeRoom(const CRoomFacts& f) {
 
 std::string DescribeGenerator(bool bConnected, int32_t nDueMs) {
     if (!bConnected) return "Generator: no detector";
-    if (nDueMs < 0) return "Generator: waiting for an arming";
+    if (nDueMs < 0) return "Generator: idle";
     return "Generator: X-ray in " + Seconds(nDueMs);
 }
 

@@ -193,13 +193,17 @@ void CBoardView::ShowOutputs(uint8_t byOut1, uint8_t byOut2, const QString& strB
 // ---- The room -----------------------------------------------------------------------------
 
 CRoomPanel::CRoomPanel(CMainFrame& frame, const CSimulatorControls& detectorSim, QWidget* pParent)
-    : QDockWidget(tr("X-ray room"), pParent),
+    : QDockWidget(tr("X-ray room  (F8)"), pParent),
       m_frame(frame),
       m_detectorSim(detectorSim),
       m_boardSim(CBoardSimControls::Lookup()) {
     setObjectName(QStringLiteral("RoomPanel"));
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
     setAllowedAreas(Qt::LeftDockWidgetArea | Qt::RightDockWidgetArea);
+    // F8 hides and shows the room (the window's other keys belong to the view).
+    toggleViewAction()->setShortcut(QKeySequence(Qt::Key_F8));
+    toggleViewAction()->setText(tr("X-ray room"));
+    if (pParent != nullptr) pParent->addAction(toggleViewAction());
 
     auto* pContent = new QWidget(this);
     auto* pLayout = new QVBoxLayout(pContent);
@@ -229,6 +233,7 @@ CRoomPanel::CRoomPanel(CMainFrame& frame, const CSimulatorControls& detectorSim,
     QFont countFont = m_pGenerator->font();
     countFont.setBold(true);
     m_pGenerator->setFont(countFont);
+    m_pGenerator->setWordWrap(true);
     pLayout->addWidget(m_pGenerator);
     m_pXray = new QPushButton(tr("X-ray now"), pContent);
     m_pXray->setFocusPolicy(Qt::NoFocus);

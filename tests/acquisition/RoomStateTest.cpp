@@ -105,7 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(RoomWords, GeneratorCountsDownInTenthsOfASecond) {
     EXPECT_EQ(DescribeGenerator(false, 500), "Generator: no detector");
-    EXPECT_EQ(DescribeGenerator(true, -1), "Generator: waiting for an arming");
+    EXPECT_EQ(DescribeGenerator(true, -1), "Generator: idle");
     EXPECT_EQ(DescribeGenerator(true, 11999), "Generator: X-ray in 11.9 s");
     EXPECT_EQ(DescribeGenerator(true, 0), "Generator: X-ray in 0.0 s");
 }

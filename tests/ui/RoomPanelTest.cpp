@@ -160,7 +160,7 @@ TEST_F(RoomPanelTest, XrayButtonFiresTheGeneratorNow) {
     EXPECT_EQ(Room()->XrayResultLabel()->text().toStdString(), "X-ray lost: the detector was not armed.");
     Acquire();
     At(1000);
-    EXPECT_EQ(Room()->GeneratorLabel()->text().toStdString(), "Generator: waiting for an arming");
+    EXPECT_EQ(Room()->GeneratorLabel()->text().toStdString(), "Generator: idle");
     Room()->XrayButton()->click();
     EXPECT_EQ(Room()->XrayResultLabel()->text().toStdString(), "X-ray fired.");
     At(1010);
