@@ -72,6 +72,7 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
 CMainWindow::~CMainWindow() {
     // The dialogs and the panel let go of the controller's state before it goes.
     delete m_pConfigWnd;
+    delete m_pRoom;  // it watches the controller's board
     m_pDlgBar->SetState(nullptr);
 }
 

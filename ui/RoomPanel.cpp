@@ -359,7 +359,10 @@ bool CRoomPanel::eventFilter(QObject* pWatched, QEvent* pEvent) {
     }
     if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
     auto* pWidget = qobject_cast<QWidget*>(pWatched);
-    if (pWidget == nullptr || pWidget->window() != window() || !m_boardSim.InUse()) return false;
+    // The main window's keys, also while the room floats in a window of its own.
+    const QWidget* pHost = parentWidget() != nullptr ? parentWidget()->window() : window();
+    if (pWidget == nullptr || (pWidget->window() != pHost && pWidget->window() != window()) || !m_boardSim.InUse())
+        return false;
     auto* pKey = static_cast<QKeyEvent*>(pEvent);
     const bool bPress = type == QEvent::KeyPress;
     if (pKey->key() == Qt::Key_Shift) {
