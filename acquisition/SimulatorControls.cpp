@@ -23,6 +23,8 @@ CSimulatorControls CSimulatorControls::LookupIn(void* pLibrary) {
     CSimulatorControls c;
     c.m_pfnSetObjectIn = Find(pLibrary, "AcquisitionSim_SetObjectIn");
     c.m_pfnSetDose = Find(pLibrary, "AcquisitionSim_SetDose");
+    c.m_pfnFireXray = reinterpret_cast<HandleFn>(dlsym(pLibrary, "AcquisitionSim_FireXray"));
+    c.m_pfnXrayDue = reinterpret_cast<HandleFn>(dlsym(pLibrary, "AcquisitionSim_GetXrayDue"));
     return c;
 }
 
@@ -32,6 +34,14 @@ int32_t CSimulatorControls::SetObjectIn(uint32_t hDetector, bool bIn) const {
 
 int32_t CSimulatorControls::SetDose(uint32_t hDetector, int32_t nDose) const {
     return m_pfnSetDose != nullptr ? m_pfnSetDose(hDetector, nDose) : -1;
+}
+
+int32_t CSimulatorControls::FireXray(uint32_t hDetector) const {
+    return m_pfnFireXray != nullptr ? m_pfnFireXray(hDetector) : -1;
+}
+
+int32_t CSimulatorControls::XrayDue(uint32_t hDetector) const {
+    return m_pfnXrayDue != nullptr ? m_pfnXrayDue(hDetector) : -2;
 }
 
 bool CSimulatorControls::ConfiguredObjectIn(const std::string& strIniPath) {

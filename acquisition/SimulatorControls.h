@@ -25,6 +25,13 @@ public:
     int32_t SetObjectIn(uint32_t hDetector, bool bIn) const;
     int32_t SetDose(uint32_t hDetector, int32_t nDose) const;
 
+    // The simulated generator (the room panel): fire now (1 taken, 0 lost),
+    // and the milliseconds until it fires by itself (-1 not counting). -1
+    // and -2 without the calls.
+    bool CanFire() const { return m_pfnFireXray != nullptr && m_pfnXrayDue != nullptr; }
+    int32_t FireXray(uint32_t hDetector) const;
+    int32_t XrayDue(uint32_t hDetector) const;
+
     // What the simulator is told at Connect, from [SIMULATOR] of the
     // configuration file: OBJECT (default 1) and DOSE (default 10000).
     static bool ConfiguredObjectIn(const std::string& strIniPath);
@@ -35,6 +42,9 @@ public:
 private:
     SetFn m_pfnSetObjectIn = nullptr;
     SetFn m_pfnSetDose = nullptr;
+    using HandleFn = int32_t (*)(uint32_t hDetector);
+    HandleFn m_pfnFireXray = nullptr;
+    HandleFn m_pfnXrayDue = nullptr;
 };
 
 }  // namespace orvi

@@ -190,7 +190,9 @@ private:
             if (m_plan.bOpenBeam) AcquisitionSim_SetObjectIn(f.m_hDetector, 0);
             m_ui.Say("GET BRIGHT");
             dlg.OnGetBright();
+            if (m_pHandSwitch) m_pHandSwitch->Press();  // in mode 6 the bright frame waits for the switch too
             const bool bOk = WaitDone("GET BRIGHT");
+            if (m_pHandSwitch) m_pHandSwitch->Release();
             if (m_plan.bOpenBeam) AcquisitionSim_SetObjectIn(f.m_hDetector, 1);
             if (!bOk) return false;
         }

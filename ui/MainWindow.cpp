@@ -10,6 +10,7 @@
 #include "ui/MeridStatusBar.h"
 #include "ui/PatientDlg.h"
 #include "ui/NetworkStation.h"
+#include "ui/RoomPanel.h"
 #include "ui/SimulatorBox.h"
 #include "ui/ToolDlgBar.h"
 #include "ui/ViewerTools.h"
@@ -71,6 +72,12 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
         connect(m_pSimBox, &CSimulatorBox::Changed, this, &CMainWindow::ApplySimulatorSettings);
     }
 
+    // The X-ray room below the panel; shown at start when a simulator is loaded.
+    m_pRoom = new CRoomPanel(*m_pFrame, m_sim, this);
+    m_pRoom->widget()->setFixedWidth(m_pDlgBar->widget()->minimumWidth());
+    addDockWidget(Qt::RightDockWidgetArea, m_pRoom);
+    m_pRoom->setVisible(m_pRoom->SimulatorLoaded());
+
     connect(m_pView, &CChildView::StatusText, m_pStatusBar, &CMeridStatusBar::SetPaneText);
     connect(m_pView, &CChildView::WindowLevelShown, m_pDlgBar, &CToolDlgBar::ShowWindowLevel);
     ConnectPanelToController();
@@ -81,6 +88,7 @@ CMainWindow::~CMainWindow() {
     // The dialogs and the panel let go of the controller's state before it goes.
     delete m_pViewer;
     delete m_pConfigWnd;
+    delete m_pRoom;  // it watches the controller's board
     m_pDlgBar->SetState(nullptr);
 }
 
@@ -158,6 +166,7 @@ void CMainWindow::StartNetwork() {
 }
 
 void CMainWindow::LoadSimulatorSettings() {
+    m_pRoom->setVisible(m_pRoom->SimulatorLoaded());  // the simulated boards exist from the frame's creation
     if (m_pSimBox == nullptr || m_pFrame->m_strIniPath.empty()) return;
     m_pSimBox->SetValues(CSimulatorControls::ConfiguredObjectIn(m_pFrame->m_strIniPath),
                          CSimulatorControls::ConfiguredDose(m_pFrame->m_strIniPath));

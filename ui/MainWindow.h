@@ -25,6 +25,7 @@ class CChildView;
 class CMeridStatusBar;
 class CPatientBox;
 class CNetworkStation;
+class CRoomPanel;
 class CSimulatorBox;
 class CToolDlgBar;
 class CViewerTools;
@@ -48,6 +49,8 @@ public:
     CCalibrationDlg* CalibrationDlg() const { return m_pCalibrationWnd; }
     // The simulated detector's group; nullptr when the library is not the simulator.
     CSimulatorBox* SimulatorBox() const { return m_pSimBox; }
+    // The X-ray room dock (lamps, hand switch, generator).
+    CRoomPanel* RoomPanel() const { return m_pRoom; }
 
     // Shows the window maximised. Without a window manager to maximise it
     // (a bare X server), it is first given the screen's available area.
@@ -118,6 +121,7 @@ private:
     QLabel* m_pExposureIndex = nullptr;
     std::optional<dicom::CWindow> m_window;  // the window on screen
     CNetworkStation* m_pNetwork = nullptr;
+    CRoomPanel* m_pRoom = nullptr;
 };
 
 }  // namespace orvi

@@ -127,10 +127,12 @@ TEST_F(Station, CannotStartWithoutItsConfiguration) {
 }
 
 // Trigger mode 6 on the simulated board: the operator taps the switch through
-// for each exposure, the generator fires after its own time.
+// for the bright frame and each exposure, the generator fires after its own time.
 TEST_F(Station, TappedHandSwitchTakesEveryExposureInModeSix) {
     WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "BOARDS", "1");
-    WriteProfileText(m_dir.file("ORVI2.ini"), "CONFIG", "CALIBRATION", "0");  // no bright files here
+    m_plan.bCalibrate = true;
+    m_plan.bOpenBeam = true;
+    m_plan.bMakeBpm = true;
     m_plan.nTriggerMode = 6;
     m_plan.nExposures = 2;
     m_plan.bHandSwitch = true;
@@ -140,8 +142,9 @@ TEST_F(Station, TappedHandSwitchTakesEveryExposureInModeSix) {
     if (Printed("unplug a real board")) GTEST_SKIP() << "a real board is plugged in";
     EXPECT_EQ(nResult, kStationOk) << m_out.str();
     EXPECT_EQ(Count("saved: " + m_dir.dir() + "img/IMAGE.RAW"), 2u) << m_out.str();
-    EXPECT_EQ(Count("hand switch pressed through"), 2u);
-    EXPECT_EQ(Count("hand switch let go"), 2u);
+    EXPECT_EQ(Count("hand switch pressed through"), 3u);
+    EXPECT_EQ(Count("hand switch let go"), 3u);
+    EXPECT_TRUE(Printed("saved: " + m_dir.dir() + "cal/BPM.RAW"));
     EXPECT_TRUE(Printed("generator: X-ray 3000 ms after each arming"));
 }
 

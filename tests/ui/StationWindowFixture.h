@@ -67,7 +67,7 @@ protected:
 
     // The start-up of the program, up to the shown window.
     void Create() {
-        m_pWindow = std::make_unique<CMainWindow>(m_app, m_clock, m_rec.Api());
+        m_pWindow = std::make_unique<CMainWindow>(m_app, m_clock, m_bBoardLibrary ? PelkioExports() : m_rec.Api());
         ASSERT_EQ(Frame().OnCreate(m_dir.dir()), CMainFrame::CreateResult::Ok);
         m_app.m_strProgramDir = m_dir.dir();
         ASSERT_TRUE(m_app.m_imageStore.Initialize(m_app));
@@ -105,6 +105,7 @@ protected:
     std::string m_strCalDir;
     CVirtualClock m_clock;
     PelkioRecorder m_rec;
+    bool m_bBoardLibrary = false;  // Create on libPelkio.so as the program loads it, not on m_rec
     CAppValues m_app;
     std::unique_ptr<CMainWindow> m_pWindow;
 };
