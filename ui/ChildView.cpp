@@ -358,6 +358,7 @@ void CChildView::SetWindowLevel(int nWidth, int nLevel) {
 void CChildView::SetInverted(bool bInverted) {
     m_lut.SetInvert(bInverted);
     update();
+    emit WindowApplied();
 }
 
 void CChildView::ZoomAboutCentre(bool bIn) {
