@@ -340,6 +340,7 @@ private:
     enum class Progress { None, Xray, Series };
     Progress m_progress = Progress::None;
     bool m_bWaitingForXray = false;
+    std::string m_strProgressShown;  // pane 0's text as ShowProgress last set it
     uint32_t m_nProgressDue = 0;
     int32_t m_nSeriesTotal = 0;
     int32_t m_nDarkTotal = 0;

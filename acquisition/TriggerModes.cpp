@@ -137,6 +137,10 @@ void CMainFrame::OnTimerRepeat() {
 // ---- Status pane 0 ------------------------------------------------------------------
 
 void CMainFrame::ShowProgress(const std::string& strText) {
+    // A repeat of the text shown says nothing new (the readout is reported
+    // both when the X-ray ends and when the frame arrives).
+    if (strText == m_strProgressShown) return;
+    m_strProgressShown = strText;
     m_ui.SetStatusText(0, strText);
     // The calibration dialog shows the progress of its own frames.
     if (m_nAcqMode == ACQ_BRIGHT || m_nAcqMode == ACQ_DARK) {
