@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <cmath>
 #include <numeric>
@@ -21,6 +23,7 @@ struct FieldCase {
     std::vector<uint16_t> pixels;
     CPixelRect expected;
 };
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.szName; }
 
 class ExposedFieldTest : public ::testing::TestWithParam<FieldCase> {};
 
@@ -116,6 +119,7 @@ struct RoiCase {
     double fMean, fSd;
     uint16_t nMin, nMax;
 };
+void PrintTo(const RoiCase& c, std::ostream* os) { *os << c.szName; }
 
 class RoiStatsTest : public ::testing::TestWithParam<RoiCase> {};
 

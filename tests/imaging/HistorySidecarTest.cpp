@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +36,7 @@ struct SidecarCase {
     bool bOk;
     int32_t nWidth, nHeight, nCutLeft;
 };
+void PrintTo(const SidecarCase& c, std::ostream* os) { *os << c.szName; }
 
 class HistorySidecar : public ::testing::TestWithParam<SidecarCase> {};
 

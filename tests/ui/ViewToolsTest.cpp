@@ -124,6 +124,7 @@ struct KeyCase {
     Qt::KeyboardModifiers mods;
     CWindowLevel expected;
 };
+void PrintTo(const KeyCase& c, std::ostream* os) { *os << c.szName; }
 
 class ViewKeys : public ViewTools, public ::testing::WithParamInterface<KeyCase> {};
 
