@@ -501,7 +501,7 @@ void CChildView::DrawMeasurement(QPainter& painter) const {
         const QRectF rcClient(ImageToClient(rc.nX, rc.nY), ImageToClient(rc.nX + rc.nW, rc.nY + rc.nH));
         painter.fillRect(rcClient, QColor(255, 200, 0, 40));
         painter.drawRect(rcClient);
-        ptLabel = rcClient.bottomLeft() + QPointF(0, 4);
+        ptLabel = rcClient.topLeft();
     } else {
         // From pixel centre to pixel centre, with end ticks.
         const QPointF a = ImageToClient(m_ptMeasureA.x(), m_ptMeasureA.y());
@@ -510,14 +510,15 @@ void CChildView::DrawMeasurement(QPainter& painter) const {
         painter.setBrush(colour);
         painter.drawEllipse(a, 3, 3);
         painter.drawEllipse(b, 3, 3);
-        ptLabel = b + QPointF(8, 4);
+        ptLabel = b + QPointF(10, -4);
     }
-    // The figures beside the shape, on a dark plate so they read on any grey.
+    // The figures above the shape (the pointer's tooltip goes below it), on a
+    // dark plate so they read on any grey.
     QFont font = painter.font();
     font.setPointSizeF(font.pointSizeF() + 1);
     painter.setFont(font);
     const QRectF rcText = painter.fontMetrics().boundingRect(m_strMeasure).adjusted(-6, -3, 6, 3);
-    const QRectF rcPlate(ptLabel, rcText.size());
+    const QRectF rcPlate(ptLabel - QPointF(0, rcText.height() + 4), rcText.size());
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 170));
     painter.drawRoundedRect(rcPlate, 4, 4);
