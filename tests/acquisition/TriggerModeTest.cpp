@@ -419,6 +419,22 @@ TEST_F(PaneTimeline, AnExposureGoesFromCountdownToSavedWithEachDark) {
     EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
 }
 
+TEST_F(PaneTimeline, ADetectorThatStopsWaitingWithoutAnXrayIsSaidToHaveNoImage) {
+    NoImage();
+    SetSim("EXPOSURE_WINDOW_MS", "5000");  // enabled at 500, gives up at 5500
+    Start();
+    Acquire();
+    EXPECT_EQ(Pane0At(5499), "X-ray in 7 s");
+    EXPECT_EQ(Pane0At(5500), kProgressReading);
+    EXPECT_EQ(Pane0At(8499), kProgressReading);
+    EXPECT_EQ(Pane0At(8500), kProgressNoImage);
+    EXPECT_FALSE(Frame().WaitingForXray());
+    EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
+    // The next Acquisition is a fresh one, not "already waiting".
+    Frame().OnAcquisition();
+    EXPECT_EQ(m_ui.pane(0).back(), "X-ray in 12 s");
+}
+
 TEST_F(PaneTimeline, AcquisitionWhileArmedSaysSoAndArmsAgain) {
     NoImage();
     Start();
