@@ -87,13 +87,15 @@ void ComputeFieldHistogram(const uint16_t* pPixels, int32_t nWidth, int32_t nHei
     ComputeHistogram(pPixels, nWidth, nHeight, ExposedField(pPixels, nWidth, nHeight), h);
 }
 
-uint16_t HistogramPercentile(const CHistogram& h, double fFraction) {
-    if (h.nTotal == 0) return 0;
+uint16_t HistogramPercentile(const CHistogram& h, double fFraction, uint16_t nFrom) {
+    uint64_t nTotal = h.nTotal;
+    for (size_t v = 0; v < nFrom && v < kHistogramBins; ++v) nTotal -= h.counts[v];
+    if (nTotal == 0) return 0;
     fFraction = std::clamp(fFraction, 0.0, 1.0);
     // At least one pixel, so the 0 % point is the lowest value counted.
-    const uint64_t nWanted = std::max<uint64_t>(1, uint64_t(fFraction * double(h.nTotal) + 0.5));
+    const uint64_t nWanted = std::max<uint64_t>(1, uint64_t(fFraction * double(nTotal) + 0.5));
     uint64_t nSum = 0;
-    for (size_t v = 0; v < kHistogramBins; ++v) {
+    for (size_t v = nFrom; v < kHistogramBins; ++v) {
         nSum += h.counts[v];
         if (nSum >= nWanted) return uint16_t(v);
     }

@@ -102,6 +102,14 @@ TEST(AutoWindow, TakesTheHalfPercentPointsOfTheExposedField) {
     EXPECT_EQ(wl, (CWindowLevel{1995 - 1003, (1003 + 1995) / 2}));
 }
 
+TEST(AutoWindow, ZerosInsideTheFieldCountForNothing) {
+    // A short file shown from its start: 3.5 rows of 1000 .. 1139, zeros after.
+    std::vector<uint16_t> px(40 * 10, 0);
+    for (int i = 0; i < 140; ++i) px[size_t(i)] = uint16_t(1000 + i);
+    // 140 pixels: low = 1st (0.7 -> 1) = 1000, high = 139th (139.3) = 1138.
+    EXPECT_EQ(ComputeAutoWindow(px.data(), 40, 10), (CWindowLevel{138, 1069}));
+}
+
 TEST(AutoWindow, FlatAndEmptyImages) {
     const std::vector<uint16_t> flat(100, 5000);
     EXPECT_EQ(ComputeAutoWindow(flat.data(), 10, 10), (CWindowLevel{1, 5000}));

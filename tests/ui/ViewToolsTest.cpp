@@ -12,6 +12,7 @@
 #include "ui/MeridStatusBar.h"
 #include "ui/ViewerTools.h"
 
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QShortcut>
 #include <QTest>
@@ -242,6 +243,28 @@ TEST_F(ViewTools, TheHistoryStripShowsThisRunsImagesAndAClickBringsOneBack) {
     EXPECT_FALSE(Window().Viewer()->ShowHistoryEntry(0));
     ASSERT_EQ(closer.texts.size(), 1u);
     EXPECT_NE(closer.texts[0].find("no longer in the history"), std::string::npos);
+}
+
+TEST_F(ViewTools, OpenFileGetsTheAutomaticWindowAndItsNameInTheTitle) {
+    ASSERT_NO_FATAL_FAILURE(Create());
+    std::filesystem::create_directories(m_strImageDir);
+    // A short file: the field is its 1000 pixels, the zeros after it are border.
+    std::vector<uint16_t> px(1000);
+    std::iota(px.begin(), px.end(), uint16_t{3000});
+    const std::string strFile = m_strImageDir + "PHANTOM.RAW";
+    ASSERT_TRUE(WriteRawFile(strFile, px.data(), px.size()));
+    WhenModal<QFileDialog> pick([&](QFileDialog* pDlg) {
+        pDlg->selectFile(QString::fromStdString(strFile));
+        static_cast<QDialog*>(pDlg)->accept();
+    });
+    Window().OnOpenFile();
+    ASSERT_TRUE(pick.bSeen);
+    QApplication::processEvents();
+    const CImageStore& s = m_app.m_imageStore;
+    EXPECT_EQ(Shown(), ComputeAutoWindow(s.Display(), s.m_nDispWidth, s.m_nDispHeight));
+    EXPECT_LT(Shown().nWidth, 1000) << "the zero border is not part of the window";
+    EXPECT_EQ(Panel()->LevelEdit()->text().toInt(), Shown().nLevel);
+    EXPECT_EQ(Window().windowTitle(), QString::fromUtf8(kFrameTitle) + QStringLiteral(" - PHANTOM.RAW"));
 }
 
 TEST_F(ViewTools, TheEmptyViewGuidesUntilTheFirstImage) {
