@@ -196,6 +196,7 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
 
     // The image history is the first to receive every finished exposure.
     m_pHistory = std::make_unique<CImageHistory>(m_strIniPath, [this](const std::string& strProblem) {
+        m_strProgressShown.clear();
         m_ui.SetStatusText(0, "History: " + strProblem);
     });
     m_sinks.insert(m_sinks.begin(), m_pHistory.get());
@@ -390,6 +391,7 @@ void CMainFrame::OnDisconnect() {
     if (m_bWaitingForXray || m_progress != Progress::None) {
         StopProgress();
         m_bWaitingForXray = false;
+        m_strProgressShown.clear();
         m_ui.SetStatusText(0, "");
     }
 }

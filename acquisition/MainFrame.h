@@ -98,6 +98,9 @@ inline constexpr const char* kProgressReading = "Reading image";
 inline constexpr const char* kProgressCorrecting = "Correcting";
 inline constexpr const char* kProgressSeriesEnded = "Series ended without X-ray";
 inline constexpr const char* kProgressNotSaved = "Image not saved";
+inline constexpr const char* kProgressNoImage = "No image came: press Acquisition again";
+// How long after "exposure disabled" a frame may take before pane 0 says none came.
+inline constexpr int32_t kReadingLimitMs = 3000;
 
 // What the next frame is.
 inline constexpr int32_t ACQ_IMAGE = 0;
@@ -389,9 +392,10 @@ private:
     int32_t m_nDoseIndicatorHeld = -1;  // of the exposure frame now held
 
     // Pane 0's countdown: what it counts to (timer-service time).
-    enum class Progress { None, Xray, Series };
+    enum class Progress { None, Xray, Series, Reading };
     Progress m_progress = Progress::None;
     bool m_bWaitingForXray = false;
+    std::string m_strProgressShown;  // pane 0's text as ShowProgress last set it
     uint32_t m_nProgressDue = 0;
     int32_t m_nSeriesTotal = 0;
     int32_t m_nDarkTotal = 0;

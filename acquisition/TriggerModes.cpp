@@ -140,6 +140,10 @@ void CMainFrame::OnTimerRepeat() {
 // ---- Status pane 0 ------------------------------------------------------------------
 
 void CMainFrame::ShowProgress(const std::string& strText) {
+    // A repeat of the text shown says nothing new (the readout is reported
+    // both when the X-ray ends and when the frame arrives).
+    if (strText == m_strProgressShown) return;
+    m_strProgressShown = strText;
     m_ui.SetStatusText(0, strText);
     // The calibration dialog shows the progress of its own frames.
     if (m_nAcqMode == ACQ_BRIGHT || m_nAcqMode == ACQ_DARK) {
@@ -178,9 +182,18 @@ void CMainFrame::StartSeriesProgress(bool bShowNow) {
 }
 
 void CMainFrame::OnTimerProgress() {
-    if (m_progress == Progress::Xray) ShowXrayCountdown();
-    else if (m_progress == Progress::Series) ShowSeriesProgress();
-    else StopTimer(TIMER_PROGRESS);
+    if (m_progress == Progress::Xray) {
+        ShowXrayCountdown();
+    } else if (m_progress == Progress::Series) {
+        ShowSeriesProgress();
+    } else if (m_progress == Progress::Reading) {
+        StopProgress();
+        // A series arms again by itself; otherwise the operator starts over.
+        if (m_nTriggerMode != kTriggerRepeat) m_bWaitingForXray = false;
+        ShowProgress(kProgressNoImage);
+    } else {
+        StopTimer(TIMER_PROGRESS);
+    }
 }
 
 namespace {
@@ -371,9 +384,13 @@ void CMainFrame::OnAecInfo(uint32_t hDetector, int32_t nState) {
         SetEnableLamp(false);
         WriteOutputs();
     }
-    // The X-ray has been taken: the frame is being read out.
+    // The X-ray has been taken: the frame is being read out. The detector
+    // also reports this when it stops waiting without an X-ray: a frame that
+    // does not follow soon is said to be missing.
     if (nState == ORVIACQ_AEC_DISABLED && !m_bImageBusy && m_bWaitingForXray) {
-        StopProgress();
+        m_progress = Progress::Reading;
+        m_nProgressDue = m_timers.now_ms() + static_cast<uint32_t>(kReadingLimitMs);
+        StartTimer(TIMER_PROGRESS, kReadingLimitMs);
         ShowProgress(kProgressReading);
     }
 

@@ -7,9 +7,12 @@
 #include "acquisition/VirtualClock.h"
 #include "app/AppValues.h"
 #include "ui/ChildView.h"
+#include "ui/HistogramPanel.h"
 #include "ui/MainWindow.h"
+#include "ui/ViewerTools.h"
 
 #include <QApplication>
+#include <QMouseEvent>
 
 #include <benchmark/benchmark.h>
 
@@ -89,6 +92,50 @@ void BM_RerenderNewImage(benchmark::State& state) {
 }
 BENCHMARK(BM_RerenderNewImage)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
+// A new exposure as the operator meets it, budget 25 ms: the exposed
+// field's histogram, the automatic window from it (a table build), the
+// conversion and draw of the view, and the histogram panel drawn anew.
+void BM_NewImageAutoWindowAndHistogram(benchmark::State& state) {
+    Station& s = TheStation();
+    CChildView& view = s.View();
+    CHistogramPlot* pPlot = s.pWindow->Viewer()->HistogramPanel()->Plot();
+    view.SetAutoWindow(true);
+    for (auto _ : state) {
+        // The previous image's window, so the new one builds its table.
+        view.Lut().SetWindowLevel(kDefaultWindowWidth, kDefaultWindowLevel);
+        s.app.m_imageStore.m_bNewImage = 1;
+        view.InvalidateView();
+        view.repaint();
+        pPlot->repaint();
+    }
+    state.counters["budget_ms"] = 25.0;
+    state.counters["auto_w"] = view.Lut().m_fWidth;
+}
+BENCHMARK(BM_NewImageAutoWindowAndHistogram)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
+// A drag of the histogram's upper handle, one mouse move per step, budget
+// 16 ms: new width and level, the panel's boxes, the table, the view's
+// conversion and draw, and the histogram with its handles.
+void BM_HistogramHandleDrag(benchmark::State& state) {
+    Station& s = TheStation();
+    CChildView& view = s.View();
+    CHistogramPlot* pPlot = s.pWindow->Viewer()->HistogramPanel()->Plot();
+    view.SetWindowLevel(6000, 6000);  // 3000 .. 9000
+    view.repaint();
+    const int x = int(pPlot->XOfValue(9000)), y = pPlot->height() / 2;
+    auto send = [pPlot](QEvent::Type type, int nX, int nY, Qt::MouseButton button, Qt::MouseButtons buttons) {
+        const QPointF pt(nX, nY);
+        QMouseEvent ev(type, pt, pPlot->mapToGlobal(pt), button, buttons, Qt::NoModifier);
+        QApplication::sendEvent(pPlot, &ev);
+    };
+    send(QEvent::MouseButtonPress, x, y, Qt::LeftButton, Qt::LeftButton);
+    int i = 0;
+    for (auto _ : state) send(QEvent::MouseMove, x + ((i++ & 1) ? 20 : -20), y, Qt::NoButton, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, x, y, Qt::LeftButton, Qt::NoButton);
+    ReportBudget(state);
+}
+BENCHMARK(BM_HistogramHandleDrag)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
 // Pan or zoom: the converted picture is only redrawn, fitted ...
 void BM_RedrawFitted(benchmark::State& state) {
     Station& s = TheStation();
@@ -111,6 +158,17 @@ void BM_RedrawZoomedIn(benchmark::State& state) {
     ReportBudget(state);
 }
 BENCHMARK(BM_RedrawZoomedIn)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
+
+// The exposed field's histogram alone, full frame.
+void BM_FieldHistogramOnly(benchmark::State& state) {
+    Station& s = TheStation();
+    auto pHist = std::make_unique<CHistogram>();
+    for (auto _ : state) {
+        ComputeFieldHistogram(s.app.m_imageStore.Display(), kSide, kSide, *pHist);
+        benchmark::DoNotOptimize(pHist->nTotal);
+    }
+}
+BENCHMARK(BM_FieldHistogramOnly)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(1.0);
 
 // The conversion alone: one masked table read per pixel into the picture.
 void BM_ConvertOnly(benchmark::State& state) {

@@ -7,9 +7,9 @@
 namespace orvi {
 
 CWindowLevel ComputeAutoWindow(const CHistogram& h) {
-    if (h.nTotal == 0) return {kDefaultWindowWidth, kDefaultWindowLevel};
-    const int32_t nLow = HistogramPercentile(h, kAutoWindowLowFraction);
-    const int32_t nHigh = HistogramPercentile(h, kAutoWindowHighFraction);
+    if (h.nTotal == h.counts[0]) return {kDefaultWindowWidth, kDefaultWindowLevel};
+    const int32_t nLow = HistogramPercentile(h, kAutoWindowLowFraction, 1);
+    const int32_t nHigh = HistogramPercentile(h, kAutoWindowHighFraction, 1);
     const int32_t nWidth = nHigh > nLow ? nHigh - nLow : 1;
     return {nWidth, (nLow + nHigh) / 2};
 }

@@ -1,6 +1,9 @@
 #include "display/Histogram.h"
 
+#include "imaging/Parallel.h"
+
 #include <algorithm>
+#include <vector>
 
 namespace orvi {
 
@@ -44,25 +47,30 @@ void ComputeHistogram(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, 
     const int32_t y1 = std::min<int64_t>(int64_t(rc.nY) + rc.nH, nHeight);
     if (x1 <= x0 || y1 <= y0) return;
 
-    // Four partial tables, so that runs of equal values do not wait on one
-    // counter; summed at the end.
-    static thread_local std::array<std::array<uint32_t, kHistogramBins>, 4> parts;
-    for (auto& p : parts) p.fill(0);
-    const int32_t nRowLen = x1 - x0;
-    for (int32_t y = y0; y < y1; ++y) {
-        const uint16_t* p = pPixels + size_t(y) * size_t(nWidth) + size_t(x0);
-        int32_t i = 0;
-        for (; i + 4 <= nRowLen; i += 4) {
-            ++parts[0][p[i] & kHistogramMaxValue];
-            ++parts[1][p[i + 1] & kHistogramMaxValue];
-            ++parts[2][p[i + 2] & kHistogramMaxValue];
-            ++parts[3][p[i + 3] & kHistogramMaxValue];
+    // Each worker counts its band of rows into two partial tables of its own
+    // (so runs of equal values do not wait on one counter); summed at the end.
+    const int32_t nRows = y1 - y0, nRowLen = x1 - x0;
+    const size_t nChunks = WorkerCount(size_t(nRows) * size_t(nRowLen), size_t{1} << 20);
+    std::vector<uint32_t> parts(nChunks * 2 * kHistogramBins, 0);
+    RunChunks(nChunks, nChunks, [&](size_t c) {
+        uint32_t* pA = parts.data() + c * 2 * kHistogramBins;
+        uint32_t* pB = pA + kHistogramBins;
+        const int32_t r0 = y0 + int32_t(size_t(nRows) * c / nChunks);
+        const int32_t r1 = y0 + int32_t(size_t(nRows) * (c + 1) / nChunks);
+        for (int32_t y = r0; y < r1; ++y) {
+            const uint16_t* p = pPixels + size_t(y) * size_t(nWidth) + size_t(x0);
+            int32_t i = 0;
+            for (; i + 2 <= nRowLen; i += 2) {
+                ++pA[p[i] & kHistogramMaxValue];
+                ++pB[p[i + 1] & kHistogramMaxValue];
+            }
+            if (i < nRowLen) ++pA[p[i] & kHistogramMaxValue];
         }
-        for (; i < nRowLen; ++i) ++parts[0][p[i] & kHistogramMaxValue];
-    }
+    });
     bool bFirst = true;
     for (size_t v = 0; v < kHistogramBins; ++v) {
-        const uint32_t n = parts[0][v] + parts[1][v] + parts[2][v] + parts[3][v];
+        uint32_t n = 0;
+        for (size_t t = 0; t < nChunks * 2; ++t) n += parts[t * kHistogramBins + v];
         h.counts[v] = n;
         if (n == 0) continue;
         if (bFirst) {
@@ -79,13 +87,15 @@ void ComputeFieldHistogram(const uint16_t* pPixels, int32_t nWidth, int32_t nHei
     ComputeHistogram(pPixels, nWidth, nHeight, ExposedField(pPixels, nWidth, nHeight), h);
 }
 
-uint16_t HistogramPercentile(const CHistogram& h, double fFraction) {
-    if (h.nTotal == 0) return 0;
+uint16_t HistogramPercentile(const CHistogram& h, double fFraction, uint16_t nFrom) {
+    uint64_t nTotal = h.nTotal;
+    for (size_t v = 0; v < nFrom && v < kHistogramBins; ++v) nTotal -= h.counts[v];
+    if (nTotal == 0) return 0;
     fFraction = std::clamp(fFraction, 0.0, 1.0);
     // At least one pixel, so the 0 % point is the lowest value counted.
-    const uint64_t nWanted = std::max<uint64_t>(1, uint64_t(fFraction * double(h.nTotal) + 0.5));
+    const uint64_t nWanted = std::max<uint64_t>(1, uint64_t(fFraction * double(nTotal) + 0.5));
     uint64_t nSum = 0;
-    for (size_t v = 0; v < kHistogramBins; ++v) {
+    for (size_t v = nFrom; v < kHistogramBins; ++v) {
         nSum += h.counts[v];
         if (nSum >= nWanted) return uint16_t(v);
     }

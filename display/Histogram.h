@@ -46,8 +46,9 @@ void ComputeHistogram(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, 
 // Histogram of the exposed field of an image.
 void ComputeFieldHistogram(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, CHistogram& h);
 
-// The smallest value v with at least fFraction x total pixels at or below it
-// (0 for an empty histogram). fFraction is taken within 0 .. 1.
-uint16_t HistogramPercentile(const CHistogram& h, double fFraction);
+// The smallest value v with at least fFraction x (the pixels counted from
+// value nFrom up) at or below it; 0 when none is counted. fFraction is taken
+// within 0 .. 1.
+uint16_t HistogramPercentile(const CHistogram& h, double fFraction, uint16_t nFrom = 0);
 
 }  // namespace orvi

@@ -90,6 +90,11 @@ CCalibrationDlg::CCalibrationDlg(CCalibration& logic, QWidget* pParent) : QDialo
     pColumn->setContentsMargins(du.X(8), du.Y(7), du.X(8), du.Y(7));
     pColumn->setSpacing(du.Y(5));
     pColumn->addLayout(pTop);
+    // The progress of GET BRIGHT / GET DARK and the result of MAKE BPM.
+    m_pProgress = new QLabel(this);
+    m_pProgress->setMinimumHeight(du.Y(10));
+    m_pProgress->setStyleSheet(QStringLiteral("color: #1f4e79; font-weight: bold;"));
+    pColumn->addWidget(m_pProgress);
     pColumn->addWidget(pGroup);
     pColumn->setSizeConstraint(QLayout::SetFixedSize);
 
@@ -125,6 +130,7 @@ void CCalibrationDlg::Load() {
     Button(IDC_GET_BRIGHT)->setEnabled(m_logic.m_bGetBrightEnabled);
     Button(IDC_GET_DARK)->setEnabled(m_logic.m_bGetDarkEnabled);
     Button(IDC_MAKE_BPM)->setEnabled(m_logic.m_bMakeBpmEnabled);
+    m_pProgress->setText(QString::fromStdString(m_logic.m_strProgress));
     const std::pair<int, const std::string*> texts[] = {
         {IDC_AREA_BRIGHT, &m_logic.m_strAreaBright},
         {IDC_AREA_DARK, &m_logic.m_strAreaDark},

@@ -10,6 +10,7 @@
 #include <map>
 
 class QLineEdit;
+class QLabel;
 class QListWidget;
 class QPushButton;
 
@@ -41,6 +42,8 @@ public:
 
     QWidget* Control(int nId) const;
     QPushButton* Button(int nId) const;
+    // What the dialog's frames are doing, or what MAKE BPM wrote.
+    QLabel* ProgressLabel() const { return m_pProgress; }
     QListWidget* List() const { return m_pList; }
     QLineEdit* Edit(int nId) const;
 
@@ -54,6 +57,7 @@ private:
     CCalibration& m_logic;
     std::map<int, QWidget*> m_controls;
     QListWidget* m_pList = nullptr;
+    QLabel* m_pProgress = nullptr;
     bool m_bLoading = false;
 };
 

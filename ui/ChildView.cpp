@@ -76,7 +76,15 @@ CChildView::~CChildView() {
     if (m_store.m_pView == this) m_store.m_pView = nullptr;
 }
 
-void CChildView::FitToWindow() { m_rcDisp = orvi::FitToWindow(width(), height(), m_sizeSrc.width(), m_sizeSrc.height()); }
+void CChildView::FitToWindow() {
+    m_rcDisp = orvi::FitToWindow(width(), height(), m_sizeSrc.width(), m_sizeSrc.height());
+    m_bAtFit = m_rcDisp.IsFitted();
+}
+
+void CChildView::resizeEvent(QResizeEvent* pEvent) {
+    QWidget::resizeEvent(pEvent);
+    if (m_bAtFit) FitToWindow();
+}
 
 // ---- Painting ---------------------------------------------------------------
 
@@ -94,8 +102,9 @@ void CChildView::paintEvent(QPaintEvent* pEvent) {
 // False when there is no picture to draw.
 bool CChildView::ConvertImage() {
     const int32_t nW = m_store.m_nDispWidth, nH = m_store.m_nDispHeight;
+    const bool bNewSize = m_sizeSrc != QSize(nW, nH);
     m_sizeSrc = QSize(nW, nH);
-    if (!m_rcDisp.IsFitted()) FitToWindow();
+    if (!m_rcDisp.IsFitted() || (bNewSize && m_bAtFit)) FitToWindow();
     const uint16_t* pSrc = m_store.Display();
     const bool bFits = nW > 0 && nH > 0 && pSrc != nullptr &&
                        size_t(nW) * size_t(nH) <= m_store.m_pDisplay.size();
@@ -252,6 +261,7 @@ void CChildView::mouseMoveEvent(QMouseEvent* pEvent) {
     if ((buttons & Qt::LeftButton) && (m_lastButtons & Qt::LeftButton)) {
         Pan(m_rcDisp, d.x(), d.y());
         m_bPanned = true;
+        m_bAtFit = false;
         bRepaint = true;
     }
     if ((buttons & Qt::RightButton) && (m_lastButtons & Qt::RightButton)) {
@@ -272,6 +282,7 @@ void CChildView::mouseDoubleClickEvent(QMouseEvent* pEvent) {
     switch (pEvent->button()) {
     case Qt::LeftButton:
         m_rcDisp = SquareFit(width(), height());
+        m_bAtFit = false;
         update();
         break;
     case Qt::RightButton:
@@ -304,6 +315,7 @@ void CChildView::OnMouseWheel(int nDelta, const QPoint& ptGlobal) {
     m_nWheelRest += nDelta;
     const int nSteps = m_nWheelRest / kWheelNotch;
     m_nWheelRest -= nSteps * kWheelNotch;
+    if (nSteps != 0) m_bAtFit = false;
     for (int i = 0; i < std::abs(nSteps); ++i) {
         if (!ZoomAtPointer(m_rcDisp, m_sizeSrc.width(), nSteps > 0 ? kWheelNotch : -kWheelNotch, pt.x(), pt.y())) {
             m_nWheelRest = 0;
@@ -358,12 +370,15 @@ void CChildView::SetWindowLevel(int nWidth, int nLevel) {
 void CChildView::SetInverted(bool bInverted) {
     m_lut.SetInvert(bInverted);
     update();
+    emit WindowApplied();
 }
 
 void CChildView::ZoomAboutCentre(bool bIn) {
     if (!m_rcDisp.IsFitted()) return;
-    if (ZoomAtPointer(m_rcDisp, m_sizeSrc.width(), bIn ? kWheelNotch : -kWheelNotch, width() / 2, height() / 2))
+    if (ZoomAtPointer(m_rcDisp, m_sizeSrc.width(), bIn ? kWheelNotch : -kWheelNotch, width() / 2, height() / 2)) {
+        m_bAtFit = false;
         update();
+    }
 }
 
 void CChildView::ShowOneToOne() {
@@ -373,6 +388,7 @@ void CChildView::ShowOneToOne() {
     const double fPx = double(nCx - m_rcDisp.nX) * m_sizeSrc.width() / m_rcDisp.nW;
     const double fPy = double(nCy - m_rcDisp.nY) * m_sizeSrc.height() / m_rcDisp.nH;
     m_rcDisp = CDispRect{nCx - int32_t(fPx), nCy - int32_t(fPy), m_sizeSrc.width(), m_sizeSrc.height()};
+    m_bAtFit = false;
     update();
 }
 
@@ -485,7 +501,7 @@ void CChildView::DrawMeasurement(QPainter& painter) const {
         const QRectF rcClient(ImageToClient(rc.nX, rc.nY), ImageToClient(rc.nX + rc.nW, rc.nY + rc.nH));
         painter.fillRect(rcClient, QColor(255, 200, 0, 40));
         painter.drawRect(rcClient);
-        ptLabel = rcClient.bottomLeft() + QPointF(0, 4);
+        ptLabel = rcClient.topLeft();
     } else {
         // From pixel centre to pixel centre, with end ticks.
         const QPointF a = ImageToClient(m_ptMeasureA.x(), m_ptMeasureA.y());
@@ -494,14 +510,15 @@ void CChildView::DrawMeasurement(QPainter& painter) const {
         painter.setBrush(colour);
         painter.drawEllipse(a, 3, 3);
         painter.drawEllipse(b, 3, 3);
-        ptLabel = b + QPointF(8, 4);
+        ptLabel = b + QPointF(10, -4);
     }
-    // The figures beside the shape, on a dark plate so they read on any grey.
+    // The figures above the shape (the pointer's tooltip goes below it), on a
+    // dark plate so they read on any grey.
     QFont font = painter.font();
     font.setPointSizeF(font.pointSizeF() + 1);
     painter.setFont(font);
     const QRectF rcText = painter.fontMetrics().boundingRect(m_strMeasure).adjusted(-6, -3, 6, 3);
-    const QRectF rcPlate(ptLabel, rcText.size());
+    const QRectF rcPlate(ptLabel - QPointF(0, rcText.height() + 4), rcText.size());
     painter.setPen(Qt::NoPen);
     painter.setBrush(QColor(0, 0, 0, 170));
     painter.drawRoundedRect(rcPlate, 4, 4);

@@ -130,6 +130,7 @@ protected:
     void mouseDoubleClickEvent(QMouseEvent* pEvent) override;
     void wheelEvent(QWheelEvent* pEvent) override;
     void keyPressEvent(QKeyEvent* pEvent) override;
+    void resizeEvent(QResizeEvent* pEvent) override;
 
 private:
     enum class Measure { None, Roi, Ruler };
@@ -165,6 +166,9 @@ private:
     std::unique_ptr<CHistogram> m_pHistogram;
     bool m_bAutoWindow = true;
     bool m_bHasImage = false;
+    // The picture is as FitToWindow placed it (no zoom or pan since): a
+    // resized view or an image of another size is fitted again.
+    bool m_bAtFit = false;
     int32_t m_nPitchUm = 0;
     QStringList m_guide;
     // The measurement in image pixels (the ROI's corners, the ruler's ends).

@@ -14,6 +14,7 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -106,6 +107,13 @@ CConfigDlg::CConfigDlg(CMainFrame& frame, QWidget* pParent) : QDialog(pParent), 
     for (QPushButton* p : {pWrite, pReset, pExit}) {
         p->setMinimumSize(du.Size(50, 14));
         pBottom->addWidget(p);
+        if (p == pWrite) {
+            // A Write that sent the parameters says so here.
+            m_pWritten = new QLabel(this);
+            m_pWritten->setStyleSheet(QStringLiteral("color: #1a7f37; font-weight: bold;"));
+            m_pWritten->setMinimumWidth(du.X(30));
+            pBottom->addWidget(m_pWritten);
+        }
     }
 
     // Fields the detector keeps that the operator does not change here: they
@@ -209,7 +217,11 @@ void CConfigDlg::keyPressEvent(QKeyEvent* pEvent) {
 }
 
 void CConfigDlg::OnWrite() {
-    if (CTarsoConfigDlg* p = Logic()) p->OnWrite();
+    m_pWritten->clear();
+    CTarsoConfigDlg* p = Logic();
+    if (p == nullptr || !p->OnWrite()) return;
+    m_pWritten->setText(QStringLiteral("Written"));
+    QTimer::singleShot(4000, m_pWritten, &QLabel::clear);
 }
 
 QString CConfigDlg::PickFolder(QWidget* pParent) {

@@ -73,6 +73,9 @@ public:
     QPushButton* Button(int nId) const;
     QComboBox* TriggerBox() const { return m_pTrigger; }
     QLabel* FolderLabel() const { return m_pFolder; }
+    // "Written" beside the Write button for a few seconds after a Write that
+    // sent the parameters.
+    QLabel* WrittenLabel() const { return m_pWritten; }
 
 protected:
     // Enter in a field ends the dialog the standard way (it hides), as Escape does.
@@ -95,6 +98,7 @@ private:
     std::map<int, std::function<bool&(CTarsoConfigDlg&)>> m_checkFields;
     QComboBox* m_pTrigger = nullptr;
     QLabel* m_pFolder = nullptr;
+    QLabel* m_pWritten = nullptr;
     FolderPicker m_fnPickFolder = &CConfigDlg::PickFolder;
     bool m_bLoading = false;
 };

@@ -409,15 +409,30 @@ TEST_F(PaneTimeline, AnExposureGoesFromCountdownToSavedWithEachDark) {
     RunTo(m_nT0 + 30000);
     const Lines texts = m_ui.pane(0);
     ASSERT_GE(texts.size(), 8u);
-    // After the countdown: X-ray, readout (taken, then arrived), three
-    // darks, the correction, the file.
-    EXPECT_EQ(Lines(texts.end() - 8, texts.end() - 1),
-              (Lines{kProgressXrayNow, kProgressReading, kProgressReading, "Dark 1 of 3", "Dark 2 of 3",
-                     "Dark 3 of 3", kProgressCorrecting}));
+    // After the countdown: X-ray, readout, three darks, the correction, the file.
+    EXPECT_EQ(Lines(texts.end() - 7, texts.end() - 1),
+              (Lines{kProgressXrayNow, kProgressReading, "Dark 1 of 3", "Dark 2 of 3", "Dark 3 of 3",
+                     kProgressCorrecting}));
     EXPECT_TRUE(IsSavedAt(texts.back(), "IMAGE.RAW")) << texts.back();
     EXPECT_EQ(m_ui.pane(4).back(), "Done");
     EXPECT_FALSE(Frame().WaitingForXray());
     EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
+}
+
+TEST_F(PaneTimeline, ADetectorThatStopsWaitingWithoutAnXrayIsSaidToHaveNoImage) {
+    NoImage();
+    SetSim("EXPOSURE_WINDOW_MS", "5000");  // enabled at 500, gives up at 5500
+    Start();
+    Acquire();
+    EXPECT_EQ(Pane0At(5499), "X-ray in 7 s");
+    EXPECT_EQ(Pane0At(5500), kProgressReading);
+    EXPECT_EQ(Pane0At(8499), kProgressReading);
+    EXPECT_EQ(Pane0At(8500), kProgressNoImage);
+    EXPECT_FALSE(Frame().WaitingForXray());
+    EXPECT_FALSE(m_clock.is_running(TIMER_PROGRESS));
+    // The next Acquisition is a fresh one, not "already waiting".
+    Frame().OnAcquisition();
+    EXPECT_EQ(m_ui.pane(0).back(), "X-ray in 12 s");
 }
 
 TEST_F(PaneTimeline, AcquisitionWhileArmedSaysSoAndArmsAgain) {
@@ -480,7 +495,8 @@ TEST_F(PaneTimeline, ReleasingBeforeArmingAsksForTheSwitchAgain) {
     Plan(300, 0, HandSwitch::Released);
     Acquire();
     RunTo(m_nT0 + 2000);
-    EXPECT_EQ(m_ui.pane(0), (Lines{kProgressPressSwitch, kProgressPressSwitch}));
+    // Asked once: the release does not change what the operator has to do.
+    EXPECT_EQ(m_ui.pane(0), Lines{kProgressPressSwitch});
 }
 
 }  // namespace

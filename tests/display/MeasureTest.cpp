@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <memory>
 #include <cmath>
 #include <numeric>
@@ -21,6 +23,7 @@ struct FieldCase {
     std::vector<uint16_t> pixels;
     CPixelRect expected;
 };
+void PrintTo(const FieldCase& c, std::ostream* os) { *os << c.szName; }
 
 class ExposedFieldTest : public ::testing::TestWithParam<FieldCase> {};
 
@@ -99,6 +102,14 @@ TEST(AutoWindow, TakesTheHalfPercentPointsOfTheExposedField) {
     EXPECT_EQ(wl, (CWindowLevel{1995 - 1003, (1003 + 1995) / 2}));
 }
 
+TEST(AutoWindow, ZerosInsideTheFieldCountForNothing) {
+    // A short file shown from its start: 3.5 rows of 1000 .. 1139, zeros after.
+    std::vector<uint16_t> px(40 * 10, 0);
+    for (int i = 0; i < 140; ++i) px[size_t(i)] = uint16_t(1000 + i);
+    // 140 pixels: low = 1st (0.7 -> 1) = 1000, high = 139th (139.3) = 1138.
+    EXPECT_EQ(ComputeAutoWindow(px.data(), 40, 10), (CWindowLevel{138, 1069}));
+}
+
 TEST(AutoWindow, FlatAndEmptyImages) {
     const std::vector<uint16_t> flat(100, 5000);
     EXPECT_EQ(ComputeAutoWindow(flat.data(), 10, 10), (CWindowLevel{1, 5000}));
@@ -116,6 +127,7 @@ struct RoiCase {
     double fMean, fSd;
     uint16_t nMin, nMax;
 };
+void PrintTo(const RoiCase& c, std::ostream* os) { *os << c.szName; }
 
 class RoiStatsTest : public ::testing::TestWithParam<RoiCase> {};
 

@@ -8,6 +8,7 @@
 #include "ui/CalibrationDlg.h"
 
 #include <QGroupBox>
+#include <QTest>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -38,6 +39,9 @@ protected:
     void RunDialog(const std::function<void(CCalibrationDlg*)>& fn) {
         WhenModal<CCalibrationDlg> when([&](CCalibrationDlg* pDlg) {
             EXPECT_EQ(Window().CalibrationDlg(), pDlg);
+            // The platform activates a shown dialog a moment later; focus
+            // checks inside need it active.
+            (void)QTest::qWaitFor([pDlg] { return QApplication::activeWindow() == pDlg; }, 1000);
             fn(pDlg);
         });
         Click(CToolDlgBar::IDC_MAKE_CALIBRATION);

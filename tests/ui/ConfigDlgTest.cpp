@@ -171,7 +171,9 @@ TEST_P(WriteChecks, TheFirstBadFieldIsNamedAndNothingIsSaved) {
         EXPECT_EQ(closer.texts, Lines{});
         EXPECT_EQ(Ini("AUTO_NAMING_SAVED"), "0");
         EXPECT_EQ(Ini("EXP_DELAY"), Text(Id::IDC_ACQUIRE_DELAY));
+        EXPECT_EQ(Dlg()->WrittenLabel()->text().toStdString(), "Written");
     } else {
+        EXPECT_EQ(Dlg()->WrittenLabel()->text().toStdString(), "");
         EXPECT_EQ(closer.texts, Lines{c.szMessage});
         EXPECT_EQ(closer.captions, Lines{"ORVI Manager"});
         EXPECT_EQ(Ini("AUTO_NAMING_SAVED"), "<none>");
