@@ -77,7 +77,9 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
 
     const int32_t nSleep = cfg::Read(m_strIniPath, cfg::DARK_SLEEP_TERM_FIRST);
     m_timers.sleep_ms(PauseMs(nSleep));
-    m_nDarkRepeat = cfg::Read(m_strIniPath, cfg::REPEAT_GER_DARK) - 1;
+    // At least one dark is taken: the held image is corrected with the last.
+    const int32_t nDarks = cfg::Read(m_strIniPath, cfg::REPEAT_GER_DARK);
+    m_nDarkRepeat = nDarks < 1 ? 0 : nDarks - 1;
     if (m_nDarkRepeat > 5) m_nDarkRepeat = 1;
     char sz[96];
     std::snprintf(sz, sizeof sz, "%d time(s) Get dark(%d ms)", m_nDarkRepeat + 1, nSleep);

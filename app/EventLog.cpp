@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <unistd.h>
 
 namespace orvi {
 
@@ -36,7 +37,7 @@ uint32_t LogTickNow() { return Clock() ? Clock()() : SteadyTick(); }
 void SetLogPath(const std::string& strPath) { Path() = strPath; }
 const std::string& LogPath() { return Path(); }
 
-void DeleteLogFile() { std::remove(Path().c_str()); }
+void DeleteLogFile() { ::unlink(Path().c_str()); }  // a file only, never a folder of that name
 
 void StartLog() {
     g_dwStartTick = LogTickNow();

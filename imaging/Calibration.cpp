@@ -4,6 +4,7 @@
 #include "app/EventLog.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Parallel.h"
+#include "imaging/PostProcess.h"
 #include "imaging/RawFile.h"
 #include "imaging/SimdKernels.h"
 
@@ -57,7 +58,9 @@ void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pRefer
     std::vector<double> quotient(65536);
     quotient[0] = 0.0;
     for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(nLevel) / double(g);
-    const double dLevel = double(nLevel);
+    // The result is limited to L and to the 14 bits of a corrected image; a
+    // bright file named above 16383 must not give larger values (or wrap).
+    const double dLevel = double(std::min<int32_t>(nLevel, kMaxPixelValue));
     RunRanges(nPixels, WorkerCount(nPixels, size_t{1} << 19), [&](size_t b, size_t e) {
         ActiveKernels().GainRange(pFrame + b, pDark + b, pReference + b, quotient.data(), dLevel, e - b);
     });

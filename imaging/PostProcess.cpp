@@ -105,6 +105,14 @@ int32_t DoseIndicatorValue(const uint16_t* pFrame, int32_t nWidth, int32_t nHeig
     int64_t x1 = std::min<int64_t>(int64_t{nX} + nRegionWidth, nWidth);
     int64_t y0 = std::max<int64_t>(nY, 0);
     int64_t y1 = std::min<int64_t>(int64_t{nY} + nRegionHeight, nHeight);
+    if (nRegionWidth < 0 && y1 > y0) {
+        // The total grows by the width for every row of the region, so a
+        // negative width gives a negative total and threshold: the empty
+        // counter of value 0 already exceeds it. A threshold that truncates
+        // to 0 (one row of width -1) is exceeded by nothing.
+        const double dThreshold = std::trunc(double(nRegionWidth) * double(y1 - y0) * 0.8);
+        return dThreshold < 0.0 ? 0 : kBins;
+    }
     if (x1 <= x0 || y1 <= y0) return kBins;  // nothing counted: no value exceeds a threshold of 0
 
     std::vector<uint32_t> hist(kBins, 0);
