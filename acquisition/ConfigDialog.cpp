@@ -2,6 +2,7 @@
 
 #include "acquisition/MainFrame.h"
 #include "app/ConfigKeys.h"
+#include "app/NumberText.h"
 #include "app/Profile.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
@@ -25,7 +26,7 @@ double DialogFloat(const std::string& strText) {
     // The leading number of the text; text that is not a number reads as 0.
     const char* p = strText.c_str();
     char* pEnd = nullptr;
-    const double d = std::strtod(p, &pEnd);
+    const double d = StrtodC(p, &pEnd);
     return pEnd == p ? 0.0 : d;
 }
 
@@ -53,8 +54,7 @@ void CTarsoConfigDlg::Refresh(uint32_t h) {
     std::snprintf(sz, sizeof sz, "8.%d.%d.%d", (a - 3) & 0xFFFF, (b - 3) & 0xFFFF, (c - 7) & 0xFFFF);
     m_strVersion = sz;
 
-    std::snprintf(sz, sizeof sz, "%1.2f", static_cast<double>(Acquisition_GetDRConfigVT(h)));
-    m_strVt = sz;
+    m_strVt = FormatC("%1.2f", static_cast<double>(Acquisition_GetDRConfigVT(h)));
     m_strFga = Decimal(Acquisition_GetDRConfigPGA(h));
     m_strSpan = Decimal(Acquisition_GetDRConfigSerialTimeSpan(h));
 

@@ -3,6 +3,7 @@
 #include "acquisition/UiPort.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
+#include "app/NumberText.h"
 #include "imaging/MessageFiles.h"
 #include "imaging/Parallel.h"
 
@@ -88,11 +89,8 @@ CExposureCheck MeasureExposure(const uint16_t* pFrame, int32_t nWidth, int32_t n
 CExposureCheck CheckExposure(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight, int32_t nStdDevRange) {
     CExposureCheck result = MeasureExposure(pFrame, nWidth, nHeight, nStdDevRange);
     if (!result.bChecked) return result;
-    char szLine[128];
-    std::snprintf(szLine, sizeof szLine,
-                  result.bExposed ? "Get expose Image.(STDDEV:%lf)" : "Expose fail!! exit program.(STDDEV:%lf)",
-                  result.dStdDev);
-    WriteLog(szLine);
+    WriteLog(result.bExposed ? FormatC("Get expose Image.(STDDEV:%lf)", result.dStdDev)
+                             : FormatC("Expose fail!! exit program.(STDDEV:%lf)", result.dStdDev));
     return result;
 }
 
