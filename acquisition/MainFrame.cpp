@@ -291,6 +291,14 @@ void CMainFrame::InitDetector(uint32_t hDetector, const std::string& strLabel, i
 }
 
 void CMainFrame::OnDisconnect() {
+    // An exposure still pending ends here: its timers would otherwise go on
+    // logging and switching lamps on a station that is no longer connected.
+    // A repeat series cut short starts full the next time.
+    if (m_timers.is_running(TIMER_REPEAT)) m_nRepeatLeft = cfg::Read(m_strIniPath, cfg::REPEAT_NUMBER);
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_EXP_DELAY, TIMER_REPEAT, TIMER_MANUAL_READ,
+                         TIMER_MANUAL_READ_2, TIMER_MANUAL_EXP, TIMER_READY_TIMEOUT})
+        StopTimer(nId);
+    m_ui.SetStatusText(4, "");
     for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})
         if (*ph != 0) {
             Acquisition_Close(*ph);

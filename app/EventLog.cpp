@@ -53,7 +53,19 @@ std::string FormatLogLine(const std::tm& tmLocal, uint32_t nElapsedMs, const std
     return szHead + strMessage + "\n";
 }
 
+namespace {
+
+std::function<void(const std::string&)>& Observer() {
+    static std::function<void(const std::string&)> fn;
+    return fn;
+}
+
+}  // namespace
+
+void SetLogObserver(std::function<void(const std::string&)> fnObserver) { Observer() = std::move(fnObserver); }
+
 void WriteLog(const std::string& strText) {
+    if (Observer()) Observer()(strText);
     if (g_bWriteLog == 0) return;
     std::time_t t = std::time(nullptr);
     std::tm tmLocal {};
