@@ -86,30 +86,30 @@ bool CTarsoConfigDlg::OnWrite() {
 
     const float fVt = static_cast<float>(DialogFloat(m_strVt));
     if (fVt < 1.25f || fVt > 4.5f) {
-        ui.ShowMessage(kVtError);
+        ui.ShowWarning(kVtError);
         return false;
     }
     const int32_t nPga = DialogInt(m_strFga);
     if (nPga < 0 || nPga > 7) {
-        ui.ShowMessage(kPgaError);
+        ui.ShowWarning(kPgaError);
         return false;
     }
     const int32_t nSpan = DialogInt(m_strSpan);
     if (nSpan < 1800 || nSpan > 65535) {
-        ui.ShowMessage(kSpanError);
+        ui.ShowWarning(kSpanError);
         return false;
     }
     const int32_t nDelay = DialogInt(m_strAcquireDelay);
     if (nDelay < 0 || nDelay > 65535) {
-        ui.ShowMessage(kDelayError);
+        ui.ShowWarning(kDelayError);
         return false;
     }
     if (DialogInt(m_strIntegrate) != 100) {
-        ui.ShowMessage(kIntegrateError);
+        ui.ShowWarning(kIntegrateError);
         return false;
     }
     if ((DialogInt(m_strClearTime) & 0xFFFF) != 1500) {
-        ui.ShowMessage(kClearTimeError);
+        ui.ShowWarning(kClearTimeError);
         return false;
     }
 
@@ -121,7 +121,7 @@ bool CTarsoConfigDlg::OnWrite() {
         cfg::Write(strIni, cfg::AUTO_NAMING_SAVED, "1");
     } else {
         if (m_strImageName.empty()) {
-            ui.ShowMessage(kImageNameEmpty);
+            ui.ShowWarning(kImageNameEmpty);
             return false;
         }
         store.m_bAutoNaming = 0;

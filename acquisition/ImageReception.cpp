@@ -67,7 +67,7 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     DeleteMessageFile(kFileDetectorReady);
     if (m_nStdDevOption != 0) CheckExposure(pFrame, m_nImageWidth, m_nImageHeight, m_nStdDevRange);
     if (!CreateEmptyFile(m_strImagePath, kFileImageComing)) {
-        m_ui.ShowMessage(kMessageFileCreationFail);
+        m_ui.ShowWarning(kMessageFileCreationFail);
         return;
     }
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
@@ -123,8 +123,8 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
 
     if (!WriteRawFile(strDarkPath, pFrame, nPixels)) {
         dlg.Changed();
-        m_ui.ShowMessage(kDarkFileCreationFail);
-        m_ui.ShowMessage(strDarkPath);
+        m_ui.ShowWarning(kDarkFileCreationFail);
+        m_ui.ShowWarning(strDarkPath);
         return;
     }
     m_ui.FileSaved(strDarkPath);
@@ -145,7 +145,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
     const std::string strBrightPath = m_strCalPath + strBrightName;
     if (!WriteRawFile(strBrightPath, pFrame, nPixels)) {
         dlg.Changed();
-        m_ui.ShowMessage(kBrightFileCreationFail);
+        m_ui.ShowWarning(kBrightFileCreationFail);
         return;
     }
     m_ui.FileSaved(strBrightPath);
@@ -189,7 +189,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     DeleteDarkFiles(m_strCalPath);
     const std::string strDarkPath = m_strCalPath + strDarkName;
     if (!WriteRawFile(strDarkPath, pFrame, nPixels)) {
-        m_ui.ShowMessage(kDarkFileCreationFail);
+        m_ui.ShowWarning(kDarkFileCreationFail);
         return;
     }
     m_ui.FileSaved(strDarkPath);

@@ -95,7 +95,7 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     m_strIniPath = strProgramDir + cfg::kIniFileName;
     std::error_code ec;
     if (!std::filesystem::exists(m_strIniPath, ec)) {
-        m_ui.ShowMessage("ORVI2.ini don`t exist.");
+        m_ui.ShowWarning("ORVI2.ini don`t exist.");
         return CreateResult::MissingIni;
     }
 
@@ -126,7 +126,7 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     std::string strBad = cfg::CheckImageGeometry(m_nImageWidth, m_nImageHeight, m_nCutTop,
                                                  m_nCutBottom, m_nCutLeft, m_nCutRight);
     if (!strBad.empty()) {
-        m_ui.ShowMessage(strBad);
+        m_ui.ShowWarning(strBad);
         return CreateResult::BadConfig;
     }
 
@@ -149,7 +149,7 @@ bool CMainFrame::AttachImageStore() {
     CImageStore& store = m_app.m_imageStore;
     std::string strBad = cfg::CheckImageGeometry(store.m_nWidth, store.m_nHeight, 0, 0, 0, 0);
     if (!strBad.empty() || store.m_pDisplay.empty()) {
-        m_ui.ShowMessage(strBad.empty() ? "The image buffers could not be obtained." : strBad);
+        m_ui.ShowWarning(strBad.empty() ? "The image buffers could not be obtained." : strBad);
         return false;
     }
     store.SetFrameLinks(&m_hDetectorB, m_pDarkFrame.data(), m_pDarkFrame.size());
@@ -168,7 +168,7 @@ void CMainFrame::OnClose() { OnDisconnect(); }
 
 void CMainFrame::CreateMessageFile(const std::string& strBaseName) {
     if (!CreateEmptyFile(m_strImagePath, strBaseName + ".txt"))
-        m_ui.ShowMessage(kMessageFileCreationFail);
+        m_ui.ShowWarning(kMessageFileCreationFail);
 }
 
 void CMainFrame::DeleteMessageFile(const std::string& strFileName) {
@@ -275,7 +275,7 @@ void CMainFrame::FinishConnect(int32_t nResultA, int32_t nResultB) {
 
 void CMainFrame::InitDetector(uint32_t hDetector, const std::string& strLabel, int32_t nResult) {
     if (nResult != 0) {
-        m_ui.ShowMessage(InitFailureText(strLabel, nResult));
+        m_ui.ShowWarning(InitFailureText(strLabel, nResult));
         return;
     }
     Acquisition_SetComCallback(hDetector, &CMainFrame::ComCallback, this);
@@ -332,7 +332,7 @@ void CMainFrame::OnShowNetworkWindow() {
 void CMainFrame::OnOpenConfig() {
     if (!m_pConfigDlg) m_pConfigDlg = std::make_unique<CTarsoConfigDlg>(*this);
     m_ui.ShowConfigDialog();
-    if (Acquisition_ReadDRConfig(m_hDetector) == 0) m_ui.ShowMessage(kSendReadError);
+    if (Acquisition_ReadDRConfig(m_hDetector) == 0) m_ui.ShowWarning(kSendReadError);
 }
 
 void CMainFrame::DestroyConfigDialog() {
@@ -353,7 +353,7 @@ void CMainFrame::OnGain() {
         Correction_SetDoGain(m_hDetector, 0);
         m_panel.bGainTicked = false;
     } else if (Correction_SetDoGain(m_hDetector, 1) < 0) {
-        m_ui.ShowMessage(kCorrectFileFailed);
+        m_ui.ShowWarning(kCorrectFileFailed);
         m_panel.bGainTicked = false;
     } else {
         m_panel.bGainTicked = true;
@@ -366,7 +366,7 @@ void CMainFrame::OnDefect() {
         Correction_SetDoDefect(m_hDetector, 0);
         m_panel.bDefectTicked = false;
     } else if (Correction_SetDoDefect(m_hDetector, 1) < 0) {
-        m_ui.ShowMessage(kCorrectFileFailed);
+        m_ui.ShowWarning(kCorrectFileFailed);
         m_panel.bDefectTicked = false;
     } else {
         m_panel.bDefectTicked = true;
@@ -378,7 +378,7 @@ void CMainFrame::OnOffsetSelChange(int nIndex) {
     m_panel.nOffsetSelection = nIndex;
     if (nIndex == 1) {
         if (Correction_SetDoOffset2(m_hDetector, 1) < 0) {
-            m_ui.ShowMessage(kOffsetFileFailed);
+            m_ui.ShowWarning(kOffsetFileFailed);
             m_panel.nOffsetSelection = 0;
             m_ui.PanelChanged();
             return;
@@ -420,7 +420,7 @@ std::string CMainFrame::FileOpenInitialPath() const { return cfg::Read(m_strIniP
 void CMainFrame::OnFileOpen(const std::string& strPath) {
     std::vector<uint16_t> buffer(kFramePixels);
     if (!ReadRawFileUpTo(strPath, buffer.data(), buffer.size())) {
-        m_ui.ShowMessage(kFileOpenFail);
+        m_ui.ShowWarning(kFileOpenFail);
         return;
     }
     m_app.m_imageStore.StoreFrame(0, buffer.data());

@@ -158,33 +158,33 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
         RawRead e = ReadRawFile(strPath, p, nPixels, &nBytes);
         if (e == RawRead::Ok) return true;
         if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
-        ui.ShowMessage(szFail);
+        ui.ShowWarning(szFail);
         return false;
     };
 
     const std::string& strDark = listEntries.back();
     if (strDark.find("DARK") == std::string::npos) {
-        ui.ShowMessage(kDarkFileDontExist);
+        ui.ShowWarning(kDarkFileDontExist);
         return MakeBpmResult::NoDark;
     }
     CFrameBuffer pDark(nPixels), pBright(nPixels), pMap(nPixels);
     if (!pDark || !pBright || !pMap) {
         WriteLog("No memory for MAKE BPM");
-        ui.ShowMessage(kBpmFileCreationFail);
+        ui.ShowWarning(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
     }
     if (!read(strDark, pDark.get(), kDarkFileOpenFail, "Dark file")) return MakeBpmResult::DarkOpenFailed;
 
     const std::string& strBright = listEntries[listEntries.size() - 2];
     if (strBright.find("BRIGHT") == std::string::npos) {
-        ui.ShowMessage(kBrightFileDontExist);
+        ui.ShowWarning(kBrightFileDontExist);
         return MakeBpmResult::NoBright;
     }
     if (!read(strBright, pBright.get(), kBrightFileOpenFail, "Bright file")) return MakeBpmResult::BrightOpenFailed;
 
     if (!MakeBadPixelMap(pDark.get(), pBright.get(), nWidth, nHeight, thresholds, pMap.get()) ||
         !WriteRawFile(JoinPath(strCalFolder, kBpmFileName), pMap.get(), nPixels)) {
-        ui.ShowMessage(kBpmFileCreationFail);
+        ui.ShowWarning(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
     }
     return MakeBpmResult::Written;

@@ -23,7 +23,7 @@ bool ReportRead(RawRead e, const std::string& strPath, uint64_t nBytes, size_t n
                 const char* szWhat, IUiPort& ui) {
     if (e == RawRead::Ok) return true;
     if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
-    ui.ShowMessage(szFail);
+    ui.ShowWarning(szFail);
     return false;
 }
 
@@ -87,7 +87,7 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
     std::vector<std::string> names = ListCalibrationFiles(strCalFolder);
     if (names.size() < 2) {
-        ui.ShowMessage(kNeedMoreBrightFiles);
+        ui.ShowWarning(kNeedMoreBrightFiles);
         return result;
     }
 

@@ -13,7 +13,7 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
                           CGainResult* pGainUsed) {
     const CImageGeometry& g = s.geometry;
     if (!g.IsValid()) {
-        ui.ShowMessage(kImageFileCreationFail);
+        ui.ShowWarning(kImageFileCreationFail);
         return false;
     }
     if (s.nCalibration != 0) {
@@ -25,7 +25,7 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
     if (s.nMedianFilter != 0) MedianFilter3x3(pFrame, g.nWidth, g.nHeight);
     CutImage(pFrame, g);
     if (!WriteRawFile(strImageFile, pFrame, g.CutPixels())) {
-        ui.ShowMessage(kImageFileCreationFail);
+        ui.ShowWarning(kImageFileCreationFail);
         return false;
     }
     return true;

@@ -136,7 +136,7 @@ int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHe
     int32_t nH = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_HEIGHT);
     int32_t k = DoseIndicatorValue(pFrame, nWidth, nHeight, nX, nY, nW, nH);
     if (!WriteDoseIndicatorFile(strImageFolder, k)) {
-        ui.ShowMessage(kMessageFileCreationFail);
+        ui.ShowWarning(kMessageFileCreationFail);
         return k;
     }
     WriteLog("Dose Indicator :" + std::to_string(k));

@@ -160,6 +160,7 @@ TEST_F(GainFromSets, FewerThanTwoFilesLeaveTheImage) {
     Put("BPM.RAW", RandomFrame(kW, kH, 4));
     EXPECT_EQ(Run(m_image), m_image);
     EXPECT_EQ(m_ui.texts(), std::vector<std::string>{"Need more bright files!!"});
+    EXPECT_EQ(m_ui.boxes[0].eIcon, MessageIcon::Warning);
 }
 
 TEST_F(GainFromSets, TwoBrightsAndNoDarkTakeTheLastBrightAsDark) {

@@ -57,9 +57,13 @@ public:
     struct Box {
         std::string strText;
         std::string strCaption;
+        MessageIcon eIcon = MessageIcon::Information;
     };
     void MessageBox(const std::string& strText, const std::string& strCaption) override {
-        boxes.push_back({strText, strCaption});
+        MessageBox(strText, strCaption, MessageIcon::Information);
+    }
+    void MessageBox(const std::string& strText, const std::string& strCaption, MessageIcon eIcon) override {
+        boxes.push_back({strText, strCaption, eIcon});
         if (onMessage) onMessage(strText);
     }
     void SetStatusText(int32_t nPane, const std::string& strText) override {

@@ -157,6 +157,7 @@ TEST_F(CalibrationDlgTest, MakeBpmWithoutADarkFileSaysSoAndStaysDisabled) {
     });
     EXPECT_EQ(closer.texts, Lines{"DARK file don`t exist!!"});
     EXPECT_EQ(closer.captions, Lines{"ORVI Manager"});
+    EXPECT_EQ(closer.icons, std::vector<QMessageBox::Icon>{QMessageBox::Warning});  // a refusal
     EXPECT_FALSE(std::filesystem::exists(m_strCalDir + "BPM.RAW"));
 }
 
