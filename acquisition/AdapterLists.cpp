@@ -4,8 +4,15 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 
 namespace orvi {
@@ -35,13 +42,49 @@ bool IsSerialNodeName(const std::string& strName) {
     return false;
 }
 
-// Opens the node without taking it over (no controlling terminal, no wait for
-// a carrier) and closes it at once; a node without a port behind it fails.
-bool Opens(const std::string& strPath) {
-    int fd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+// True when the lock file of a serial tool names a process that still runs.
+// The file holds the owner's pid as text ("%10d\n"), or as a 4-byte integer in
+// the oldest tools' convention.
+bool LockFileOwnedByLiveProcess(const std::string& strLockPath) {
+    const int fd = ::open(strLockPath.c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) return false;
+    char buf[64] = {};
+    const ssize_t n = ::read(fd, buf, sizeof buf - 1);
     ::close(fd);
-    return true;
+    if (n <= 0) return false;
+    long nPid = 0;
+    const bool bText = std::all_of(buf, buf + n, [](char c) {
+        return std::isdigit(static_cast<unsigned char>(c)) != 0 || c == ' ' || c == '\n';
+    });
+    if (n == 4 && !bText) {
+        int32_t nBinary = 0;
+        std::memcpy(&nBinary, buf, sizeof nBinary);
+        nPid = nBinary;
+    } else {
+        char* pEnd = nullptr;
+        nPid = std::strtol(buf, &pEnd, 10);
+        if (pEnd == buf) return false;
+    }
+    if (nPid <= 0) return false;
+    // Signal 0 only checks: EPERM means the process exists under another user.
+    return ::kill(static_cast<pid_t>(nPid), 0) == 0 || errno == EPERM;
+}
+
+// Opens the node without taking it over (no controlling terminal, no wait for
+// a carrier) and closes it at once. A node without a port behind it fails; so
+// does a port another program holds: in exclusive mode (TIOCEXCL, which root
+// may still open), under a flock, or named in a live process's lock file.
+bool Opens(const std::string& strPath, const std::string& strLockFolder) {
+    const std::string strName = std::filesystem::path(strPath).filename().string();
+    if (!strLockFolder.empty() && LockFileOwnedByLiveProcess(strLockFolder + "/LCK.." + strName)) return false;
+    const int fd = ::open(strPath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return false;
+    int nExclusive = 0;
+    bool bFree = !(::ioctl(fd, TIOCGEXCL, &nExclusive) == 0 && nExclusive != 0);
+    // Our own lock is released with the descriptor.
+    if (bFree && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) bFree = false;
+    ::close(fd);
+    return bFree;
 }
 
 }  // namespace
@@ -79,7 +122,7 @@ std::vector<std::string> ListNetworkAdapters() {
     return v;
 }
 
-std::vector<std::string> ListSerialPorts(const std::string& strDevFolder) {
+std::vector<std::string> ListSerialPorts(const std::string& strDevFolder, const std::string& strLockFolder) {
     std::vector<std::string> nodes;
     std::error_code ec;
     for (const auto& e : std::filesystem::directory_iterator(strDevFolder, ec)) {
@@ -89,7 +132,7 @@ std::vector<std::string> ListSerialPorts(const std::string& strDevFolder) {
     std::sort(nodes.begin(), nodes.end(), NaturalLess);
     std::vector<std::string> ports;
     for (const std::string& strPath : nodes)
-        if (Opens(strPath)) ports.push_back(strPath);
+        if (Opens(strPath, strLockFolder)) ports.push_back(strPath);
     ORVIAcqListNode* pHead = AcquisitionExt_GetSerialPortList();
     for (std::string& strPort : Names(pHead)) ports.push_back(std::move(strPort));
     AcquisitionExt_FreeSerialPortList(pHead);

@@ -11,9 +11,12 @@ namespace orvi {
 std::vector<std::string> ListNetworkAdapters();
 
 // The serial device nodes (/dev/ttyS*, ttyUSB*, ttyACM*) that open, in natural
-// order (ttyS2 before ttyS10), then the ports the library offers. A node held
-// open exclusively by another program does not open and is not listed.
-std::vector<std::string> ListSerialPorts(const std::string& strDevFolder = "/dev");
+// order (ttyS2 before ttyS10), then the ports the library offers. A port in
+// use by another program is not listed: one held in exclusive mode (TIOCEXCL)
+// or under a flock, or named by a lock file "LCK..<node>" in the lock folder
+// whose process still runs (a stale lock file does not count).
+std::vector<std::string> ListSerialPorts(const std::string& strDevFolder = "/dev",
+                                         const std::string& strLockFolder = "/run/lock");
 
 // Natural order of names: runs of digits compare by value.
 bool NaturalLess(const std::string& a, const std::string& b);

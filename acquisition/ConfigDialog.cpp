@@ -2,6 +2,7 @@
 
 #include "acquisition/MainFrame.h"
 #include "app/ConfigKeys.h"
+#include "app/NumberText.h"
 #include "app/Profile.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
@@ -25,7 +26,7 @@ double DialogFloat(const std::string& strText) {
     // The leading number of the text; text that is not a number reads as 0.
     const char* p = strText.c_str();
     char* pEnd = nullptr;
-    const double d = std::strtod(p, &pEnd);
+    const double d = StrtodC(p, &pEnd);
     return pEnd == p ? 0.0 : d;
 }
 
@@ -63,9 +64,7 @@ void CTarsoConfigDlg::Refresh(uint32_t h) {
 
     m_strVersion = DetectorVersionText(h);
 
-    char sz[64];
-    std::snprintf(sz, sizeof sz, "%1.2f", static_cast<double>(Acquisition_GetDRConfigVT(h)));
-    m_strVt = sz;
+    m_strVt = FormatC("%1.2f", static_cast<double>(Acquisition_GetDRConfigVT(h)));
     m_strFga = Decimal(Acquisition_GetDRConfigPGA(h));
     m_strSpan = Decimal(Acquisition_GetDRConfigSerialTimeSpan(h));
 
@@ -97,30 +96,30 @@ bool CTarsoConfigDlg::OnWrite() {
 
     const float fVt = static_cast<float>(DialogFloat(m_strVt));
     if (fVt < 1.25f || fVt > 4.5f) {
-        ui.ShowMessage(kVtError);
+        ui.ShowWarning(kVtError);
         return false;
     }
     const int32_t nPga = DialogInt(m_strFga);
     if (nPga < 0 || nPga > 7) {
-        ui.ShowMessage(kPgaError);
+        ui.ShowWarning(kPgaError);
         return false;
     }
     const int32_t nSpan = DialogInt(m_strSpan);
     if (nSpan < 1800 || nSpan > 65535) {
-        ui.ShowMessage(kSpanError);
+        ui.ShowWarning(kSpanError);
         return false;
     }
     const int32_t nDelay = DialogInt(m_strAcquireDelay);
     if (nDelay < 0 || nDelay > 65535) {
-        ui.ShowMessage(kDelayError);
+        ui.ShowWarning(kDelayError);
         return false;
     }
     if (DialogInt(m_strIntegrate) != 100) {
-        ui.ShowMessage(kIntegrateError);
+        ui.ShowWarning(kIntegrateError);
         return false;
     }
     if ((DialogInt(m_strClearTime) & 0xFFFF) != 1500) {
-        ui.ShowMessage(kClearTimeError);
+        ui.ShowWarning(kClearTimeError);
         return false;
     }
 
@@ -132,7 +131,7 @@ bool CTarsoConfigDlg::OnWrite() {
         cfg::Write(strIni, cfg::AUTO_NAMING_SAVED, "1");
     } else {
         if (m_strImageName.empty()) {
-            ui.ShowMessage(kImageNameEmpty);
+            ui.ShowWarning(kImageNameEmpty);
             return false;
         }
         store.m_bAutoNaming = 0;

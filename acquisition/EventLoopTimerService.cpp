@@ -42,4 +42,9 @@ bool CEventLoopTimerService::run_until(const std::function<bool()>& fnDone, uint
 
 void CEventLoopTimerService::run_for(uint64_t nMs) { run_until(nullptr, nMs); }
 
+bool CEventLoopTimerService::idle() const {
+    uint64_t nDue = 0;
+    return !m_queue.NextDue(nDue);
+}
+
 }  // namespace orvi

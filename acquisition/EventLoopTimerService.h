@@ -30,6 +30,8 @@ public:
     bool run_until(const std::function<bool()>& fnDone, uint64_t nTimeoutMs);
     // Runs events as they fall due for nMs.
     void run_for(uint64_t nMs);
+    // True when no timer runs and no task waits: nothing will happen any more.
+    bool idle() const;
 
 private:
     using Clock = std::chrono::steady_clock;

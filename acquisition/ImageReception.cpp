@@ -71,7 +71,7 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     if (m_nStdDevOption != 0) CheckExposure(pFrame, m_nImageWidth, m_nImageHeight, m_nStdDevRange);
     if (!CreateEmptyFile(m_strImagePath, kFileImageComing)) {
         WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + kFileImageComing, errno));
-        m_ui.ShowMessage(kMessageFileCreationFail);
+        m_ui.ShowWarning(kMessageFileCreationFail);
         m_ui.SequenceAborted();
         return;
     }
@@ -85,7 +85,9 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
 
     const int32_t nSleep = cfg::Read(m_strIniPath, cfg::DARK_SLEEP_TERM_FIRST);
     m_timers.sleep_ms(PauseMs(nSleep));
-    m_nDarkRepeat = cfg::Read(m_strIniPath, cfg::REPEAT_GER_DARK) - 1;
+    // At least one dark is taken: the held image is corrected with the last.
+    const int32_t nDarks = cfg::Read(m_strIniPath, cfg::REPEAT_GER_DARK);
+    m_nDarkRepeat = nDarks < 1 ? 0 : nDarks - 1;
     if (m_nDarkRepeat > 5) m_nDarkRepeat = 1;
     char sz[96];
     std::snprintf(sz, sizeof sz, "%d time(s) Get dark(%d ms)", m_nDarkRepeat + 1, nSleep);
@@ -125,7 +127,7 @@ void CMainFrame::OnTimerDarkWait() {
 
 void CMainFrame::SaveImageWithoutDark(const std::string& strReason) {
     WriteLog(strReason + ": the image is saved without a dark");
-    m_ui.ShowMessage(std::string(kImageSavedWithoutDark) + "\n" + strReason);
+    m_ui.ShowWarning(std::string(kImageSavedWithoutDark) + "\n" + strReason);
     m_nDarkRepeat = -1;
     // The held image is the working frame now; nothing else needs it.
     FinishExposureImage(m_pImageBackup.data(), m_hDetector, &m_app.m_imageStore,
@@ -172,8 +174,8 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
     if (!WriteRawFile(strDarkPath, pFrame, nPixels, &nError)) {
         WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
         dlg.Changed();
-        m_ui.ShowMessage(kDarkFileCreationFail);
-        m_ui.ShowMessage(strDarkPath);
+        m_ui.ShowWarning(kDarkFileCreationFail);
+        m_ui.ShowWarning(strDarkPath);
         m_ui.SequenceAborted();
         return;
     }
@@ -197,7 +199,7 @@ void CMainFrame::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CI
     if (!WriteRawFile(strBrightPath, pFrame, nPixels, &nError)) {
         WriteLog(FileFailLogLine("Bright file creation fail", strBrightPath, nError));
         dlg.Changed();
-        m_ui.ShowMessage(kBrightFileCreationFail);
+        m_ui.ShowWarning(kBrightFileCreationFail);
         m_ui.SequenceAborted();
         return;
     }
@@ -253,8 +255,8 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
         m_ui.FileSaved(strDarkPath);
     } else {
         WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
-        m_ui.ShowMessage(kDarkFileCreationFail);
-        m_ui.ShowMessage(strDarkPath + ": " + FileErrorText(nError) + "\n" + kImageCorrectedWithDarkInMemory);
+        m_ui.ShowWarning(kDarkFileCreationFail);
+        m_ui.ShowWarning(strDarkPath + ": " + FileErrorText(nError) + "\n" + kImageCorrectedWithDarkInMemory);
         dark = DarkSource::Memory;
     }
 
@@ -289,7 +291,7 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     const bool bNameOk = strImageName.find('/') == std::string::npos;
     if (!bNameOk) {
         WriteLog("IMAGE_NAME refused: " + strImageName);
-        m_ui.ShowMessage(std::string(kImageNameHasFolder) + "\n" + strImageName);
+        m_ui.ShowWarning(std::string(kImageNameHasFolder) + "\n" + strImageName);
     }
     CGainResult gainUsed;
     ShowProgress(kProgressCorrecting);

@@ -115,7 +115,7 @@ void CMainFrame::LockFolder(CFolderLock& lock, const std::string& strFolder) {
     case CFolderLock::Result::Locked: return;
     case CFolderLock::Result::Busy:
         WriteLog(std::string(kFolderInUse) + " " + strFolder);
-        m_ui.ShowMessage(std::string(kFolderInUse) + "\n" + strFolder);
+        m_ui.ShowWarning(std::string(kFolderInUse) + "\n" + strFolder);
         return;
     case CFolderLock::Result::Failed:
         WriteLog(FileFailLogLine("Folder lock not taken", strFolder + kFolderLockName, nError));
@@ -131,13 +131,13 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     m_strIniPath = strProgramDir + cfg::kIniFileName;
     std::error_code ec;
     if (!std::filesystem::exists(m_strIniPath, ec)) {
-        m_ui.ShowMessage("ORVI2.ini don`t exist.");
+        m_ui.ShowWarning("ORVI2.ini don`t exist.");
         return CreateResult::MissingIni;
     }
     // Every key is read from the whole file: a huge file would stall every image.
     const uintmax_t nIniBytes = std::filesystem::file_size(m_strIniPath, ec);
     if (!ec && nIniBytes > kMaxProfileBytes) {
-        m_ui.ShowMessage(std::string(kIniTooLarge) + "\n" + m_strIniPath + ": " + std::to_string(nIniBytes) +
+        m_ui.ShowWarning(std::string(kIniTooLarge) + "\n" + m_strIniPath + ": " + std::to_string(nIniBytes) +
                          " bytes");
         return CreateResult::BadConfig;
     }
@@ -169,7 +169,7 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     std::string strBad = cfg::CheckImageGeometry(m_nImageWidth, m_nImageHeight, m_nCutTop,
                                                  m_nCutBottom, m_nCutLeft, m_nCutRight);
     if (!strBad.empty()) {
-        m_ui.ShowMessage(strBad);
+        m_ui.ShowWarning(strBad);
         return CreateResult::BadConfig;
     }
 
@@ -207,7 +207,7 @@ bool CMainFrame::AttachImageStore() {
     CImageStore& store = m_app.m_imageStore;
     std::string strBad = cfg::CheckImageGeometry(store.m_nWidth, store.m_nHeight, 0, 0, 0, 0);
     if (!strBad.empty() || store.m_pDisplay.empty()) {
-        m_ui.ShowMessage(strBad.empty() ? "The image buffers could not be obtained." : strBad);
+        m_ui.ShowWarning(strBad.empty() ? "The image buffers could not be obtained." : strBad);
         return false;
     }
     store.SetFrameLinks(&m_hDetectorB, m_pDarkFrame.data(), m_pDarkFrame.size());
@@ -227,7 +227,7 @@ void CMainFrame::OnClose() { OnDisconnect(); }
 void CMainFrame::CreateMessageFile(const std::string& strBaseName) {
     if (!CreateEmptyFile(m_strImagePath, strBaseName + ".txt")) {
         WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + strBaseName + ".txt", errno));
-        m_ui.ShowMessage(kMessageFileCreationFail);
+        m_ui.ShowWarning(kMessageFileCreationFail);
     }
 }
 
@@ -335,7 +335,7 @@ void CMainFrame::FinishConnect(int32_t nResultA, int32_t nResultB) {
 
 void CMainFrame::InitDetector(uint32_t hDetector, const std::string& strLabel, int32_t nResult) {
     if (nResult != 0) {
-        m_ui.ShowMessage(InitFailureText(strLabel, nResult));
+        m_ui.ShowWarning(InitFailureText(strLabel, nResult));
         m_ui.SequenceAborted();
         return;
     }
@@ -368,7 +368,7 @@ void CMainFrame::ReportLinkLost(uint32_t hDetector) {
     // Closed first: what the frame does from here on gets no second report.
     OnDisconnect();
     m_hDetector = 0;
-    m_ui.ShowMessage(sz);
+    m_ui.ShowWarning(sz);
     m_ui.SequenceAborted();
     // A held exposure is the patient's dose: it is saved without its dark.
     if (m_nAcqMode == ACQ_DARK_AFTER_IMAGE && m_nDarkRepeat >= 0) SaveImageWithoutDark(sz);
@@ -381,6 +381,14 @@ void CMainFrame::ReportLinkLost(uint32_t hDetector) {
 }
 
 void CMainFrame::OnDisconnect() {
+    // An exposure still pending ends here: its timers would otherwise go on
+    // logging and switching lamps on a station that is no longer connected.
+    // A repeat series cut short starts full the next time.
+    if (m_timers.is_running(TIMER_REPEAT)) m_nRepeatLeft = cfg::Read(m_strIniPath, cfg::REPEAT_NUMBER);
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_EXP_DELAY, TIMER_REPEAT, TIMER_MANUAL_READ,
+                         TIMER_MANUAL_READ_2, TIMER_MANUAL_EXP, TIMER_READY_TIMEOUT})
+        StopTimer(nId);
+    m_ui.SetStatusText(4, "");
     for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})
         if (*ph != 0) {
             Acquisition_Close(*ph);
@@ -420,7 +428,7 @@ void CMainFrame::OnShowNetworkWindow() {
 void CMainFrame::OnOpenConfig() {
     if (!m_pConfigDlg) m_pConfigDlg = std::make_unique<CTarsoConfigDlg>(*this);
     m_ui.ShowConfigDialog();
-    if (Acquisition_ReadDRConfig(m_hDetector) == 0) m_ui.ShowMessage(kSendReadError);
+    if (Acquisition_ReadDRConfig(m_hDetector) == 0) m_ui.ShowWarning(kSendReadError);
 }
 
 void CMainFrame::DestroyConfigDialog() {
@@ -441,7 +449,7 @@ void CMainFrame::OnGain() {
         Correction_SetDoGain(m_hDetector, 0);
         m_panel.bGainTicked = false;
     } else if (Correction_SetDoGain(m_hDetector, 1) < 0) {
-        m_ui.ShowMessage(kCorrectFileFailed);
+        m_ui.ShowWarning(kCorrectFileFailed);
         m_panel.bGainTicked = false;
     } else {
         m_panel.bGainTicked = true;
@@ -454,7 +462,7 @@ void CMainFrame::OnDefect() {
         Correction_SetDoDefect(m_hDetector, 0);
         m_panel.bDefectTicked = false;
     } else if (Correction_SetDoDefect(m_hDetector, 1) < 0) {
-        m_ui.ShowMessage(kCorrectFileFailed);
+        m_ui.ShowWarning(kCorrectFileFailed);
         m_panel.bDefectTicked = false;
     } else {
         m_panel.bDefectTicked = true;
@@ -466,7 +474,7 @@ void CMainFrame::OnOffsetSelChange(int nIndex) {
     m_panel.nOffsetSelection = nIndex;
     if (nIndex == 1) {
         if (Correction_SetDoOffset2(m_hDetector, 1) < 0) {
-            m_ui.ShowMessage(kOffsetFileFailed);
+            m_ui.ShowWarning(kOffsetFileFailed);
             m_panel.nOffsetSelection = 0;
             m_ui.PanelChanged();
             return;
@@ -508,7 +516,7 @@ std::string CMainFrame::FileOpenInitialPath() const { return cfg::Read(m_strIniP
 void CMainFrame::OnFileOpen(const std::string& strPath) {
     std::vector<uint16_t> buffer(kFramePixels);
     if (!ReadRawFileUpTo(strPath, buffer.data(), buffer.size())) {
-        m_ui.ShowMessage(kFileOpenFail);
+        m_ui.ShowWarning(kFileOpenFail);
         return;
     }
     m_app.m_imageStore.StoreFrame(0, buffer.data());

@@ -415,7 +415,7 @@ void CMainFrame::OnComPacket(uint32_t hDetector, const uint8_t* pBytes, int32_t 
     uint8_t bySum = 0;
     for (int32_t i = ORVIACQ_PACKET_CHECKSUM_FIRST; i <= ORVIACQ_PACKET_CHECKSUM_LAST; ++i) bySum ^= pBytes[i];
     if (bySum != pBytes[ORVIACQ_PACKET_CHECKSUM_AT]) {
-        m_ui.ShowMessage(kChecksumError);
+        m_ui.ShowWarning(kChecksumError);
         return;
     }
     if (m_pConfigDlg) {

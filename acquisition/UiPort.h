@@ -18,12 +18,21 @@ struct CAdapterChoice {
     std::string strPort2;
 };
 
+// The icon of a message box: information, or a warning for a failure or a
+// refused request.
+enum class MessageIcon { Information, Warning };
+
 class IUiPort {
 public:
     virtual ~IUiPort() = default;
 
     // A modal message box with an OK button; returns when it is closed.
     virtual void MessageBox(const std::string& strText, const std::string& strCaption) = 0;
+    // The same with its icon. Front ends that show no icon keep the default,
+    // which shows the box without it.
+    virtual void MessageBox(const std::string& strText, const std::string& strCaption, MessageIcon /*eIcon*/) {
+        MessageBox(strText, strCaption);
+    }
     // Text of a status bar pane (0 to 4).
     virtual void SetStatusText(int32_t nPane, const std::string& strText) = 0;
 
@@ -71,7 +80,11 @@ public:
     virtual void FocusMakeCalibration() {}
 
     // The usual message box, captioned with the application title.
-    void ShowMessage(const std::string& strText) { MessageBox(strText, kAppTitle); }
+    void ShowMessage(const std::string& strText, MessageIcon eIcon = MessageIcon::Information) {
+        MessageBox(strText, kAppTitle, eIcon);
+    }
+    // A failure or a refusal: the usual box with the warning icon.
+    void ShowWarning(const std::string& strText) { ShowMessage(strText, MessageIcon::Warning); }
 };
 
 }  // namespace orvi

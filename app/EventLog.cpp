@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <unistd.h>
 
 namespace orvi {
 
@@ -36,7 +37,7 @@ uint32_t LogTickNow() { return Clock() ? Clock()() : SteadyTick(); }
 void SetLogPath(const std::string& strPath) { Path() = strPath; }
 const std::string& LogPath() { return Path(); }
 
-void DeleteLogFile() { std::remove(Path().c_str()); }
+void DeleteLogFile() { ::unlink(Path().c_str()); }  // a file only, never a folder of that name
 
 void StartLog() {
     g_dwStartTick = LogTickNow();
@@ -52,7 +53,19 @@ std::string FormatLogLine(const std::tm& tmLocal, uint32_t nElapsedMs, const std
     return szHead + strMessage + "\n";
 }
 
+namespace {
+
+std::function<void(const std::string&)>& Observer() {
+    static std::function<void(const std::string&)> fn;
+    return fn;
+}
+
+}  // namespace
+
+void SetLogObserver(std::function<void(const std::string&)> fnObserver) { Observer() = std::move(fnObserver); }
+
 void WriteLog(const std::string& strText) {
+    if (Observer()) Observer()(strText);
     if (g_bWriteLog == 0) return;
     std::time_t t = std::time(nullptr);
     std::tm tmLocal {};

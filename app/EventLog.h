@@ -32,6 +32,10 @@ void StartLog();
 
 void WriteLog(const std::string& strText);
 
+// A function shown every message WriteLog receives, whether or not the log
+// is written (the headless station keeps the last one); empty: none.
+void SetLogObserver(std::function<void(const std::string&)> fnObserver);
+
 // One log line with its '\n', from a local time, an elapsed tick count and a message.
 std::string FormatLogLine(const std::tm& tmLocal, uint32_t nElapsedMs, const std::string& strText);
 

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace orvi {
@@ -30,11 +31,24 @@ std::string CSingleInstance::DefaultDir() {
     return "/tmp";
 }
 
+std::string CSingleInstance::LockPath(const std::string& strName, const std::string& strDir) {
+    // In a folder every user may write to (the sticky /tmp), each user has a
+    // lock of their own: another user's file there must not lock us out.
+    std::string strFile = strName;
+    struct stat st {};
+    if (::stat(strDir.c_str(), &st) == 0 && (st.st_mode & (S_ISVTX | S_IWOTH)) != 0) {
+        strFile += '-';
+        strFile += std::to_string(::getuid());
+    }
+    return strDir + "/" + strFile + ".lock";
+}
+
 bool CSingleInstance::Acquire(const std::string& strName, const std::string& strDir) {
     Release();
-    std::string strPath = strDir + "/" + strName + ".lock";
-    int fd = ::open(strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);  // someone else's file
+    const std::string strPath = LockPath(strName, strDir);
+    int fd = ::open(strPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    // A file we may only read (someone else's): flock works on it all the same.
+    if (fd < 0) fd = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         ::close(fd);

@@ -15,8 +15,9 @@ std::string ProgramDirOf(const std::string& strExePath);
 std::string ComputeProgramDir();
 
 // The single-instance lock: an exclusive flock on "<name>.lock" in
-// $XDG_RUNTIME_DIR (or /tmp). The kernel releases it when the process ends,
-// however it ends, so a crashed copy never blocks the next start.
+// $XDG_RUNTIME_DIR, or "<name>-<uid>.lock" in /tmp (any folder every user may
+// write to carries the user id in the name). The kernel releases it when the
+// process ends, however it ends, so a crashed copy never blocks the next start.
 class CSingleInstance {
 public:
     CSingleInstance() = default;
@@ -31,6 +32,8 @@ public:
     bool IsHeld() const { return m_fd >= 0; }
 
     static std::string DefaultDir();
+    // The lock file of strName in strDir.
+    static std::string LockPath(const std::string& strName, const std::string& strDir);
 
 private:
     int m_fd = -1;

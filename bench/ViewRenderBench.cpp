@@ -55,9 +55,13 @@ struct Station {
     CChildView& View() { return *pWindow->View(); }
 };
 
+// Made on first use and destroyed by main before the application object:
+// widgets must not outlive QApplication (a static one would, and crash at exit).
+std::unique_ptr<Station> g_pStation;
+
 Station& TheStation() {
-    static Station s;
-    return s;
+    if (!g_pStation) g_pStation = std::make_unique<Station>();
+    return *g_pStation;
 }
 
 void ReportBudget(benchmark::State& state) {
@@ -189,6 +193,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
+    g_pStation.reset();
     benchmark::Shutdown();
     return 0;
 }

@@ -44,7 +44,7 @@ bool CWLLUT::ObtainTable() {
     if (m_pTable) return true;
     m_pTable = m_fnAllocate(kLutEntries);
     if (m_pTable) return true;
-    if (m_pUi) m_pUi->MessageBox(kMemoryLess, kMemoryLessCaption);
+    if (m_pUi) m_pUi->MessageBox(kMemoryLess, kMemoryLessCaption, MessageIcon::Warning);
     return false;
 }
 

@@ -59,7 +59,14 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
     // Block rows are independent in the first two passes.
     const size_t nBlockWorkers = WorkerCount(size_t(nBlockRows), 1);
 
-    // Pass 1: coarse block means, sum / 65536.
+    // Pixels of a block: 65536, fewer in the last block row and column when
+    // the panel's sides are not multiples of 256. A block's means are over
+    // the pixels it has.
+    auto pixelsOf = [&](int32_t br, int32_t bc) {
+        return uint32_t(std::min(kBlock, nHeight - br * kBlock)) * uint32_t(segment(bc));
+    };
+
+    // Pass 1: coarse block means, sum / pixels.
     std::vector<uint32_t> sumB(kTable, 0), sumD(kTable, 0);
     RunChunks(size_t(nBlockRows), nBlockWorkers, [&](size_t nBlockRow) {
         const int32_t br = int32_t(nBlockRow);
@@ -69,10 +76,12 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
                 kernels.SumSegment(pBright + i, pDark + i, segment(bc), sumB[index(br, bc)], sumD[index(br, bc)]);
             }
     });
-    for (size_t k = 0; k < kTable; ++k) {
-        sumB[k] >>= 16;
-        sumD[k] >>= 16;
-    }
+    for (int32_t br = 0; br < nBlockRows; ++br)
+        for (int32_t bc = 0; bc < nBlockCols; ++bc) {
+            const size_t k = index(br, bc);
+            sumB[k] /= pixelsOf(br, bc);
+            sumD[k] /= pixelsOf(br, bc);
+        }
 
     // Pass 2: refined block means over the pixels that are not coarse
     // outliers (above 1.5 x or below 0.5 x the coarse mean).
@@ -93,9 +102,10 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
                                        meanB[k], meanD[k], count[k]);
             }
             // Every pixel an outlier: the mean stays 0 (its sums stayed 0).
-            if (count[k] != 65536) {
-                meanB[k] /= 65536 - count[k];
-                meanD[k] /= 65536 - count[k];
+            const uint32_t nPixels = pixelsOf(br, bc);
+            if (count[k] != nPixels) {
+                meanB[k] /= nPixels - count[k];
+                meanD[k] /= nPixels - count[k];
             }
         }
     });
@@ -149,26 +159,26 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
         RawRead e = ReadRawFile(strPath, p, nPixels, &nBytes);
         if (e == RawRead::Ok) return true;
         if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
-        ui.ShowMessage(szFail);
+        ui.ShowWarning(szFail);
         return false;
     };
 
     const std::string& strDark = listEntries.back();
     if (strDark.find("DARK") == std::string::npos) {
-        ui.ShowMessage(kDarkFileDontExist);
+        ui.ShowWarning(kDarkFileDontExist);
         return MakeBpmResult::NoDark;
     }
     CFrameBuffer pDark(nPixels), pBright(nPixels), pMap(nPixels);
     if (!pDark || !pBright || !pMap) {
         WriteLog("No memory for MAKE BPM");
-        ui.ShowMessage(kBpmFileCreationFail);
+        ui.ShowWarning(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
     }
     if (!read(strDark, pDark.get(), kDarkFileOpenFail, "Dark file")) return MakeBpmResult::DarkOpenFailed;
 
     const std::string& strBright = listEntries[listEntries.size() - 2];
     if (strBright.find("BRIGHT") == std::string::npos) {
-        ui.ShowMessage(kBrightFileDontExist);
+        ui.ShowWarning(kBrightFileDontExist);
         return MakeBpmResult::NoBright;
     }
     if (!read(strBright, pBright.get(), kBrightFileOpenFail, "Bright file")) return MakeBpmResult::BrightOpenFailed;
@@ -178,7 +188,7 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
     if (!MakeBadPixelMap(pDark.get(), pBright.get(), nWidth, nHeight, thresholds, pMap.get()) ||
         !WriteRawFile(strBpmPath, pMap.get(), nPixels, &nError)) {
         if (nError != 0) WriteLog("BPM file creation fail: " + strBpmPath + ": " + FileErrorText(nError));
-        ui.ShowMessage(kBpmFileCreationFail);
+        ui.ShowWarning(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
     }
     if (pnMarked != nullptr) {

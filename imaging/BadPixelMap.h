@@ -33,9 +33,11 @@ struct CBpmThresholds {
 };
 
 // Computes the map of W x H pixels into pMap (0 good, 8192 defective):
-//  1. block means of bright and dark (block sum / 65536, truncating);
+//  1. block means of bright and dark (block sum / n, truncating, n the block's
+//     pixels: 65536, fewer for the partial blocks at the right and bottom
+//     edges of a side that is not a multiple of 256);
 //  2. coarse outliers: above 1.5 x or below 0.5 x a block mean;
-//  3. refined block means over the other pixels (sum / (65536 - outliers));
+//  3. refined block means over the other pixels (sum / (n - outliers));
 //  4. area defects: above mean x (1 + a) or below mean x (1 - a), a = box / 100,
 //     in the bright or the dark frame (double precision, strict comparisons);
 //  5. line defects in rows 2 to H - 3: |(sum of the five pixels r-2..r+2 of

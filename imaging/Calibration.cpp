@@ -4,6 +4,7 @@
 #include "app/EventLog.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Parallel.h"
+#include "imaging/PostProcess.h"
 #include "imaging/RawFile.h"
 #include "imaging/SimdKernels.h"
 
@@ -22,7 +23,7 @@ bool ReportRead(RawRead e, const std::string& strPath, uint64_t nBytes, size_t n
                 const char* szWhat, IUiPort& ui) {
     if (e == RawRead::Ok) return true;
     if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
-    ui.ShowMessage(szFail);
+    ui.ShowWarning(szFail);
     return false;
 }
 
@@ -57,7 +58,9 @@ void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pRefer
     std::vector<double> quotient(65536);
     quotient[0] = 0.0;
     for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(nLevel) / double(g);
-    const double dLevel = double(nLevel);
+    // The result is limited to L and to the 14 bits of a corrected image; a
+    // bright file named above 16383 must not give larger values (or wrap).
+    const double dLevel = double(std::min<int32_t>(nLevel, kMaxPixelValue));
     RunRanges(nPixels, WorkerCount(nPixels, size_t{1} << 19), [&](size_t b, size_t e) {
         ActiveKernels().GainRange(pFrame + b, pDark + b, pReference + b, quotient.data(), dLevel, e - b);
     });
@@ -84,7 +87,7 @@ namespace {
 bool BrightLevelUsable(const std::string& strFolder, const std::string& strName, IUiPort& ui) {
     if (LevelFromFileName(strName, kPrefixBright) > 0) return true;
     WriteLog("Bright file refused: " + JoinPath(strFolder, strName) + " has level 0 and would make the image black");
-    ui.ShowMessage(kBrightFileOpenFail);
+    ui.ShowWarning(kBrightFileOpenFail);
     return false;
 }
 
@@ -103,7 +106,7 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
         names.push_back(strDarkInMemory);
     }
     if (names.size() < 2) {
-        ui.ShowMessage(kNeedMoreBrightFiles);
+        ui.ShowWarning(kNeedMoreBrightFiles);
         return result;
     }
 
@@ -143,7 +146,7 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     // A reference of zeros would make the image black as well.
     if (std::all_of(pRef.get(), pRef.get() + nPixels, [](uint16_t v) { return v == 0; })) {
         WriteLog("Bright file refused: " + strRefPath + " holds only zeros and would make the image black");
-        ui.ShowMessage(kBrightFileOpenFail);
+        ui.ShowWarning(kBrightFileOpenFail);
         return result;
     }
 

@@ -24,7 +24,8 @@ inline constexpr int32_t kGainTargetLevel = 10000;
 
 // The gain rule for every pixel, with v the frame, d the dark, g the reference
 // bright and L its level: v = 0 gives 0; else g = 0 gives 0; else
-// trunc((L / g) x (v - d)) in double precision, limited to L and then to 0.
+// trunc((L / g) x (v - d)) in double precision, limited to L, to 16383 (the
+// 14 bits of a corrected image) and then to 0.
 void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pReference, int32_t nLevel,
                  size_t nPixels);
 

@@ -14,7 +14,7 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
                           CGainResult* pGainUsed) {
     const CImageGeometry& g = s.geometry;
     if (!g.IsValid()) {
-        ui.ShowMessage(kImageFileCreationFail);
+        ui.ShowWarning(kImageFileCreationFail);
         return false;
     }
     if (s.nCalibration != 0 && s.bNoDark) {
@@ -31,7 +31,7 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
     int nError = 0;
     if (!WriteRawFile(strImageFile, pFrame, g.CutPixels(), &nError)) {
         WriteLog(FileFailLogLine("Image file creation fail", strImageFile, nError));
-        ui.ShowMessage(kImageFileCreationFail);
+        ui.ShowWarning(kImageFileCreationFail);
         return false;
     }
     return true;

@@ -16,7 +16,8 @@ bool CreateEmptyFile(const std::string& strFolder, const std::string& strFileNam
 }
 
 void DeleteFileIn(const std::string& strFolder, const std::string& strFileName) {
-    std::remove((strFolder + strFileName).c_str());
+    // unlink, not remove: a folder of that name (even an empty one) stays.
+    ::unlink((strFolder + strFileName).c_str());
 }
 
 std::string DoseIndicatorBytes(int32_t nValue) {

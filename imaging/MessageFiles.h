@@ -18,7 +18,8 @@ inline constexpr const char* kMessageFileCreationFail = "Message file creation f
 
 // Creates (or truncates) folder + name as an empty file. False when it cannot.
 bool CreateEmptyFile(const std::string& strFolder, const std::string& strFileName);
-// Deletes folder + name; a missing file is not an error.
+// Deletes the file folder + name; a missing file is not an error, and a
+// folder of that name is left alone.
 void DeleteFileIn(const std::string& strFolder, const std::string& strFileName);
 
 // The content of "doseindicator.txt": the value's decimal digits ("%d") as

@@ -3,6 +3,7 @@
 #include "acquisition/UiPort.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
+#include "app/NumberText.h"
 #include "imaging/ImagePipeline.h"
 #include "imaging/MessageFiles.h"
 #include "imaging/Parallel.h"
@@ -95,11 +96,8 @@ CExposureCheck MeasureExposure(const uint16_t* pFrame, int32_t nWidth, int32_t n
 CExposureCheck CheckExposure(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight, int32_t nStdDevRange) {
     CExposureCheck result = MeasureExposure(pFrame, nWidth, nHeight, nStdDevRange);
     if (!result.bChecked) return result;
-    char szLine[128];
-    std::snprintf(szLine, sizeof szLine,
-                  result.bExposed ? "Get expose Image.(STDDEV:%lf)" : "Expose fail!! exit program.(STDDEV:%lf)",
-                  result.dStdDev);
-    WriteLog(szLine);
+    WriteLog(result.bExposed ? FormatC("Get expose Image.(STDDEV:%lf)", result.dStdDev)
+                             : FormatC("Expose fail!! exit program.(STDDEV:%lf)", result.dStdDev));
     return result;
 }
 
@@ -112,6 +110,14 @@ int32_t DoseIndicatorValue(const uint16_t* pFrame, int32_t nWidth, int32_t nHeig
     int64_t x1 = std::min<int64_t>(int64_t{nX} + nRegionWidth, nWidth);
     int64_t y0 = std::max<int64_t>(nY, 0);
     int64_t y1 = std::min<int64_t>(int64_t{nY} + nRegionHeight, nHeight);
+    if (nRegionWidth < 0 && y1 > y0) {
+        // The total grows by the width for every row of the region, so a
+        // negative width gives a negative total and threshold: the empty
+        // counter of value 0 already exceeds it. A threshold that truncates
+        // to 0 (one row of width -1) is exceeded by nothing.
+        const double dThreshold = std::trunc(double(nRegionWidth) * double(y1 - y0) * 0.8);
+        return dThreshold < 0.0 ? 0 : kBins;
+    }
     if (x1 <= x0 || y1 <= y0) return kBins;  // nothing counted: no value exceeds a threshold of 0
 
     std::vector<uint32_t> hist(kBins, 0);
@@ -138,7 +144,7 @@ int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHe
     int32_t k = DoseIndicatorValue(pFrame, nWidth, nHeight, nX, nY, nW, nH);
     if (!WriteDoseIndicatorFile(strImageFolder, k)) {
         WriteLog(FileFailLogLine("Message file creation fail", strImageFolder + kFileDoseIndicator, errno));
-        ui.ShowMessage(kMessageFileCreationFail);
+        ui.ShowWarning(kMessageFileCreationFail);
         return k;
     }
     WriteLog("Dose Indicator :" + std::to_string(k));

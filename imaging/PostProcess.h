@@ -40,7 +40,9 @@ CExposureCheck CheckExposure(const uint16_t* pFrame, int32_t nWidth, int32_t nHe
 
 // The 80th-percentile value of a region (values above 16383 count as 16383):
 // the first value k whose accumulated count exceeds trunc(0.8 x count); 16384
-// when none does (an empty region). The region is clipped to the frame.
+// when none does (an empty region). The region is clipped to the frame. A
+// negative width counts no pixel but adds the width to the count for every
+// row of the region: the threshold falls below zero and the result is 0.
 int32_t DoseIndicatorValue(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight, int32_t nX, int32_t nY,
                            int32_t nRegionWidth, int32_t nRegionHeight);
 

@@ -4,6 +4,7 @@
 #include "acquisition/MainFrame.h"
 #include "acquisition/VirtualClock.h"
 #include "app/AppValues.h"
+#include "app/EventLog.h"
 #include "app/Startup.h"
 #include "export/dicom/DicomSink.h"
 #include "orviacquire/ORVIAcquireLib.h"
@@ -32,6 +33,7 @@ void CConsoleUi::MessageBox(const std::string& strText, const std::string& strCa
 
 void CConsoleUi::SetStatusText(int32_t nPane, const std::string& strText) {
     if (nPane == 4 && strText == "Done") ++nDone;
+    if (m_fnStatus && !strText.empty()) m_fnStatus(strText);
     Line("status " + std::to_string(nPane) + ": ", strText);
 }
 
@@ -50,29 +52,39 @@ void CConsoleUi::Say(const std::string& strText) { Line("", strText); }
 
 namespace {
 
-// Runs the timer service until fnDone() or the time limit; the two services
-// differ only in how time passes.
-using RunUntil = std::function<bool(const std::function<bool()>& fnDone, uint64_t nTimeoutMs)>;
+// How a wait ended.
+enum class WaitEnd {
+    Done,      // fnDone() became true
+    Idle,      // no timer or task of the station or the library is left: nothing can happen
+    TimedOut,  // the time limit passed
+};
+
+// Runs the timer service until fnDone(), nothing is left to run, or the time
+// limit; the two services differ only in how time passes.
+using RunUntil = std::function<WaitEnd(const std::function<bool()>& fnDone, uint64_t nTimeoutMs)>;
 
 RunUntil MakeRunUntil(CVirtualClock* pClock, CEventLoopTimerService* pLoop) {
     if (pLoop != nullptr)
         return [pLoop](const std::function<bool()>& fnDone, uint64_t nTimeoutMs) {
-            return pLoop->run_until(fnDone, nTimeoutMs);
+            pLoop->run_until([&] { return fnDone() || pLoop->idle(); }, nTimeoutMs);
+            return fnDone() ? WaitEnd::Done : pLoop->idle() ? WaitEnd::Idle : WaitEnd::TimedOut;
         };
     return [pClock](const std::function<bool()>& fnDone, uint64_t nTimeoutMs) {
         const uint64_t nEnd = pClock->now() + nTimeoutMs;
         uint64_t nDue = 0;
         while (!fnDone()) {
-            // Nothing left to happen, or not in time: the step cannot end.
-            if (!pClock->next_due(nDue) || nDue > nEnd) return false;
+            if (!pClock->next_due(nDue)) return WaitEnd::Idle;
+            if (nDue > nEnd) return WaitEnd::TimedOut;
             pClock->advance_to(std::max(nDue, pClock->now()));
         }
-        return true;
+        return WaitEnd::Done;
     };
 }
 
 class CStationRun : private IImageSink {
 public:
+    ~CStationRun() { SetLogObserver(nullptr); }
+
     CStationRun(const CStationPlan& plan, std::ostream& out) : m_plan(plan), m_ui(out) {
         if (plan.bVirtualTime)
             m_pClock = std::make_unique<CVirtualClock>();
@@ -80,6 +92,9 @@ public:
             m_pLoop = std::make_unique<CEventLoopTimerService>();
         ITimerService& timers = m_pLoop ? static_cast<ITimerService&>(*m_pLoop) : *m_pClock;
         m_ui.SetClock([&timers] { return timers.now_ms(); });
+        // The last log or status line, for a step that stops on its own.
+        SetLogObserver([this](const std::string& strText) { m_strLastLine = strText; });
+        m_ui.SetStatusObserver([this](const std::string& strText) { m_strLastLine = strText; });
         m_runUntil = MakeRunUntil(m_pClock.get(), m_pLoop.get());
         m_pTimers = &timers;
         m_pFrame = std::make_unique<CMainFrame>(m_app, m_ui, timers);
@@ -152,11 +167,18 @@ private:
     bool WaitDone(const std::string& strStep, bool bImage = false) {
         const int nDone = m_ui.nDone;
         const uint64_t nImages = m_nImages;
-        const bool bEnded = m_runUntil(
+        const WaitEnd eEnd = m_runUntil(
             [&] { return (bImage ? m_nImages > nImages : m_ui.nDone > nDone) || Failed(); },
             uint64_t{m_plan.nStepTimeoutS} * 1000);
         if (Failed()) return false;
-        if (!bEnded) {
+        if (eEnd == WaitEnd::Idle) {
+            // The step stopped on its own (no hand-switch board in mode 6, a
+            // series that ended): say so, with what the station said last.
+            m_ui.Say(strStep + " stopped: nothing left to wait for" +
+                     (m_strLastLine.empty() ? std::string() : " (last: " + m_strLastLine + ")"));
+            return false;
+        }
+        if (eEnd == WaitEnd::TimedOut) {
             m_ui.Say(strStep + " did not end within " + std::to_string(m_plan.nStepTimeoutS) + " s");
             return false;
         }
@@ -262,6 +284,7 @@ private:
     ITimerService* m_pTimers = nullptr;
     std::unique_ptr<CHandSwitchDriver> m_pHandSwitch;  // destroyed before the frame
     uint64_t m_nImages = 0;
+    std::string m_strLastLine;
 };
 
 }  // namespace

@@ -64,6 +64,8 @@ public:
     // Prints a line of the station's own.
     void Say(const std::string& strText);
     void SetClock(const std::function<uint32_t()>& fnNowMs) { m_fnNowMs = fnNowMs; }
+    // Shown the text of every status line that is not empty.
+    void SetStatusObserver(const std::function<void(const std::string&)>& fn) { m_fnStatus = fn; }
 
     int nMessages = 0;
     int nAborted = 0;  // sequences that ended without their result
@@ -75,6 +77,7 @@ private:
 
     std::ostream& m_out;
     std::function<uint32_t()> m_fnNowMs;
+    std::function<void(const std::string&)> m_fnStatus;
 };
 
 // Runs the plan; returns the exit code.

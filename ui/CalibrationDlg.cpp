@@ -28,8 +28,13 @@ CCalibrationDlg::CCalibrationDlg(CCalibration& logic, QWidget* pParent) : QDialo
     m_pList->setSelectionMode(QAbstractItemView::SingleSelection);
     m_pList->setVerticalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     m_controls[IDC_FILE_LIST] = m_pList;
-    connect(m_pList, &QListWidget::currentRowChanged, this, [this](int nRow) {
-        if (!m_bLoading) m_logic.m_nSelected = nRow;
+    // The logic follows the list's selection, not its current row: the list
+    // makes its first row current (unselected) when it takes the focus, and
+    // DELETE FILE must then delete nothing.
+    connect(m_pList, &QListWidget::itemSelectionChanged, this, [this] {
+        if (m_bLoading) return;
+        const QList<QListWidgetItem*> selected = m_pList->selectedItems();
+        m_logic.m_nSelected = selected.isEmpty() ? -1 : m_pList->row(selected.front());
     });
 
     auto* pButtons = new QVBoxLayout;
@@ -123,8 +128,11 @@ void CCalibrationDlg::Load() {
             m_pList->clear();
             for (const std::string& s : files) m_pList->addItem(QString::fromStdString(s));
         }
-        m_pList->setCurrentRow(m_logic.m_nSelected);
-        if (m_logic.m_nSelected < 0) m_pList->clearSelection();
+        if (m_logic.m_nSelected >= 0 && m_logic.m_nSelected < m_pList->count()) {
+            m_pList->setCurrentRow(m_logic.m_nSelected, QItemSelectionModel::ClearAndSelect);
+        } else {
+            m_pList->clearSelection();
+        }
     }
     Button(IDC_GET_BRIGHT)->setText(QString::fromStdString(m_logic.m_strGetBrightCaption));
     Button(IDC_GET_BRIGHT)->setEnabled(m_logic.m_bGetBrightEnabled);

@@ -132,7 +132,11 @@ bool CChildView::ConvertImage() {
 QRect CChildView::RenderImage(QPainter& painter, const QRect& rcClip) {
     const bool bPending = m_store.m_bNewImage || m_lut.m_bChanged;
     if (bPending && !m_bPanned) {
+        const bool bNewImage = m_store.m_bNewImage != 0;
         if (!ConvertImage()) return {};  // nothing drawn, no flag cleared
+        // A new image under a readout already shown: its panes show the new
+        // value at the same point, without waiting for the mouse to move.
+        if (bNewImage && m_bReadoutShown) UpdatePixelReadoutAt(m_ptReadout);
     } else if (bPending) {
         // A pan defers the conversion to keep dragging fluid; the next paint
         // does it, so a frame that arrived during the pan is not left unseen.
@@ -170,6 +174,8 @@ void CChildView::UpdatePixelReadout() { UpdatePixelReadoutAt(mapFromGlobal(QCurs
 
 void CChildView::UpdatePixelReadoutAt(const QPoint& ptClient) {
     if (!m_rcDisp.IsFitted()) return;
+    m_ptReadout = ptClient;
+    m_bReadoutShown = true;
     const CPixelPos pos =
         PointerToPixel(m_rcDisp, m_sizeSrc.width(), m_sizeSrc.height(), ptClient.x(), ptClient.y());
     int32_t nValue = 0;

@@ -158,6 +158,8 @@ private:
     Qt::MouseButtons m_lastButtons = Qt::NoButton;
     QPoint m_ptLast;
     bool m_bPanned = false;       // a pan moved the picture since the last paint
+    QPoint m_ptReadout;           // client point of the readout panes 2 and 3 show
+    bool m_bReadoutShown = false;
     bool m_bDrawFrame = true;
     int m_nWheelRest = 0;         // part of a notch from high-resolution wheels
     QCursor m_cursorMove;

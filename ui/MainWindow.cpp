@@ -235,6 +235,10 @@ void CMainWindow::OnOpenFile() {
 // ---- IUiPort --------------------------------------------------------------------------
 
 void CMainWindow::MessageBox(const std::string& strText, const std::string& strCaption) {
+    MessageBox(strText, strCaption, MessageIcon::Information);
+}
+
+void CMainWindow::MessageBox(const std::string& strText, const std::string& strCaption, MessageIcon eIcon) {
     // A busy cursor of a long step does not hide the box's buttons.
     int nCursors = 0;
     while (QApplication::overrideCursor() != nullptr) {
@@ -246,7 +250,10 @@ void CMainWindow::MessageBox(const std::string& strText, const std::string& strC
     QWidget* pOwner = QApplication::activeModalWidget();
     if (pOwner == nullptr) pOwner = QApplication::activeWindow();
     if (pOwner == nullptr && isVisible()) pOwner = this;
-    QMessageBox::information(pOwner, QString::fromUtf8(strCaption), QString::fromUtf8(strText));
+    if (eIcon == MessageIcon::Warning)
+        QMessageBox::warning(pOwner, QString::fromUtf8(strCaption), QString::fromUtf8(strText));
+    else
+        QMessageBox::information(pOwner, QString::fromUtf8(strCaption), QString::fromUtf8(strText));
     while (nCursors-- > 0) QApplication::setOverrideCursor(Qt::WaitCursor);
 }
 

@@ -79,6 +79,7 @@ public:
 
     // IUiPort
     void MessageBox(const std::string& strText, const std::string& strCaption) override;
+    void MessageBox(const std::string& strText, const std::string& strCaption, MessageIcon eIcon) override;
     void SetStatusText(int32_t nPane, const std::string& strText) override;
     void PanelChanged() override;
     void FocusMakeCalibration() override;

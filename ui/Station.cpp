@@ -6,8 +6,8 @@ namespace orvi {
 
 std::optional<int> CStation::Start(const std::string& strProgramDir, const std::string& strLockDir) {
     if (!m_instance.Acquire(kInstanceMutexName, strLockDir)) {
-        QMessageBox::information(nullptr, QString::fromUtf8(kAppTitle),
-                                 QStringLiteral("Application is already running."));
+        QMessageBox::warning(nullptr, QString::fromUtf8(kAppTitle),
+                             QStringLiteral("Application is already running."));
         return 0;
     }
 

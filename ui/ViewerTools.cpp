@@ -121,12 +121,12 @@ bool CViewerTools::ShowHistoryEntry(int nIndex) {
     const CHistoryEntry& e = m_pStrip->Entries()[size_t(nIndex)];
     std::vector<uint16_t> pixels(size_t(e.nWidth) * size_t(e.nHeight));
     if (ReadRawFile(e.strRawPath, pixels.data(), pixels.size()) != RawRead::Ok) {
-        m_frame.Ui().ShowMessage("This image is no longer in the history:\n" + e.strRawPath);
+        m_frame.Ui().ShowWarning("This image is no longer in the history:\n" + e.strRawPath);
         return false;
     }
     CImageStore& store = m_frame.App().m_imageStore;
     if (!store.StoreCutFrame(0, pixels.data(), e.nWidth, e.nHeight, e.nCutLeft, e.nCutTop)) {
-        m_frame.Ui().ShowMessage("This history image (" + std::to_string(e.nWidth) + " x " +
+        m_frame.Ui().ShowWarning("This history image (" + std::to_string(e.nWidth) + " x " +
                                  std::to_string(e.nHeight) + ") does not fit the configured image size.");
         return false;
     }

@@ -1,4 +1,5 @@
 // orvi-manager: the operator's station program. It reads no command line.
+#include "app/NumberText.h"
 #include "app/Startup.h"
 #include "ui/AppIcon.h"
 #include "ui/Station.h"
@@ -7,6 +8,8 @@
 
 int main(int argc, char* argv[]) {
     QApplication qapp(argc, argv);
+    // The application object took the desktop's locale; numbers stay C.
+    orvi::UseCNumericLocale();
     QApplication::setApplicationName(QString::fromUtf8(orvi::kAppTitle));
     QApplication::setWindowIcon(orvi::MakeAppIcon());
     orvi::CStation station;

@@ -7,6 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace orvi::test {
 namespace {
@@ -20,6 +26,48 @@ TEST(AdapterLists, SerialNodesThatOpenInNaturalOrderThenTheLibrarysPorts) {
     const Lines ports = ListSerialPorts(dev.path().string());
     const std::string d = dev.path().string() + "/";
     EXPECT_EQ(ports, (Lines{d + "ttyACM1", d + "ttyS2", d + "ttyS10", d + "ttyUSB0", "SIMCOM1", "SIMCOM2"}));
+}
+
+// Pseudo-terminals stand in for serial ports held by other programs.
+TEST(AdapterLists, PortsInUseByAnotherProgramAreLeftOut) {
+    TempDir dev, locks;
+    std::vector<int> fds;
+    // A pseudo-terminal linked into the device folder under a serial name;
+    // returns its terminal side's path.
+    auto port = [&](const char* szName) {
+        const int nMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
+        EXPECT_GE(nMaster, 0);
+        EXPECT_EQ(::grantpt(nMaster), 0);
+        EXPECT_EQ(::unlockpt(nMaster), 0);
+        fds.push_back(nMaster);
+        const std::string strPts = ::ptsname(nMaster);
+        std::filesystem::create_symlink(strPts, dev.file(szName));
+        return strPts;
+    };
+    auto hold = [&](const std::string& strPts) {
+        const int fd = ::open(strPts.c_str(), O_RDWR | O_NOCTTY);
+        EXPECT_GE(fd, 0);
+        fds.push_back(fd);
+        return fd;
+    };
+    port("ttyS0");                                                // free
+    EXPECT_EQ(::ioctl(hold(port("ttyS1")), TIOCEXCL), 0);         // exclusive mode
+    EXPECT_EQ(::flock(hold(port("ttyS2")), LOCK_EX | LOCK_NB), 0);  // a flock
+    port("ttyS3");
+    WriteFile(locks.file("LCK..ttyS3"), "     " + std::to_string(::getpid()) + "\n");  // a live owner
+    port("ttyS4");
+    const pid_t nGone = ::fork();  // a pid that has ended: its lock file is stale
+    if (nGone == 0) ::_exit(0);
+    ::waitpid(nGone, nullptr, 0);
+    WriteFile(locks.file("LCK..ttyS4"), "     " + std::to_string(nGone) + "\n");
+    port("ttyS5");
+    const int32_t nBinaryPid = ::getpid();  // the oldest tools' binary pid
+    WriteFile(locks.file("LCK..ttyS5"), std::string(reinterpret_cast<const char*>(&nBinaryPid), 4));
+
+    const std::string d = dev.path().string() + "/";
+    EXPECT_EQ(ListSerialPorts(dev.path().string(), locks.path().string()),
+              (Lines{d + "ttyS0", d + "ttyS4", "SIMCOM1", "SIMCOM2"}));
+    for (int fd : fds) ::close(fd);
 }
 
 TEST(AdapterLists, NaturalOrder) {

@@ -87,6 +87,10 @@ TEST_P(DarkCount, TakesTheConfiguredDarksAndUsesTheLast) {
         EXPECT_TRUE(std::filesystem::exists(m_strImageDir + "IMAGE.RAW"));
         EXPECT_EQ(CalFiles().size(), 1u);
         EXPECT_FALSE(Frame().m_bImageBusy);
+        // The processing blink stopped; only the connection lamp is lit.
+        EXPECT_FALSE(m_clock.is_running(TIMER_BLINK));
+        EXPECT_EQ(g_byOut1, 0xEF);
+        EXPECT_EQ(g_byOut2, 0xFF);
     }
 }
 
@@ -94,7 +98,8 @@ INSTANTIATE_TEST_SUITE_P(
     RepeatGetDark, DarkCount,
     ::testing::Values(CDarkCase{"One", "1", 1, "1 time(s) Get dark(900 ms)", {}, 3100},
                       CDarkCase{"Three", "3", 3, "3 time(s) Get dark(900 ms)", {3600, 5400}, 6700},
-                      CDarkCase{"Zero", "0", 1, "0 time(s) Get dark(900 ms)", {}, -1},
+                      CDarkCase{"ZeroTakesOne", "0", 1, "1 time(s) Get dark(900 ms)", {}, 3100},
+                      CDarkCase{"NegativeTakesOne", "-3", 1, "1 time(s) Get dark(900 ms)", {}, 3100},
                       CDarkCase{"SevenGivesTwo", "7", 2, "2 time(s) Get dark(900 ms)", {3600}, 4900}),
     [](const ::testing::TestParamInfo<CDarkCase>& info) { return std::string(info.param.szName); });
 

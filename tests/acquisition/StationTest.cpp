@@ -107,11 +107,40 @@ TEST_F(Station, AnImageFolderThatCannotBeUsedEndsTheRun) {
 }
 
 TEST_F(Station, AStepThatNeverEndsFails) {
+    // A repeat series far longer than the step may take, and no X-ray.
     WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "AUTO_FIRE_MS", "0");
+    WriteProfileText(m_dir.file("ORVI2.ini"), "CONFIG", "REPEAT_NUMBER", "100000");
     m_plan.nExposures = 1;
+    m_plan.nTriggerMode = 7;
     m_plan.nStepTimeoutS = 60;
     EXPECT_EQ(Run(), kStationFailed);
-    EXPECT_TRUE(Printed("exposure 1 did not end within 60 s"));
+    EXPECT_TRUE(Printed("exposure 1 did not end within 60 s")) << m_out.str();
+}
+
+// A step that stopped on its own says so, with the last thing the station
+// said, instead of claiming it ran out of time.
+TEST_F(Station, AStepWithNothingLeftToWaitForSaysWhatHappened) {
+    struct Case {
+        const char* szName;
+        int32_t nTriggerMode;
+        const char* szLast;
+    };
+    for (const Case& c : {Case{"mode 6 without a board", 6, "(last: USB is disconnected)"},
+                          // The detector's exposure window (30 s) closes without X-ray.
+                          Case{"a series without X-ray", 7, "(last: Exposure disable [R]"},
+                          Case{"armed, no X-ray", 1, "(last: Exposure disable [R]"}}) {
+        WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "AUTO_FIRE_MS", "0");
+        m_plan.nExposures = 1;
+        m_plan.nTriggerMode = c.nTriggerMode;
+        m_plan.nStepTimeoutS = 60;
+        std::ostringstream out;
+        EXPECT_EQ(RunStation(m_plan, out), kStationFailed) << c.szName;
+        const std::string strOut = out.str();
+        EXPECT_NE(strOut.find(std::string("exposure 1 stopped: nothing left to wait for ") + c.szLast),
+                  std::string::npos)
+            << c.szName << "\n" << strOut;
+        EXPECT_EQ(strOut.find("did not end within"), std::string::npos) << c.szName;
+    }
 }
 
 TEST_F(Station, CannotStartWithoutItsConfiguration) {

@@ -286,6 +286,34 @@ TEST_F(HandSwitchTimeline, WithoutABoardPollingStops) {
 
 // ---- Dark, callbacks and the watchdog ----------------------------------------------
 
+// Disconnect while an exposure is pending: its timers stop with the
+// connection. Nothing is written to the board or the log afterwards, and pane
+// 4 no longer offers the exposure.
+class DisconnectPending : public TriggerTimeline, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(DisconnectPending, StopsTheExposuresTimers) {
+    NoImage();
+    SetConfig("EXT_TRIGGER", GetParam());
+    Start();
+    Acquire();
+    RunTo(m_clock.now() + 600);  // armed: "Exposure enable [E] ..." in pane 4 (modes 1 and 7)
+    Frame().OnDisconnect();
+    ClearBoard();
+    const size_t nLogLines = Log().size();
+    RunTo(m_clock.now() + 60000);
+    EXPECT_EQ(BoardCalls(), Lines{});
+    const Lines log = Log();
+    EXPECT_EQ(Lines(log.begin() + ptrdiff_t(nLogLines), log.end()), Lines{});
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_EXP_DELAY, TIMER_REPEAT, TIMER_MANUAL_READ,
+                         TIMER_MANUAL_READ_2, TIMER_MANUAL_EXP, TIMER_READY_TIMEOUT})
+        EXPECT_FALSE(m_clock.is_running(nId)) << nId;
+    ASSERT_FALSE(m_ui.pane(4).empty());
+    EXPECT_EQ(m_ui.pane(4).back(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, DisconnectPending, ::testing::Values("1", "7", "6"),
+                         [](const auto& info) { return std::string("Mode") + info.param; });
+
 TEST_F(TriggerTimeline, DarkGreysFiveButtonsAndCloseForOneAndAHalfSeconds) {
     SetSim("READOUT_MS", "5000");  // the dark frame itself comes after the window
     Start();

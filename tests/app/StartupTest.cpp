@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,51 @@ TEST(SingleInstance, SecondHolderIsRefusedUntilTheFirstReleases) {
     EXPECT_FALSE(second.Acquire(kInstanceMutexName, dir.path().string()));
     first.Release();
     EXPECT_TRUE(second.Acquire(kInstanceMutexName, dir.path().string()));
+}
+
+// Acquire run as another user (a forked child that drops to uid/gid 65534):
+// true when that user got the lock.
+bool AcquireAsOtherUser(const std::string& strDir) {
+    const pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(2);
+        CSingleInstance other;
+        ::_exit(other.Acquire(kInstanceMutexName, strDir) ? 1 : 0);
+    }
+    int nStatus = 0;
+    ::waitpid(pid, &nStatus, 0);
+    return WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 1;
+}
+
+// Two users of one machine: a lock left in the shared temporary folder by one
+// does not refuse the other, and a lock file another user may only read still
+// locks (flock works on a read-only descriptor).
+TEST(SingleInstance, AnotherUsersLockFile) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to run a second user id";
+    TempDir dir;
+    struct Case {
+        const char* szName;
+        mode_t nMode;
+        bool bOtherWhileHeld;  // the other user gets the lock while we hold ours
+    };
+    for (const Case& c : {Case{"shared", 01777, true}, Case{"private", 0755, false}}) {
+        const std::string strDir = dir.file(c.szName);
+        ASSERT_EQ(::mkdir(strDir.c_str(), 0700), 0);
+        ASSERT_EQ(::chmod(strDir.c_str(), c.nMode), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+        CSingleInstance mine;
+        ASSERT_TRUE(mine.Acquire(kInstanceMutexName, strDir)) << c.szName;
+        EXPECT_EQ(AcquireAsOtherUser(strDir), c.bOtherWhileHeld) << c.szName;
+        mine.Release();
+        // Our lock file stays behind; the other user starts all the same.
+        EXPECT_TRUE(AcquireAsOtherUser(strDir)) << c.szName;
+    }
+    const std::string strUid = std::to_string(::getuid());
+    EXPECT_EQ(CSingleInstance::LockPath(kInstanceMutexName, dir.file("shared")),
+              dir.file("shared") + "/" + kInstanceMutexName + "-" + strUid + ".lock");
+    EXPECT_EQ(CSingleInstance::LockPath(kInstanceMutexName, dir.file("private")),
+              dir.file("private") + "/" + kInstanceMutexName + ".lock");
 }
 
 // A copy killed with SIGKILL leaves no stale lock behind.

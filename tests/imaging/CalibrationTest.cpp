@@ -45,7 +45,11 @@ INSTANTIATE_TEST_SUITE_P(Examples, GainExamples,
                                            GainCase{1100, 100, 0, 10000, 0},        // g = 0 gives 0
                                            GainCase{3, 0, 3, 7, 7},
                                            GainCase{1100, 100, 5000, 0, 0},
-                                           GainCase{1100, 100, 5000, -5, 0}),
+                                           GainCase{1100, 100, 5000, -5, 0},
+                                           // Results are limited to 14 bits whatever the level.
+                                           GainCase{1100, 100, 100, 30000, 16383},
+                                           GainCase{1100, 100, 1000, 99999, 16383},
+                                           GainCase{1100, 100, 5000, 30000, 6000}),
                          [](const auto& info) { return std::to_string(info.index); });
 
 class GainKernel : public ::testing::TestWithParam<SimdLevel> {
@@ -127,11 +131,36 @@ TEST_F(GainFromSets, ManyBrightsEqualTheLiteralSet) {
     EXPECT_EQ(f, expected);
 }
 
+// A bright file named above the 14-bit range (copied or named by hand):
+// the corrected image still stays within 0 .. 16383, never wrapping.
+TEST_F(GainFromSets, BrightLevelsAbove16383GiveResultsWithin14Bits) {
+    for (auto [szBright, nHalfBeam] : {std::pair{"BRIGHT_30000.RAW", 15000}, std::pair{"BRIGHT_99999.RAW", 16383}}) {
+        std::filesystem::remove_all(m_dir.dir());
+        std::filesystem::create_directories(m_dir.dir());
+        Put(szBright, Frame(kW * kH, 2000));
+        Put("DARK_00100.RAW", Frame(kW * kH, 100));
+        Frame image(kW * kH, 2100);  // the open beam: L x 2000 / 2000
+        image[1] = 1100;             // half the beam
+        image[2] = 50;               // below the dark
+        CGainResult r;
+        Frame f = Run(image, &r);
+        ASSERT_TRUE(r.bApplied) << szBright;
+        EXPECT_EQ(f[0], 16383) << szBright;
+        EXPECT_EQ(f[1], nHalfBeam) << szBright;  // L / 2, within 14 bits
+        EXPECT_EQ(f[2], 0) << szBright;
+        EXPECT_EQ(*std::max_element(f.begin(), f.end()), 16383) << szBright;
+        Frame expected = image;
+        literal::ApplyGainFromSets(expected.data(), kW, kH, m_dir.dir());
+        EXPECT_EQ(f, expected) << szBright;
+    }
+}
+
 TEST_F(GainFromSets, FewerThanTwoFilesLeaveTheImage) {
     Put("DARK_00100.RAW", RandomFrame(kW, kH, 3));
     Put("BPM.RAW", RandomFrame(kW, kH, 4));
     EXPECT_EQ(Run(m_image), m_image);
     EXPECT_EQ(m_ui.texts(), std::vector<std::string>{"Need more bright files!!"});
+    EXPECT_EQ(m_ui.boxes[0].eIcon, MessageIcon::Warning);
 }
 
 TEST_F(GainFromSets, TwoBrightsAndNoDarkTakeTheLastBrightAsDark) {

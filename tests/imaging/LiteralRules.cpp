@@ -37,9 +37,10 @@ Exposure CheckExposure(const uint16_t* frame, int32_t W, int32_t H, int32_t nStd
 int32_t DoseIndicator(const uint16_t* frame, int32_t W, int32_t H, int32_t X, int32_t Y, int32_t WIDTH,
                       int32_t HEIGHT) {
     std::vector<uint32_t> counter(16384, 0);
-    int32_t total = 0;
+    int64_t total = 0;
     for (int64_t r = Y; r <= int64_t{Y} + HEIGHT - 1; ++r) {
         if (r < 0 || r >= H) continue;
+        if (WIDTH < 0) total += WIDTH;
         if (WIDTH > 0)
             for (int64_t c = X; c <= int64_t{X} + WIDTH - 1; ++c) {
                 if (c < 0 || c >= W) continue;
@@ -49,7 +50,7 @@ int32_t DoseIndicator(const uint16_t* frame, int32_t W, int32_t H, int32_t X, in
                 total += 1;
             }
     }
-    int32_t threshold = int32_t(double(total) * 0.8);
+    int64_t threshold = int64_t(double(total) * 0.8);
     int64_t accumulated = 0;
     for (int32_t k = 0; k < 16384; ++k) {
         accumulated += counter[size_t(k)];
@@ -145,6 +146,7 @@ uint16_t GainPixel(uint16_t v, uint16_t d, uint16_t g, int32_t L) {
         else result = std::trunc(double(L) / double(g) * double(diff));
     }
     if (result > L) result = L;
+    if (result > 16383) result = 16383;
     if (result < 0) result = 0;
     return uint16_t(uint64_t(int64_t(result)) & 0xFFFF);
 }
@@ -260,9 +262,14 @@ void MakeBpm(const uint16_t* dark, const uint16_t* bright, int32_t W, int32_t H,
             brightSum[block(r, c)] += bright[r * W + c];
             darkSum[block(r, c)] += dark[r * W + c];
         }
+    // A block's pixels: 65536, or those of a partial block at the edges.
+    std::vector<uint32_t> pixels(96 * 96, 0);
+    for (int32_t r = 0; r < H; ++r)
+        for (int32_t c = 0; c < W; ++c) pixels[block(r, c)] += 1;
     for (size_t k = 0; k < brightSum.size(); ++k) {
-        brightSum[k] = brightSum[k] / 65536;
-        darkSum[k] = darkSum[k] / 65536;
+        if (pixels[k] == 0) continue;
+        brightSum[k] = brightSum[k] / pixels[k];
+        darkSum[k] = darkSum[k] / pixels[k];
     }
     // 8. coarse outliers
     for (int32_t r = 0; r < H; ++r)
@@ -287,8 +294,9 @@ void MakeBpm(const uint16_t* dark, const uint16_t* bright, int32_t W, int32_t H,
             }
         }
     for (size_t k = 0; k < brightSum.size(); ++k) {
-        if (brightCount[k] != 65536) brightSum[k] = brightSum[k] / (65536 - brightCount[k]);
-        if (darkCount[k] != 65536) darkSum[k] = darkSum[k] / (65536 - darkCount[k]);
+        if (pixels[k] == 0) continue;
+        if (brightCount[k] != pixels[k]) brightSum[k] = brightSum[k] / (pixels[k] - brightCount[k]);
+        if (darkCount[k] != pixels[k]) darkSum[k] = darkSum[k] / (pixels[k] - darkCount[k]);
     }
     // 10. clear the map
     std::fill(map, map + N, uint16_t{0});

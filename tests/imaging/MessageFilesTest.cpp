@@ -22,6 +22,13 @@ TEST(MessageFiles, CreateTruncatesAndDeleteIgnoresAMissingFile) {
     EXPECT_FALSE(CreateEmptyFile(dir.file("missing") + "/", kFileImageComing));
 }
 
+TEST(MessageFiles, DeleteLeavesAFolderOfThatName) {
+    TempDir dir;
+    std::filesystem::create_directory(dir.file(kFileDetectorReady));
+    DeleteFileIn(dir.dir(), kFileDetectorReady);
+    EXPECT_TRUE(std::filesystem::is_directory(dir.file(kFileDetectorReady)));
+}
+
 TEST(MessageFiles, DoseFileHoldsUtf16DigitsOnly) {
     EXPECT_EQ(DoseIndicatorBytes(1234), std::string("1\0" "2\0" "3\0" "4\0", 8));
     EXPECT_EQ(DoseIndicatorBytes(16384), std::string("1\0" "6\0" "3\0" "8\0" "4\0", 10));

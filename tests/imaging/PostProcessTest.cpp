@@ -128,9 +128,17 @@ TEST(DoseIndicator, RegionIsClippedToTheFrame) {
     EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 0, 1000, 1000), 900);
     // Starting left of the frame: columns 0..4 count.
     EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, -100, -5, 105, 1000), 100);
-    // Negative sizes count nothing.
-    EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 5, -3, 4), 16384);
+    // A negative width counts no pixel but takes the total below zero (-3
+    // per row): the threshold is negative and the result 0. A negative height
+    // has no rows, so nothing is counted.
+    EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 5, -3, 4), 0);
     EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 5, 3, -4), 16384);
+    EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 5, -3, -4), 16384);
+    // Width -1 on one row: -0.8 truncates to a threshold of 0, which nothing exceeds.
+    EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 5, -1, 1), 16384);
+    EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 5, -1, 2), 0);
+    // Only rows inside the frame count.
+    EXPECT_EQ(DoseIndicatorValue(f.data(), 10, 10, 5, 20, -3, 4), 16384);
 }
 
 TEST(DoseIndicator, EqualsLiteralRuleOnRandomFrames) {
@@ -140,7 +148,8 @@ TEST(DoseIndicator, EqualsLiteralRuleOnRandomFrames) {
     Frame f = RandomFrame(300, 200, 5);
     for (Region g : {Region{0, 0, 300, 200}, Region{10, 20, 100, 50}, Region{290, 190, 50, 50},
                      Region{-20, -30, 60, 70}, Region{100, 100, 1, 1}, Region{1000, 1000, 1000, 1000},
-                     Region{5, 5, 0, 10}, Region{290, 0, 100000, 5}})
+                     Region{5, 5, 0, 10}, Region{290, 0, 100000, 5}, Region{5, 5, -7, 10},
+                     Region{5, 195, -2147483647, 100}, Region{5, -5, -1, 6}})
         EXPECT_EQ(DoseIndicatorValue(f.data(), 300, 200, g.x, g.y, g.w, g.h),
                   literal::DoseIndicator(f.data(), 300, 200, g.x, g.y, g.w, g.h))
             << g.x << "," << g.y << " " << g.w << "x" << g.h;

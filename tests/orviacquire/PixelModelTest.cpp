@@ -2,6 +2,8 @@
 // subtracted from an exposure and divided by a flat field must leave the open
 // beam flat, and the defects a bad pixel map finds must be the ones the library
 // says it planted.
+#include "imaging/BadPixelMap.h"
+#include "imaging/RawFile.h"
 #include "orviacquire/SimFixture.h"
 
 #include <algorithm>
@@ -173,6 +175,51 @@ TEST_F(PixelModelTest, ExposureMinusDarkOverFlatIsFlatAndTheDefectsAreWhereTheLi
     EXPECT_EQ(nMissed, 0u);
     EXPECT_EQ(nExtra, 0u);
 
+}
+
+// A panel whose sides are not multiples of 256: the partial blocks at the
+// right and bottom edges are judged by the mean of the pixels they have, so
+// MAKE BPM marks the planted defects and little else.
+class PartialBlockPanel : public SimFixture {};
+
+TEST_F(PartialBlockPanel, BadPixelMapMarksThePlantedDefectsAndFewOthers) {
+    constexpr int32_t kW = 1000, kH = 700;
+    const size_t nPixels = size_t{kW} * kH;
+    SetKey("FRAME_WIDTH", std::to_string(kW));
+    SetKey("FRAME_HEIGHT", std::to_string(kH));
+    m_bKeepFrames = true;
+    const ORVIAcqHandle h = Open();
+    AcquisitionSim_SetObjectIn(h, 0);
+    Acquisition_StartAecReady(h);
+    m_clock.run_until_idle();
+    const Frame flat = m_lastFrame;
+    Acquisition_StartClearTimeAcquisition(h, 0);
+    m_clock.run_until_idle();
+    const Frame dark = m_lastFrame;
+    ASSERT_EQ(flat.size(), nPixels);
+    ASSERT_EQ(dark.size(), nPixels);
+    // The bright file as GET BRIGHT writes it: the open beam minus its dark.
+    Frame bright = dark;
+    BrightMinusDark(flat.data(), bright.data(), nPixels);
+
+    Frame map(nPixels, 0);
+    ASSERT_TRUE(MakeBadPixelMap(dark.data(), bright.data(), kW, kH, CBpmThresholds{}, map.data()));
+
+    const int32_t n = AcquisitionSim_GetDefects(h, nullptr, 0);
+    std::vector<ORVIAcqSimDefect> defects(static_cast<size_t>(n));
+    AcquisitionSim_GetDefects(h, defects.data(), n);
+    ASSERT_GT(n, 0);
+    size_t nPlanted = 0, nMissed = 0;
+    for (const auto& d : defects)
+        for (int32_t y = d.rect.nY; y < d.rect.nY + d.rect.nHeight; ++y)
+            for (int32_t x = d.rect.nX; x < d.rect.nX + d.rect.nWidth; ++x) {
+                ++nPlanted;
+                if (map[size_t(y) * kW + size_t(x)] == 0) ++nMissed;
+            }
+    EXPECT_GT(nPlanted, 0u);
+    EXPECT_EQ(nMissed, 0u);
+    const size_t nMarked = size_t(std::count(map.begin(), map.end(), kBadPixelMark));
+    EXPECT_LT(nMarked, nPixels / 100) << nMarked << " of " << nPixels << " marked";
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 #include "support/TestSupport.h"
 
 #include <algorithm>
+#include <clocale>
+#include <cstdlib>
 #include <atomic>
 #include <fstream>
 #include <iterator>
@@ -8,6 +10,40 @@
 #include <unistd.h>
 
 namespace orvi::test {
+
+GermanLocale::GermanLocale() {
+    const char* szSaved = std::setlocale(LC_ALL, nullptr);
+    m_strSaved = szSaved != nullptr ? szSaved : "C";
+    const char* szName = "de_DE.UTF-8";
+    if (std::setlocale(LC_ALL, szName) == nullptr) {
+        // Not installed: compile it from the locale sources into our own folder.
+        m_strLocPath = std::filesystem::temp_directory_path() / ("orvi-locale-" + std::to_string(::getpid()));
+        std::filesystem::create_directories(m_strLocPath);
+        const std::string strCommand =
+            "localedef -i de_DE -f UTF-8 '" + m_strLocPath + "/" + szName + "' >/dev/null 2>&1";
+        if (std::system(strCommand.c_str()) != 0) {
+            strWhyNot = "de_DE.UTF-8 is not installed and localedef could not build it";
+            return;
+        }
+        ::setenv("LOCPATH", m_strLocPath.c_str(), 1);
+        if (std::setlocale(LC_ALL, szName) == nullptr) {
+            strWhyNot = "de_DE.UTF-8 could not be set";
+            return;
+        }
+    }
+    const std::lconv* pConv = std::localeconv();
+    m_bActive = pConv != nullptr && std::string(pConv->decimal_point) == ",";
+    if (!m_bActive) strWhyNot = "de_DE.UTF-8 has no decimal comma here";
+}
+
+GermanLocale::~GermanLocale() {
+    std::setlocale(LC_ALL, m_strSaved.c_str());
+    if (!m_strLocPath.empty()) {
+        ::unsetenv("LOCPATH");
+        std::error_code ec;
+        std::filesystem::remove_all(m_strLocPath, ec);
+    }
+}
 
 TempDir::TempDir() {
     static std::atomic<int> s_nCounter{0};

@@ -11,6 +11,24 @@
 
 namespace orvi::test {
 
+// The process's locale switched to German (decimal comma) for a scope. When
+// de_DE.UTF-8 is not installed it is compiled into a temporary folder with
+// localedef; Active() is false (with the reason in strWhyNot) when neither works.
+class GermanLocale {
+public:
+    GermanLocale();
+    ~GermanLocale();
+    GermanLocale(const GermanLocale&) = delete;
+    GermanLocale& operator=(const GermanLocale&) = delete;
+    bool Active() const { return m_bActive; }
+    std::string strWhyNot;
+
+private:
+    std::string m_strSaved;
+    std::string m_strLocPath;  // the folder LOCPATH was set to, or empty
+    bool m_bActive = false;
+};
+
 // A fresh folder under the system's temporary folder, removed with the object.
 class TempDir {
 public:
@@ -39,9 +57,13 @@ public:
     struct Box {
         std::string strText;
         std::string strCaption;
+        MessageIcon eIcon = MessageIcon::Information;
     };
     void MessageBox(const std::string& strText, const std::string& strCaption) override {
-        boxes.push_back({strText, strCaption});
+        MessageBox(strText, strCaption, MessageIcon::Information);
+    }
+    void MessageBox(const std::string& strText, const std::string& strCaption, MessageIcon eIcon) override {
+        boxes.push_back({strText, strCaption, eIcon});
         if (onMessage) onMessage(strText);
     }
     void SetStatusText(int32_t nPane, const std::string& strText) override {

@@ -12,6 +12,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QTest>
 
 namespace orvi::test {
 namespace {
@@ -39,9 +40,9 @@ protected:
     void RunDialog(const std::function<void(CCalibrationDlg*)>& fn) {
         WhenModal<CCalibrationDlg> when([&](CCalibrationDlg* pDlg) {
             EXPECT_EQ(Window().CalibrationDlg(), pDlg);
-            // The platform activates a shown dialog a moment later; focus
-            // checks inside need it active.
-            (void)QTest::qWaitFor([pDlg] { return QApplication::activeWindow() == pDlg; }, 1000);
+            // The dialog is modal before it is the active window (activation
+            // arrives later on a loaded machine); focus checks need both.
+            EXPECT_TRUE(QTest::qWaitFor([pDlg] { return pDlg->isActiveWindow(); }, 5000));
             fn(pDlg);
         });
         Click(CToolDlgBar::IDC_MAKE_CALIBRATION);
@@ -117,6 +118,36 @@ TEST_F(CalibrationDlgTest, ControlsListOrderDeleteAndMakeBpm) {
     RunDialog([](CCalibrationDlg* pDlg) { EXPECT_EQ(pDlg->Edit(Id::IDC_AREA_BRIGHT)->text().toStdString(), "8"); });
 }
 
+TEST_F(CalibrationDlgTest, DeleteFileFollowsTheSelectionNotTheCurrentRow) {
+    CalFile("BRIGHT_01000.RAW", 2000);
+    CalFile("BRIGHT_02000.RAW", 3000);
+    CalFile("DARK_01000.RAW", 1000);
+    ASSERT_NO_FATAL_FAILURE(CreateAndConnect());
+    MessageBoxCloser closer;
+    RunDialog([&](CCalibrationDlg* pDlg) {
+        // The list takes the focus and makes its first row current, unselected.
+        pDlg->List()->setFocus();
+        pDlg->List()->setCurrentRow(0, QItemSelectionModel::NoUpdate);
+        ASSERT_EQ(pDlg->List()->currentRow(), 0);
+        ASSERT_TRUE(pDlg->List()->selectedItems().isEmpty());
+        pDlg->Button(Id::IDC_DELETE_FILE)->click();
+        EXPECT_EQ(ListFiles(m_strCalDir), (Lines{"BRIGHT_01000.RAW", "BRIGHT_02000.RAW", "DARK_01000.RAW"}));
+        EXPECT_EQ(Items(pDlg).size(), 3u);
+
+        // Selecting the second entry deletes only it.
+        pDlg->List()->item(1)->setSelected(true);
+        pDlg->Button(Id::IDC_DELETE_FILE)->click();
+        EXPECT_EQ(ListFiles(m_strCalDir), (Lines{"BRIGHT_01000.RAW", "DARK_01000.RAW"}));
+        EXPECT_EQ(Items(pDlg), (Lines{"BRIGHT_01000.RAW", "DARK_01000.RAW"}));
+
+        // A selection cleared again leaves nothing to delete.
+        pDlg->List()->clearSelection();
+        pDlg->Button(Id::IDC_DELETE_FILE)->click();
+        EXPECT_EQ(ListFiles(m_strCalDir), (Lines{"BRIGHT_01000.RAW", "DARK_01000.RAW"}));
+    });
+    EXPECT_EQ(closer.texts, Lines{});
+}
+
 TEST_F(CalibrationDlgTest, MakeBpmWithoutADarkFileSaysSoAndStaysDisabled) {
     CalFile("BRIGHT_01000.RAW", 2000);
     CalFile("BRIGHT_02000.RAW", 3000);
@@ -128,6 +159,7 @@ TEST_F(CalibrationDlgTest, MakeBpmWithoutADarkFileSaysSoAndStaysDisabled) {
     });
     EXPECT_EQ(closer.texts, Lines{"DARK file don`t exist!!"});
     EXPECT_EQ(closer.captions, Lines{"ORVI Manager"});
+    EXPECT_EQ(closer.icons, std::vector<QMessageBox::Icon>{QMessageBox::Warning});  // a refusal
     EXPECT_FALSE(std::filesystem::exists(m_strCalDir + "BPM.RAW"));
 }
 

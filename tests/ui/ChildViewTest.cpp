@@ -239,6 +239,17 @@ TEST_F(ChildViewTest, ReadoutShowsPositionValueAndOriginal) {
     EXPECT_EQ(m_panes[3], "Original:     0");
 }
 
+// A new image (an exposure, Open File) refreshes the readout at once.
+TEST_F(ChildViewTest, NewImageRefreshesTheReadoutWithoutAMove) {
+    Move(&m_view, {500, 400});
+    EXPECT_EQ(m_panes[2], "Pos(X: 150 Y: 150 ) Value:  7650");
+    test::LoadStore(m_store, 300, 300, [](int32_t c, int32_t r) { return uint16_t(c + r); });
+    m_view.InvalidateView();
+    m_view.repaint();
+    EXPECT_EQ(m_panes[2], "Pos(X: 150 Y: 150 ) Value:   300");
+    EXPECT_EQ(m_panes[3], "Original:   300");
+}
+
 TEST_F(ChildViewTest, MovesOutsideThePictureAreIgnored) {
     Move(&m_view, {50, 400});
     EXPECT_TRUE(m_panes.empty());

@@ -4,6 +4,7 @@
 // refreshes go on, Browse, and Exit.
 #include "StationWindowFixture.h"
 #include "acquisition/ConfigDialog.h"
+#include "imaging/PostProcess.h"
 #include "orviacquire/ORVIAcquireLib.h"
 #include "ui/ConfigDlg.h"
 
@@ -150,6 +151,36 @@ TEST_F(ConfigDlgTest, RefreshShowsVersionTriggerItemsAndCheckBoxes) {
     m_clock.advance(1000);
     EXPECT_EQ(pTrigger->currentIndex(), -1);
     EXPECT_TRUE(pTrigger->currentText().isEmpty());
+}
+
+// Under a German desktop locale the station's numbers keep the point: the
+// dialog shows VT as 2.50, a typed 1.25 is sent as 1.25, and the exposure
+// check's log line reads STDDEV:500.021000 style.
+TEST_F(ConfigDlgTest, NumbersKeepThePointUnderAGermanLocale) {
+    GermanLocale german;
+    if (!german.Active()) GTEST_SKIP() << german.strWhyNot;
+    const uint32_t h = Frame().m_hDetector;
+    Acquisition_ReadDRConfig(h);
+    m_clock.advance(1000);
+    EXPECT_EQ(Text(Id::IDC_VT), "2.50");
+
+    Edit(Id::IDC_VT)->setText(QStringLiteral("1.25"));
+    MessageBoxCloser closer;
+    Dlg()->Button(Id::IDC_WRITE)->click();
+    EXPECT_EQ(closer.texts, Lines{});  // "1.25" read as 1 would be refused
+    m_clock.advance(1000);
+    EXPECT_FLOAT_EQ(Acquisition_GetDRConfigVT(h), 1.25f);
+
+    g_bWriteLog = 1;
+    std::vector<uint16_t> frame(size_t{kUiSide} * kUiSide, 1000);
+    for (size_t i = 0; i < frame.size(); i += 2) frame[i] = 3000;  // sd about 1000
+    CheckExposure(frame.data(), kUiSide, kUiSide, 75);
+    const std::string strLog = ReadFile(m_dir.file(kLogFileName));
+    const size_t nAt = strLog.find("Get expose Image.(STDDEV:");
+    ASSERT_NE(nAt, std::string::npos) << strLog;
+    const std::string strValue = strLog.substr(nAt + 25, strLog.find(')', nAt) - nAt - 25);
+    EXPECT_EQ(strValue.find(','), std::string::npos) << strValue;
+    EXPECT_NE(strValue.find('.'), std::string::npos) << strValue;
 }
 
 struct CWriteCase {

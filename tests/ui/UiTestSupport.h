@@ -18,6 +18,7 @@ public:
             if (auto* pBox = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
                 texts.push_back(pBox->text().toStdString());
                 captions.push_back(pBox->windowTitle().toStdString());
+                icons.push_back(pBox->icon());
                 pBox->accept();
             }
         });
@@ -25,6 +26,7 @@ public:
     }
     std::vector<std::string> texts;
     std::vector<std::string> captions;
+    std::vector<QMessageBox::Icon> icons;
 
 private:
     QTimer m_timer;
