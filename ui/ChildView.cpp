@@ -136,7 +136,10 @@ QRect CChildView::RenderImage(QPainter& painter, const QRect& rcClip) {
         if (!ConvertImage()) return {};  // nothing drawn, no flag cleared
         // A new image under a readout already shown: its panes show the new
         // value at the same point, without waiting for the mouse to move.
-        if (bNewImage && m_bReadoutShown) UpdatePixelReadoutAt(m_ptReadout);
+        // After this paint: the panes repaint at once, and a paint inside a
+        // paint would break the window's backing store.
+        if (bNewImage && m_bReadoutShown)
+            QTimer::singleShot(0, this, [this] { UpdatePixelReadoutAt(m_ptReadout); });
     } else if (bPending) {
         // A pan defers the conversion to keep dragging fluid; the next paint
         // does it, so a frame that arrived during the pan is not left unseen.

@@ -128,7 +128,8 @@ TEST_F(Station, AStepWithNothingLeftToWaitForSaysWhatHappened) {
     for (const Case& c : {Case{"mode 6 without a board", 6, "(last: USB is disconnected)"},
                           // The detector's exposure window (30 s) closes without X-ray.
                           Case{"a series without X-ray", 7, "(last: Exposure disable [R]"},
-                          Case{"armed, no X-ray", 1, "(last: Exposure disable [R]"}}) {
+                          // Status pane 0 says so 3 s after the detector stopped waiting.
+                          Case{"armed, no X-ray", 1, "(last: No image came: press Acquisition again)"}}) {
         WriteProfileText(m_dir.file("ORVI2.ini"), "SIMULATOR", "AUTO_FIRE_MS", "0");
         m_plan.nExposures = 1;
         m_plan.nTriggerMode = c.nTriggerMode;

@@ -246,6 +246,7 @@ TEST_F(ChildViewTest, NewImageRefreshesTheReadoutWithoutAMove) {
     test::LoadStore(m_store, 300, 300, [](int32_t c, int32_t r) { return uint16_t(c + r); });
     m_view.InvalidateView();
     m_view.repaint();
+    QCoreApplication::processEvents();  // the panes follow right after the paint
     EXPECT_EQ(m_panes[2], "Pos(X: 150 Y: 150 ) Value:   300");
     EXPECT_EQ(m_panes[3], "Original:   300");
 }
