@@ -69,11 +69,13 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     DeleteMessageFile(kFileDetectorReady);
     DeleteMessageFile(kFileDetectorReady);
     if (m_nStdDevOption != 0) CheckExposure(pFrame, m_nImageWidth, m_nImageHeight, m_nStdDevRange);
+    // The host program's note that an image is coming. When it cannot be
+    // made the exposure goes on all the same: it is the patient's dose.
     if (!CreateEmptyFile(m_strImagePath, kFileImageComing)) {
-        WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + kFileImageComing, errno));
-        m_ui.ShowWarning(kMessageFileCreationFail);
-        m_ui.SequenceAborted();
-        return;
+        const int nError = errno;
+        WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + kFileImageComing, nError));
+        m_ui.ShowWarning(std::string(kMessageFileCreationFail) + "\n" + m_strImagePath + kFileImageComing + ": " +
+                         FileErrorText(nError));
     }
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
     ShowProgress(kProgressReading);
@@ -304,6 +306,7 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
         WriteLog("Processing finished.");
     } else {
         ShowProgress(kProgressNotSaved);
+        m_ui.SequenceAborted();  // the image exists only in memory now: no further exposures
     }
 
     StopTimer(TIMER_BLINK);

@@ -235,19 +235,43 @@ TEST_F(ImageReception, SinksReceiveTheSavedImageWithItsDark) {
     EXPECT_EQ(img.dark.back(), dark[size_t(kSide - 3) * kSide + size_t(kSide - 5)]);
 }
 
-TEST_F(ImageReception, AnUnwritableImageFolderStopsTheExposureImage) {
+// The host's "Image coming.txt" that cannot be made is reported with its path
+// and reason; the exposure is still taken through its dark and saved.
+TEST_F(ImageReception, AnImageComingFileThatCannotBeMadeStillSavesTheImage) {
     SetConfig("CALIBRATION", "0");
     Start();
+    std::filesystem::create_directories(m_strImageDir + "Image coming.txt/x");  // a folder in its place
+    Expose();
+    ASSERT_FALSE(m_ui.texts().empty());
+    EXPECT_EQ(m_ui.texts()[0].rfind(std::string(kMessageFileCreationFail) + "\n" + m_strImageDir + "Image coming.txt: ", 0),
+              0u)
+        << m_ui.texts()[0];
+    EXPECT_EQ(Since("Succeed to get Dark (After image)").size(), 1u);
+    EXPECT_TRUE(std::filesystem::exists(m_strImageDir + "IMAGE.RAW"));
+}
+
+// Without a usable image folder nothing can be saved: every failure is shown,
+// the image still reaches the sinks (in memory), and the sequence ends.
+TEST_F(ImageReception, AnUnwritableImageFolderIsReportedAndTheImageKeptInMemory) {
+    struct CSink : IImageSink {
+        std::vector<AcquiredImagePtr> images;
+        void OnImageAcquired(const AcquiredImagePtr& p) override { images.push_back(p); }
+    } sink;
+    SetConfig("CALIBRATION", "0");
+    Start();
+    Frame().AddImageSink(&sink);
     // The folder is gone and a file has its name: nothing can be created there,
     // whatever the rights of the user running the test.
     std::filesystem::remove_all(m_strImageDir);
     WriteFile(m_strImageDir.substr(0, m_strImageDir.size() - 1), "");
     Expose();
-    // The exposure enable's message file fails first, then the image's.
-    EXPECT_EQ(m_ui.texts(), (Lines{kMessageFileCreationFail, kMessageFileCreationFail}));
-    EXPECT_EQ(Since("Backup data & order to get dark."), Times{});
-    EXPECT_EQ(Frame().m_nAcqMode, ACQ_IMAGE);
-    EXPECT_EQ(Since("Succeed to get Dark (After image)"), Times{});
+    ASSERT_GE(m_ui.texts().size(), 3u);
+    EXPECT_EQ(m_ui.texts()[0], kMessageFileCreationFail);  // the exposure enable's message file
+    EXPECT_EQ(m_ui.texts().back(), kImageFileCreationFail);
+    ASSERT_EQ(sink.images.size(), 1u);
+    EXPECT_FALSE(sink.images[0]->bSaved);
+    EXPECT_EQ(Frame().m_nAcqMode, ACQ_DARK_AFTER_IMAGE);
+    EXPECT_EQ(Frame().m_nDarkRepeat, -1);  // the sequence is over
 }
 
 TEST_F(ImageReception, ADarkAfterTheSequenceIsOnlyShown) {
