@@ -72,10 +72,12 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
         connect(m_pSimBox, &CSimulatorBox::Changed, this, &CMainWindow::ApplySimulatorSettings);
     }
 
-    // The X-ray room below the panel; shown at start when a simulator is loaded.
+    // The X-ray room on the left, beside the square picture where the view has
+    // room to spare (the panel's column is full); shown at start when a
+    // simulator is loaded.
     m_pRoom = new CRoomPanel(*m_pFrame, m_sim, this);
     m_pRoom->widget()->setFixedWidth(m_pDlgBar->widget()->minimumWidth());
-    addDockWidget(Qt::RightDockWidgetArea, m_pRoom);
+    addDockWidget(Qt::LeftDockWidgetArea, m_pRoom);
     m_pRoom->setVisible(m_pRoom->SimulatorLoaded());
 
     connect(m_pView, &CChildView::StatusText, m_pStatusBar, &CMeridStatusBar::SetPaneText);

@@ -7,6 +7,7 @@
 #include "ui/ChildView.h"
 #include "ui/MainWindow.h"
 #include "ui/MeridStatusBar.h"
+#include "ui/RoomPanel.h"
 #include "ui/ToolDlgBar.h"
 #include "UiTestSupport.h"
 
@@ -40,11 +41,16 @@ protected:
 
 TEST_F(MainWindowTest, ViewFillsTheAreaBetweenPanelAndStatusBar) {
     Show(1280, 800);
-    const QRect rcView = m_window.View()->geometry();
+    // In the window's coordinates: the view sits in a container with the history strip.
+    const QRect rcView(m_window.View()->mapTo(&m_window, QPoint(0, 0)), m_window.View()->size());
     const QRect rcPanel = m_window.DlgBar()->geometry();
     const QRect rcStatus = m_window.StatusBar()->geometry();
-    EXPECT_EQ(rcView.left(), 0);
-    EXPECT_EQ(rcView.top(), 0);
+    // The X-ray room's dock, when shown, stands left of the view.
+    const QWidget* pRoom = m_window.RoomPanel();
+    const int nLeft = pRoom != nullptr && pRoom->isVisible() ? pRoom->geometry().right() + 1 : 0;
+    EXPECT_LE(nLeft, rcView.left());
+    EXPECT_GE(nLeft + 12, rcView.left()) << "the view reaches the room's dock";
+    EXPECT_EQ(rcView.top(), m_window.menuWidget() != nullptr ? m_window.menuWidget()->geometry().bottom() + 1 : 0);
     EXPECT_LE(rcView.right() + 1, rcPanel.left());
     EXPECT_GE(rcView.right() + 12, rcPanel.left()) << "the view reaches the panel";
     EXPECT_EQ(rcPanel.right() + 1, m_window.width());
