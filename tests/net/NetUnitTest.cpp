@@ -179,6 +179,33 @@ TEST(Outbox, SentImagesAreKeptSentKeepDaysAndStaleCopiesRemoved) {
     EXPECT_FALSE(std::filesystem::exists(strOutbox + ".interrupted.dcm.part"));
 }
 
+// The image is in the outbox, durably, when Enqueue returns: a crash right
+// after it cannot leave the image unsent. Same file system: a second name.
+TEST(Outbox, AnEnqueuedFileIsInTheOutboxBeforeEnqueueReturns) {
+    TempDir dir;
+    const std::string strOutbox = dir.dir() + "outbox/";
+    WriteFile(dir.file("image.dcm"), "DICM bytes");
+    CNetConfig c;
+    c.strOutbox = strOutbox;
+    c.pacs.strAet = "PACS";
+    c.pacs.strHost = "127.0.0.1";
+    c.pacs.nPort = 1;  // nothing listens: the image waits
+    CQueuedExecutor exec;
+    COutbox outbox(c, exec, nullptr);
+    std::string strError;
+    ASSERT_TRUE(outbox.Start(strError)) << strError;
+    outbox.Enqueue(dir.file("image.dcm"));
+    std::vector<std::string> files;
+    for (const std::string& s : orvi::test::ListFiles(strOutbox))
+        if (s.size() > 9 && s.compare(s.size() - 9, 9, "image.dcm") == 0) files.push_back(s);
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(orvi::test::ReadFile(strOutbox + files[0]), "DICM bytes");
+    struct stat a {}, b {};
+    ASSERT_EQ(::stat(dir.file("image.dcm").c_str(), &a), 0);
+    ASSERT_EQ(::stat((strOutbox + files[0]).c_str(), &b), 0);
+    EXPECT_EQ(a.st_ino, b.st_ino);
+}
+
 TEST(Outbox, AnOutboxThatCannotBeMadeIsSaidAtStart) {
     TempDir dir;
     WriteFile(dir.file("file"), "x");

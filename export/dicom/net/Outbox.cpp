@@ -86,8 +86,23 @@ std::string LocalTimeText() {
 
 }  // namespace
 
+bool LinkFileDurably(const std::string& strSource, const std::string& strFolder, const std::string& strName) {
+    const std::string strTemp = strFolder + "." + strName + ".part";
+    ::unlink(strTemp.c_str());
+    if (::link(strSource.c_str(), strTemp.c_str()) != 0) return false;
+    if (::rename(strTemp.c_str(), (strFolder + strName).c_str()) != 0) {
+        ::unlink(strTemp.c_str());
+        return false;
+    }
+    FsyncFolder(strFolder);
+    return true;
+}
+
 bool CopyFileDurably(const std::string& strSource, const std::string& strFolder, const std::string& strName,
                      std::string& strError) {
+    // A second name for the same file is the cheapest durable copy (the
+    // writer never changes a file in place); across file systems it is a copy.
+    if (LinkFileDurably(strSource, strFolder, strName)) return true;
     const int fdIn = ::open(strSource.c_str(), O_RDONLY | O_CLOEXEC);
     if (fdIn < 0) {
         strError = "cannot read " + strSource + ": " + ErrnoText();
@@ -330,12 +345,27 @@ struct COutbox::Impl {
             }
     }
 
+    // Joins the waiting list unless the start-up scan listed it already.
+    void Add(Item item) {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (std::none_of(items.begin(), items.end(),
+                         [&](const Item& i) { return i.shown.strName == item.shown.strName; }))
+            items.push_back(std::move(item));
+    }
+
+    // The file in the outbox under a second name, at once and without
+    // copying; false where that cannot be (another file system).
+    bool TakeInByLink(const std::string& strSource) {
+        const std::string strName = ArrivalName(strSource);
+        if (!LinkFileDurably(strSource, Folder(), strName)) return false;
+        Add(MakeItem(strName));
+        return true;
+    }
+
     bool TakeIn(const std::string& strSource, std::string& strError) {
         const std::string strName = ArrivalName(strSource);
         if (!CopyFileDurably(strSource, Folder(), strName, strError)) return false;
-        Item item = MakeItem(strName);
-        std::lock_guard<std::mutex> lock(mutex);
-        items.push_back(std::move(item));
+        Add(MakeItem(strName));
         return true;
     }
 
@@ -637,6 +667,13 @@ void COutbox::Stop() {
 
 void COutbox::Enqueue(const std::string& strPath) {
     if (!m_config.PacsOn()) return;
+    // In the outbox before this returns where a link can do it, so that a
+    // crash right after the image never leaves it unsent; else the worker copies.
+    if (m_p->TakeInByLink(strPath)) {
+        m_p->cv.notify_all();
+        m_p->Publish();
+        return;
+    }
     {
         std::lock_guard<std::mutex> lock(m_p->mutex);
         m_p->intake.push_back(strPath);

@@ -103,8 +103,13 @@ private:
     std::unique_ptr<Impl> m_p;
 };
 
-// Copies strSource to strFolder/strName durably: a hidden temporary file is
-// written and fsync'd, renamed into place, and the folder fsync'd.
+// Gives strSource a second name strFolder/strName (a hard link, renamed into
+// place from a hidden name), then fsyncs the folder. False across file systems.
+bool LinkFileDurably(const std::string& strSource, const std::string& strFolder, const std::string& strName);
+
+// Copies strSource to strFolder/strName durably: a link where it can be,
+// else a hidden temporary file is written and fsync'd, renamed into place,
+// and the folder fsync'd.
 bool CopyFileDurably(const std::string& strSource, const std::string& strFolder, const std::string& strName,
                      std::string& strError);
 
