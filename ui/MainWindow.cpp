@@ -118,9 +118,14 @@ void CMainWindow::ConnectPanelToController() {
 void CMainWindow::AttachDicom() {
     if (m_pDicom) return;
     m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
-    connect(m_pView, &CChildView::WindowLevelShown, this,
-            [this](int nWidth, int nLevel) { m_window = dicom::CWindow{double(nLevel), double(std::max(1, nWidth))}; });
-    m_pDicom->SetWindowSource([this] { return m_window; });
+    // The window on screen as the view's table holds it now: the image was
+    // handed to the view (and got its automatic window) before the sinks run,
+    // while the panel's boxes follow only after.
+    m_pDicom->SetWindowSource([this]() -> std::optional<dicom::CWindow> {
+        const CWLLUT& lut = m_pView->Lut();
+        if (!lut.IsValid()) return std::nullopt;
+        return dicom::CWindow{double(int(lut.m_fLevel)), double(std::max(1, int(lut.m_fWidth)))};
+    });
     m_pExposureIndex = new QLabel;
     // Wide enough for the longest verdict, so the panes beside it never squeeze it away.
     m_pExposureIndex->setMinimumWidth(

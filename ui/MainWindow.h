@@ -120,7 +120,6 @@ private:
     std::unique_ptr<dicom::CDicomSink> m_pDicom;
     CPatientBox* m_pPatientBox = nullptr;
     QLabel* m_pExposureIndex = nullptr;
-    std::optional<dicom::CWindow> m_window;  // the window on screen
     CNetworkStation* m_pNetwork = nullptr;
     CRoomPanel* m_pRoom = nullptr;
 };

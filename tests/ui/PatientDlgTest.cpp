@@ -3,6 +3,7 @@
 // and the status bar shows the exposure index in its colour.
 #include "StationWindowFixture.h"
 #include "export/DicomTestSupport.h"
+#include "ui/ChildView.h"
 #include "ui/PatientDlg.h"
 
 #include <QComboBox>
@@ -52,6 +53,11 @@ TEST_F(PatientSession, ThePatientOfTheDialogGoesIntoTheNextFileAndTheIndexIntoTh
     EXPECT_EQ(r["PatientName"], "Doe^Jane");
     EXPECT_EQ(r["PatientID"], "P-7");
     EXPECT_EQ(r["BodyPartExamined"], "CHEST");
+    // The window on screen for this image (its automatic window), not the one before it.
+    const CWLLUT& lut = Window().View()->Lut();
+    EXPECT_LT(lut.m_fWidth, 16000.0);
+    EXPECT_EQ(std::stod(r["WindowWidth"]), double(int(lut.m_fWidth)));
+    EXPECT_EQ(std::stod(r["WindowCenter"]), double(int(lut.m_fLevel)));
     const std::string strRaw = ReadFile(m_strImageDir + "IMAGE.RAW");
     EXPECT_EQ(strRaw, std::string(reinterpret_cast<const char*>(r.pixels.data()), r.pixels.size() * 2));
 
