@@ -175,7 +175,7 @@ void CDicomSink::OnImageAcquired(const AcquiredImagePtr& pImage) {
     obj.ei = m_lastEI;
     std::optional<CWindow> window;
     if (m_fnWindow) window = m_fnWindow();
-    obj.window = window ? *window : AutoWindowOfField(img.pixels.data(), img.Width(), img.Height(), m_lastEI.field);
+    obj.window = window ? *window : AutomaticWindow(img.pixels.data(), img.Width(), img.Height());
 
     std::error_code ec;
     std::filesystem::create_directories(s.strFolder, ec);

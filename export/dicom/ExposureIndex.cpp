@@ -1,5 +1,7 @@
 #include "export/dicom/ExposureIndex.h"
 
+#include "display/AutoWindow.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -175,27 +177,9 @@ std::string ExposureIndexText(const CExposureIndex& ei) {
     return sz;
 }
 
-CWindow AutoWindowOfField(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, const CPixelRect& fieldIn) {
-    CWindow w;
-    if (pPixels == nullptr || nWidth <= 0 || nHeight <= 0) return w;
-    CPixelRect f = fieldIn;
-    if (f.IsEmpty() || f.nLeft < 0 || f.nTop < 0 || f.nLeft + f.nWidth > nWidth || f.nTop + f.nHeight > nHeight)
-        f = CPixelRect{0, 0, nWidth, nHeight};
-    // Every pixel of a small field, every second one each way of a large one:
-    // the half-percent points of a quarter of a million pixels are as good.
-    const int32_t nStep = int64_t{f.nWidth} * f.nHeight > (int64_t{1} << 20) ? 2 : 1;
-    Histogram hist(65536, 0);
-    uint64_t n = 0;
-    for (int32_t y = f.nTop; y < f.nTop + f.nHeight; y += nStep) {
-        const uint16_t* p = pPixels + size_t(y) * size_t(nWidth) + size_t(f.nLeft);
-        for (int32_t x = 0; x < f.nWidth; x += nStep, ++n) ++hist[p[x]];
-    }
-    const double dLow = ValueAtRank(hist, n * 5 / 1000);
-    const double dHigh = ValueAtRank(hist, n * 995 / 1000);
-    w.dWidth = std::max(1.0, dHigh - dLow + 1.0);
-    // DICOM's linear window maps c - 0.5 - (w - 1) / 2 to black: low end at dLow.
-    w.dCenter = dLow + w.dWidth / 2.0;
-    return w;
+CWindow AutomaticWindow(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight) {
+    const CWindowLevel wl = ComputeAutoWindow(pPixels, nWidth, nHeight);
+    return CWindow{double(wl.nLevel), double(std::max(1, wl.nWidth))};
 }
 
 }  // namespace orvi::dicom

@@ -73,13 +73,14 @@ uint32_t DoseLevelColour(EDoseLevel level);
 // The status line of an exposure, e.g. "EI 254 DI +0.1: on target".
 std::string ExposureIndexText(const CExposureIndex& ei);
 
-// A display window for an image shown with no window of the front end: from
-// the 0.5 % to the 99.5 % point of the pixel values inside the field (the
-// whole image when the field is empty). Width at least 1.
+// A display window as DICOM's Window Center and Width.
 struct CWindow {
     double dCenter = 0.0;
     double dWidth = 1.0;
 };
-CWindow AutoWindowOfField(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, const CPixelRect& field);
+// The window of an image written with no window of the front end: the
+// automatic window the view gives a new image (display/AutoWindow.h), so a
+// file made without a screen looks as it would have on one.
+CWindow AutomaticWindow(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight);
 
 }  // namespace orvi::dicom

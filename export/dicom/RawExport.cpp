@@ -109,7 +109,7 @@ bool ExportRawFile(const CExportRequest& r, CExposureIndex& ei, std::string& str
                                  NewUid(r.settings.strUidRoot));
     obj.tAcquired = tAcquired;
     obj.ei = ei;
-    obj.window = AutoWindowOfField(pixels.data(), nWidth, nHeight, ei.field);
+    obj.window = AutomaticWindow(pixels.data(), nWidth, nHeight);
     return WriteDxFile(pixels.data(), nWidth, nHeight, obj, r.settings.transfer, r.strOutFile, strError);
 }
 

@@ -1,5 +1,6 @@
 // The exposure index arithmetic on known images, the exposed field, the
 // action levels of the deviation index and the auto window.
+#include "display/AutoWindow.h"
 #include "export/dicom/ExposureIndex.h"
 
 #include <gtest/gtest.h>
@@ -126,16 +127,23 @@ TEST(ExposureIndex, ActionLevelsOfTheDeviationIndex) {
     EXPECT_EQ(ExposureIndexText(ei), "EI 254 DI +0.1: on target");
 }
 
-TEST(AutoWindow, SpansTheHalfPercentPointsOfTheField) {
-    // 0..999 once each inside a field; the border outside it is ignored.
-    CImage img = Uniform(100, 12, 60000);
-    for (int32_t i = 0; i < 1000; ++i) img.pixels[size_t(1 + i / 100) * 100 + size_t(i % 100)] = uint16_t(i);
-    const CWindow w = AutoWindowOfField(img.pixels.data(), 100, 12, CPixelRect{0, 1, 100, 10});
-    EXPECT_DOUBLE_EQ(w.dWidth, 995.0 - 5.0 + 1.0);
-    EXPECT_DOUBLE_EQ(w.dCenter, 5.0 + w.dWidth / 2.0);
+// Without a screen the file gets the window the view would have given the
+// image: the half-percent points of its exposed field, the zero border and a
+// few hot pixels left out.
+TEST(AutoWindow, IsTheViewsAutomaticWindow) {
+    CImage img = Uniform(100, 12, 0);
+    for (int32_t i = 0; i < 1000; ++i) img.pixels[size_t(1 + i / 100) * 100 + size_t(i % 100)] = uint16_t(1000 + i);
+    img.pixels[150] = 16000;  // hot
+    const CWindow w = AutomaticWindow(img.pixels.data(), 100, 12);
+    const CWindowLevel wl = ComputeAutoWindow(img.pixels.data(), 100, 12);
+    EXPECT_EQ(w.dWidth, double(wl.nWidth));
+    EXPECT_EQ(w.dCenter, double(wl.nLevel));
+    EXPECT_LT(w.dWidth, 1100.0);
+    EXPECT_GT(w.dCenter, 1400.0);
+    EXPECT_LT(w.dCenter, 1600.0);
     // A flat image gets a window of width 1.
     const CImage flat = Uniform(8, 8, 700);
-    EXPECT_DOUBLE_EQ(AutoWindowOfField(flat.pixels.data(), 8, 8, {}).dWidth, 1.0);
+    EXPECT_DOUBLE_EQ(AutomaticWindow(flat.pixels.data(), 8, 8).dWidth, 1.0);
 }
 
 }  // namespace
