@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <mutex>
 #include <unistd.h>
 
 namespace orvi {
@@ -65,6 +66,9 @@ std::function<void(const std::string&)>& Observer() {
 void SetLogObserver(std::function<void(const std::string&)> fnObserver) { Observer() = std::move(fnObserver); }
 
 void WriteLog(const std::string& strText) {
+    // One line at a time from any thread (the outbox and file workers log too).
+    static std::recursive_mutex s_mutex;
+    std::lock_guard<std::recursive_mutex> lock(s_mutex);
     if (Observer()) Observer()(strText);
     if (g_bWriteLog == 0) return;
     std::time_t t = std::time(nullptr);
