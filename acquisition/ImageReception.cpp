@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -237,6 +238,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
         return;
     }
     StopTimer(TIMER_DARK_WAIT);
+    m_tLastDarkArrived = std::chrono::steady_clock::now();
 
     const size_t nPixels = FramePixels();
     std::memcpy(m_pDarkFrame.data(), pFrame, nPixels * sizeof(uint16_t));
@@ -278,7 +280,11 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     settings.nOffsetControl = m_nOffsetControl;
     settings.nMedianFilter = m_nMedianFilter;
     settings.strCalFolder = m_strCalPath;
-    if (dark == DarkSource::Memory) {
+    settings.pCalibrationStore = &m_calibrationStore;
+    // The dark just received is used from memory whether or not its file was
+    // written: the file holds the same pixels, and reading it back would only
+    // cost time.
+    if (dark != DarkSource::None) {
         settings.pDarkInMemory = m_pDarkFrame.data();
         settings.strDarkInMemory = strDarkName;
     }
@@ -297,6 +303,10 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed);
     m_ui.SetBusy(false);
     if (bSaved) {
+        if (dark != DarkSource::None)
+            m_ui.ExposurePathTimed(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                                             m_tLastDarkArrived)
+                                       .count());
         m_ui.FileSaved(strImagePath);
         ShowSaved(strImageName);
         WriteLog("Processing finished.");

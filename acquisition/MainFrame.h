@@ -37,6 +37,7 @@
 #include "acquisition/UiPort.h"
 #include "app/AppValues.h"
 #include "imaging/AcquiredImage.h"
+#include "imaging/CalibrationStore.h"
 #include "imaging/FolderLock.h"
 #include "imaging/ImageHistory.h"
 
@@ -317,6 +318,8 @@ public:
     // Frame buffers of kFramePixels each; the dark frame starts zero-filled.
     std::vector<uint16_t> m_pImageBackup;
     std::vector<uint16_t> m_pDarkFrame;
+    std::chrono::steady_clock::time_point m_tLastDarkArrived;  // the dark of the exposure under way
+    CCalibrationStore m_calibrationStore;  // the calibration folder's files the exposures use
 
 private:
     size_t FramePixels() const;
