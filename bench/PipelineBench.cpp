@@ -25,6 +25,7 @@
 #include "display/WindowLevelLut.h"
 #include "imaging/BadPixelMap.h"
 #include "imaging/Calibration.h"
+#include "imaging/CalibrationStore.h"
 #include "imaging/ImagePipeline.h"
 #include "imaging/Parallel.h"
 #include "imaging/PostProcess.h"
@@ -49,6 +50,7 @@
 #include <random>
 #include <string>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -310,9 +312,11 @@ BENCHMARK(BM_Sequence)->Name("Sequence")->MinWarmUpTime(0.2)->Apply(BestOfFive);
 // the saved image: the dark copied and its file written over the folder's
 // dark, the held image restored, the gain (dark from memory, reference bright
 // from the folder), offset, bad pixel map (BPM.RAW), median, cut and the
-// image file. Before each iteration the processor caches are flushed by a
-// 64 MB sweep; with range 1 the calibration files are also dropped from the
-// page cache, as after a host replaced them.
+// image file, with the calibration store as the station keeps it. Before each
+// iteration the processor caches are flushed by a 64 MB sweep; with range 1
+// the reference bright is also touched (a new mtime: the store loads the set
+// again) and the calibration files are dropped from the page cache, as after
+// a host replaced them.
 void DropFromPageCache(const std::string& strFolder) {
     for (const auto& e : std::filesystem::directory_iterator(strFolder)) {
         const int fd = ::open(e.path().c_str(), O_RDONLY);
@@ -329,20 +333,26 @@ void BM_ExposurePath(benchmark::State& state) {
     const Frame held = D().image;
     Frame frame(kPixels), dark(kPixels);
     std::vector<char> sweep(size_t{64} << 20, 1);
+    CCalibrationStore store;
     CImageSettings s = Settings();
     s.pDarkInMemory = dark.data();
     s.strDarkInMemory = "DARK_00300.RAW";
+    s.pCalibrationStore = &store;
     for (auto _ : state) {
         state.PauseTiming();
         for (size_t i = 0; i < sweep.size(); i += 64) sweep[i] = char(sweep[i] + 1);
         benchmark::DoNotOptimize(sweep.data());
-        if (bFilesChanged) DropFromPageCache(F().strCal);
+        if (bFilesChanged) {
+            ::utimensat(AT_FDCWD, (F().strCal + "BRIGHT_10000.RAW").c_str(), nullptr, 0);
+            DropFromPageCache(F().strCal);
+        }
         state.ResumeTiming();
         std::memcpy(dark.data(), D().dark.data(), kFrameBytes);  // the dark as it arrives
         if (!WriteRawFile(F().strCal + s.strDarkInMemory, dark.data(), kPixels)) state.SkipWithError("dark write");
         std::memcpy(frame.data(), held.data(), kFrameBytes);  // the held image restored
         if (!ProcessExposureImage(frame.data(), s, F().strImages + "IMAGE.RAW", ui)) state.SkipWithError("write");
     }
+    state.counters["loads"] = double(store.Generation());
 }
 BENCHMARK(BM_ExposurePath)->Name("ExposurePath")->Arg(0)->MinWarmUpTime(0.2)->Apply(BestOfFive);
 BENCHMARK(BM_ExposurePath)->Name("ExposurePath/files changed")->Arg(1)->Apply(BestOfFive);

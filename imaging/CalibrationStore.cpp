@@ -10,10 +10,13 @@
 namespace orvi {
 namespace {
 
-// The listed calibration files and BPM.RAW as they are now; a file that
-// cannot be looked at counts as absent.
+// The listed bright files and BPM.RAW as they are now; a file that cannot be
+// looked at counts as absent. The dark files take no part: the exposure path
+// uses the dark just received from memory, and a new dark file comes with
+// every exposure.
 std::vector<CCalibrationStore::CFileStamp> FolderStamps(const std::string& strFolder) {
     std::vector<std::string> names = ListCalibrationFiles(strFolder);
+    std::erase_if(names, [](const std::string& s) { return s.find("DARK") != std::string::npos; });
     names.push_back(kBpmFileName);
     std::vector<CCalibrationStore::CFileStamp> stamps;
     stamps.reserve(names.size());
@@ -37,8 +40,7 @@ std::vector<CCalibrationStore::CFileStamp> FolderStamps(const std::string& strFo
 void LoadReference(const std::vector<CCalibrationStore::CFileStamp>& stamps, size_t nPixels, CCalibrationSet& set) {
     std::vector<std::string> brights;
     for (const auto& s : stamps)
-        if (s.strName != kBpmFileName && s.strName.find("DARK") == std::string::npos &&
-            s.nSize >= nPixels * sizeof(uint16_t) && LevelFromFileName(s.strName, kPrefixBright) > 0)
+        if (s.strName != kBpmFileName && s.nSize >= nPixels * sizeof(uint16_t) && LevelFromFileName(s.strName, kPrefixBright) > 0)
             brights.push_back(s.strName);
     const int32_t nRef = ChooseReferenceBright(brights.data(), brights.size());
     if (nRef < 0) return;

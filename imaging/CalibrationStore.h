@@ -2,10 +2,11 @@
 // The calibration folder's data the exposure path reads, held in memory: the
 // reference bright (its name and level) and BPM.RAW. Each exposure asks the
 // store, which compares the folder with what it loaded (the names of the
-// calibration files and BPM.RAW, their sizes, times and inodes) and reads the
+// bright files and BPM.RAW, their sizes, times and inodes) and reads the
 // files again only when that changed: a host may replace a file at any time,
 // and the next exposure must use the new one. Only one reference is held,
-// however many bright files the folder has.
+// however many bright files the folder has. The dark is not held: the
+// exposure path corrects with the dark it has just received.
 #include <cstdint>
 #include <memory>
 #include <mutex>

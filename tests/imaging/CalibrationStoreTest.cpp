@@ -67,6 +67,11 @@ TEST_F(CalibrationStore, KeepsTheSetWhileTheFolderIsUnchanged) {
     EXPECT_EQ(p1->nLevel, 9000);
     EXPECT_EQ(p1->bpm, SparseMap(4));
     ExpectCorrectionsFromFiles(*p1);
+    // A new dark file (one comes with every exposure) changes nothing the set holds.
+    test::WriteRaw(m_dir.file("DARK_00200.RAW"), test::RandomFrame(kW, kH, 8));
+    std::filesystem::remove(m_dir.file("DARK_00100.RAW"));
+    EXPECT_EQ(m_store.Get(m_dir.dir(), kW, kH), p1);
+    ExpectCorrectionsFromFiles(*p1);
     // Another frame size is another set.
     EXPECT_NE(m_store.Get(m_dir.dir(), kW, kH - 1), p1);
 }
