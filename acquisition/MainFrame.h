@@ -43,6 +43,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -338,9 +339,12 @@ private:
     void RequestDarkAfterImage(uint16_t nDelayMs);
     void OnTimerDarkWait();
     void SaveImageWithoutDark(const std::string& strReason);
+    // fnBeforeImageSaved runs once the image is processed and written, before
+    // its file is reported (the dark file's write finishes there).
     void FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
                              const std::string& strImageName, DarkSource dark,
-                             const std::string& strDarkName = std::string());
+                             const std::string& strDarkName = std::string(),
+                             const std::function<void()>& fnBeforeImageSaved = {});
 
     // The folder locks of a write sequence, taken by the first holder and
     // released by the last (sequences nest: a dark and then its image).
