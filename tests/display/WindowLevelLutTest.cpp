@@ -1,4 +1,5 @@
 #include "display/WindowLevelLut.h"
+#include "imaging/Parallel.h"
 #include "imaging/SimdKernels.h"
 
 #include "../imaging/LiteralRules.h"
@@ -139,6 +140,25 @@ TEST(WindowLevelTable, ConvertGivesTheTableForEveryInputWindowAndLevel) {
         }
     }
     LimitSimdLevel(SimdLevel::Avx2);
+
+    // A frame large enough to be split between threads, at its strides, and on one thread.
+    CWLLUT lut;
+    lut.SetInvert(true);
+    ASSERT_TRUE(lut.SetWindowLevel(5000, 7000));
+    const size_t w = 2051, h = 1100, nSrcStride = 2060, nDstStride = 2056;
+    std::vector<uint16_t> frame(nSrcStride * h);
+    std::mt19937 rng(11);
+    for (auto& v : frame) v = uint16_t(rng());
+    for (size_t nThreads : {size_t{0}, size_t{1}}) {
+        LimitThreads(nThreads);
+        std::vector<uint8_t> grey(nDstStride * h, 0xAB);
+        lut.Convert(frame.data(), w, h, nSrcStride, grey.data(), nDstStride);
+        for (size_t r = 0; r < h; ++r)
+            for (size_t c = 0; c < nDstStride; ++c)
+                ASSERT_EQ(grey[r * nDstStride + c], c < w ? lut.Lookup(frame[r * nSrcStride + c]) : 0xAB)
+                    << r << "," << c << " threads " << nThreads;
+    }
+    LimitThreads(0);
 }
 
 unsigned char* FailingAllocate(size_t) { return nullptr; }
