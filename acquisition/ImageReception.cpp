@@ -16,8 +16,11 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <system_error>
 
 namespace orvi {
 
@@ -241,6 +244,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
         return;
     }
     StopTimer(TIMER_DARK_WAIT);
+    m_tLastDarkArrived = std::chrono::steady_clock::now();
 
     const size_t nPixels = FramePixels();
     std::memcpy(m_pDarkFrame.data(), pFrame, nPixels * sizeof(uint16_t));
@@ -250,21 +254,37 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     const std::string strDarkPath = m_strCalPath + strDarkName;
     // The new dark is written before the old ones go, so that the folder never
     // lacks a dark file; a failure keeps the old ones and the dark in memory.
+    // The image is corrected with the dark from memory either way, so the
+    // file is written on a helper thread meanwhile (the write waits mostly
+    // for the disk); its outcome is reported before the image's.
     int nError = 0;
-    DarkSource dark = DarkSource::File;
-    if (WriteRawFile(strDarkPath, pFrame, nPixels, &nError)) {
-        DeleteDarkFiles(m_strCalPath, strDarkName);
-        m_ui.FileSaved(strDarkPath);
-    } else {
-        WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
-        m_ui.ShowWarning(kDarkFileCreationFail);
-        m_ui.ShowWarning(strDarkPath + ": " + FileErrorText(nError) + "\n" + kImageCorrectedWithDarkInMemory);
-        dark = DarkSource::Memory;
+    auto fnWriteDark = [this, strDarkPath, nPixels, &nError] {
+        return WriteRawFile(strDarkPath, m_pDarkFrame.data(), nPixels, &nError);
+    };
+    std::future<bool> darkWritten;
+    try {
+        darkWritten = std::async(std::launch::async, fnWriteDark);
+    } catch (const std::system_error&) {
+        darkWritten = std::async(std::launch::deferred, fnWriteDark);  // no thread: written when awaited
     }
+    bool bDarkReported = false;
+    auto fnReportDark = [&] {
+        if (bDarkReported) return;
+        bDarkReported = true;
+        if (darkWritten.get()) {
+            DeleteDarkFiles(m_strCalPath, strDarkName);
+            m_ui.FileSaved(strDarkPath);
+        } else {
+            WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
+            m_ui.ShowWarning(kDarkFileCreationFail);
+            m_ui.ShowWarning(strDarkPath + ": " + FileErrorText(nError) + "\n" + kImageCorrectedWithDarkInMemory);
+        }
+    };
 
     // The held exposure image replaces the dark and is corrected and saved.
     std::memcpy(pFrame, m_pImageBackup.data(), nPixels * sizeof(uint16_t));
-    FinishExposureImage(pFrame, hDetector, pStore, strImageName, dark, strDarkName);
+    FinishExposureImage(pFrame, hDetector, pStore, strImageName, DarkSource::Memory, strDarkName, fnReportDark);
+    fnReportDark();  // when the image was not processed
 }
 
 // The held exposure image (restored into pFrame) is corrected with the dark
@@ -272,7 +292,8 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
 // its file cannot be written.
 void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
                                      const std::string& strImageName, DarkSource dark,
-                                     const std::string& strDarkName) {
+                                     const std::string& strDarkName,
+                                     const std::function<void()>& fnBeforeImageSaved) {
     StopTimer(TIMER_DARK_WAIT);
     CFolderLocks locks = LockFolders();
     CImageSettings settings;
@@ -282,7 +303,11 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     settings.nOffsetControl = m_nOffsetControl;
     settings.nMedianFilter = m_nMedianFilter;
     settings.strCalFolder = m_strCalPath;
-    if (dark == DarkSource::Memory) {
+    settings.pCalibrationStore = &m_calibrationStore;
+    // The dark just received is used from memory whether or not its file was
+    // written: the file holds the same pixels, and reading it back would only
+    // cost time.
+    if (dark != DarkSource::None) {
         settings.pDarkInMemory = m_pDarkFrame.data();
         settings.strDarkInMemory = strDarkName;
     }
@@ -300,7 +325,12 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     m_ui.SetBusy(true);
     const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed);
     m_ui.SetBusy(false);
+    if (fnBeforeImageSaved) fnBeforeImageSaved();
     if (bSaved) {
+        if (dark != DarkSource::None)
+            m_ui.ExposurePathTimed(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                                             m_tLastDarkArrived)
+                                       .count());
         m_ui.FileSaved(strImagePath);
         ShowSaved(strImageName);
         WriteLog("Processing finished.");

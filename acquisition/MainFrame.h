@@ -37,11 +37,13 @@
 #include "acquisition/UiPort.h"
 #include "app/AppValues.h"
 #include "imaging/AcquiredImage.h"
+#include "imaging/CalibrationStore.h"
 #include "imaging/FolderLock.h"
 #include "imaging/ImageHistory.h"
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -334,6 +336,8 @@ public:
     // Frame buffers of kFramePixels each; the dark frame starts zero-filled.
     std::vector<uint16_t> m_pImageBackup;
     std::vector<uint16_t> m_pDarkFrame;
+    std::chrono::steady_clock::time_point m_tLastDarkArrived;  // the dark of the exposure under way
+    CCalibrationStore m_calibrationStore;  // the calibration folder's files the exposures use
 
 private:
     size_t FramePixels() const;
@@ -352,9 +356,12 @@ private:
     void RequestDarkAfterImage(uint16_t nDelayMs);
     void OnTimerDarkWait();
     void SaveImageWithoutDark(const std::string& strReason);
+    // fnBeforeImageSaved runs once the image is processed and written, before
+    // its file is reported (the dark file's write finishes there).
     void FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
                              const std::string& strImageName, DarkSource dark,
-                             const std::string& strDarkName = std::string());
+                             const std::string& strDarkName = std::string(),
+                             const std::function<void()>& fnBeforeImageSaved = {});
 
     void LockFolder(CFolderLock& lock, const std::string& strFolder);
     CFolderLock m_calLock;

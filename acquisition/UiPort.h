@@ -66,6 +66,11 @@ public:
     // BPM.RAW. For front ends that report them (the headless station).
     virtual void FileSaved(const std::string& /*strPath*/) {}
 
+    // The exposure image was saved dMs milliseconds (real time) after its
+    // last dark arrived: the correction, filter and file write the operator
+    // waits for.
+    virtual void ExposurePathTimed(double /*dMs*/) {}
+
     // The sequence under way (a connection, an exposure, a calibration frame)
     // ended without its result; the message box just shown said why. Other
     // message boxes leave the sequence going.

@@ -67,7 +67,9 @@ public:
 
     // Converts an image of nWidth x nHeight pixels (rows nSrcStride pixels
     // apart) into 8-bit grey (rows nDstStride bytes apart), each pixel masked
-    // to 14 bits and looked up. Does nothing without a table.
+    // to 14 bits and looked up. Does nothing without a table. The greys are
+    // computed in vector form from the window when that was found to give
+    // the table exactly at its last build.
     void Convert(const uint16_t* pSrc, size_t nWidth, size_t nHeight, size_t nSrcStride, uint8_t* pDst,
                  size_t nDstStride) const;
 
@@ -81,8 +83,12 @@ public:
 private:
     bool ObtainTable();
     void InvertTable();
+    // Checks the vector rule against the table just built, for all inputs.
+    void CheckRule();
 
     bool m_bInvert = false;
+    bool m_bRuleMatches = false;  // the vector rule gives the table (for the window below)
+    float m_fRuleWidth = 0.0f, m_fRuleLevel = 0.0f;
 
     IUiPort* m_pUi;
     TableAllocator m_fnAllocate;

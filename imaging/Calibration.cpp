@@ -2,6 +2,7 @@
 
 #include "acquisition/UiPort.h"
 #include "app/EventLog.h"
+#include "imaging/CalibrationStore.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Parallel.h"
 #include "imaging/PostProcess.h"
@@ -94,7 +95,8 @@ bool BrightLevelUsable(const std::string& strFolder, const std::string& strName,
 }  // namespace
 
 CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                              IUiPort& ui, const uint16_t* pDarkInMemory, const std::string& strDarkInMemory) {
+                              IUiPort& ui, const uint16_t* pDarkInMemory, const std::string& strDarkInMemory,
+                              const CCalibrationSet* pSet) {
     CGainResult result;
     if (nWidth <= 0 || nHeight <= 0) return result;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
@@ -124,9 +126,11 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     if (!bDarkOk || nRef < 0) return result;
 
     const std::string& strRef = usable[size_t(nRef)];
+    const bool bRefInSet = pSet != nullptr && pSet->strFolder == strCalFolder && pSet->strReference == strRef &&
+                           pSet->reference.size() == nPixels;
     // The two files are read at once, one per core.
-    CFrameBuffer pDark(pDarkInMemory != nullptr ? 0 : nPixels), pRef(nPixels);
-    if ((pDarkInMemory == nullptr && !pDark) || !pRef) {
+    CFrameBuffer pDark(pDarkInMemory != nullptr ? 0 : nPixels), pRef(bRefInSet ? 0 : nPixels);
+    if ((pDarkInMemory == nullptr && !pDark) || (!bRefInSet && !pRef)) {
         WriteLog(kNoMemoryLogLine);
         return result;
     }
@@ -135,23 +139,25 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     RawRead eRead[2] = {RawRead::Ok, RawRead::Ok};
     uint64_t nBytes[2] = {0, 0};
     RunChunks(2, WorkerCount(2, 1), [&](size_t k) {
-        if (k == 0)
+        if (k == 0 && !bRefInSet)
             eRead[0] = ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0]);
-        else if (pDarkInMemory == nullptr)
+        else if (k == 1 && pDarkInMemory == nullptr)
             eRead[1] = ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
     });
     if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", ui) ||
         !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", ui))
         return result;
+    const uint16_t* pReference = bRefInSet ? pSet->reference.data() : pRef.get();
     // A reference of zeros would make the image black as well.
-    if (std::all_of(pRef.get(), pRef.get() + nPixels, [](uint16_t v) { return v == 0; })) {
+    if (bRefInSet ? pSet->bReferenceAllZero
+                  : std::all_of(pReference, pReference + nPixels, [](uint16_t v) { return v == 0; })) {
         WriteLog("Bright file refused: " + strRefPath + " holds only zeros and would make the image black");
         ui.ShowWarning(kBrightFileOpenFail);
         return result;
     }
 
     result.nLevel = LevelFromFileName(strRef, kPrefixBright);
-    GainCorrect(pFrame, pDarkInMemory != nullptr ? pDarkInMemory : pDark.get(), pRef.get(), result.nLevel, nPixels);
+    GainCorrect(pFrame, pDarkInMemory != nullptr ? pDarkInMemory : pDark.get(), pReference, result.nLevel, nPixels);
     result.bApplied = true;
     result.strDarkFile = strDark;
     result.strReferenceFile = strRef;
@@ -217,9 +223,13 @@ void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int
 }
 
 bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                      IUiPort& ui) {
+                      IUiPort& ui, const CCalibrationSet* pSet) {
     if (nWidth <= 0 || nHeight <= 0) return false;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
+    if (pSet != nullptr && pSet->strFolder == strCalFolder && pSet->bpm.size() == nPixels) {
+        BadPixelCorrect(pFrame, pSet->bpm.data(), nWidth, nHeight);
+        return true;
+    }
     CFrameBuffer pMap(nPixels);
     if (!pMap) {
         WriteLog(kNoMemoryLogLine);

@@ -10,6 +10,7 @@
 namespace orvi {
 
 class IUiPort;
+struct CCalibrationSet;
 
 inline constexpr const char* kNeedMoreBrightFiles = "Need more bright files!!";
 inline constexpr const char* kDarkFileOpenFail = "Dark file open fail!!";
@@ -54,10 +55,13 @@ int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights);
 // pDarkInMemory: the dark just taken, when its file could not be written; the
 // folder's dark files are then left out and strDarkInMemory names the dark in
 // the result.
+// pSet: the folder's set from the calibration store, just taken; when it holds
+// the chosen reference, that file is not read again.
 CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
                               const std::string& strCalFolder, IUiPort& ui,
                               const uint16_t* pDarkInMemory = nullptr,
-                              const std::string& strDarkInMemory = std::string());
+                              const std::string& strDarkInMemory = std::string(),
+                              const CCalibrationSet* pSet = nullptr);
 
 // ---- Bad pixel map -----------------------------------------------------------
 
@@ -70,7 +74,9 @@ void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int
 // Reads BPM.RAW of the calibration folder (its first W x H pixels) and applies
 // it. A missing, unreadable or short file shows "BPM file open fail!!" (a short
 // one is logged too) and leaves the frame unchanged; returns false then.
+// pSet: the folder's set from the calibration store, just taken; its map is
+// used when it holds one.
 bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                      IUiPort& ui);
+                      IUiPort& ui, const CCalibrationSet* pSet = nullptr);
 
 }  // namespace orvi

@@ -12,6 +12,7 @@
 namespace orvi {
 
 class IUiPort;
+class CCalibrationStore;
 
 // The main frame's settings these steps use, as loaded at start-up.
 struct CImageSettings {
@@ -26,6 +27,9 @@ struct CImageSettings {
     const uint16_t* pDarkInMemory = nullptr;
     std::string strDarkInMemory;
     bool bNoDark = false;
+    // The calibration folder's files held in memory: the reference bright and
+    // BPM.RAW are read only when the folder changed. Null: read every time.
+    CCalibrationStore* pCalibrationStore = nullptr;
 };
 
 // On the working frame, in this order: ApplyGainFromSets (CALIBRATION),

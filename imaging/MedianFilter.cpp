@@ -1,130 +1,106 @@
 // The 3 x 3 median filter of the corrected image.
 //
-// Limiting the result to 16383 commutes with the median, so every input is
-// limited to 16383 first; the values then fit signed 16-bit lanes, whose
-// min/max every x86-64 processor has in vector form. The median of nine is
-// taken as med3(max of column minima, med3 of column medians, min of column
-// maxima) over the three vertically sorted columns; output rows are made in
-// pairs that share the sort of their two middle rows. Limited copies of the
-// rows still needed are kept in a small ring, so the filter works in place
-// without a copy of the frame; the rows are taken in strips of columns so that
-// the ring stays in the first-level cache. The loops (SimdKernels) are plain, vectorised
-// by the compiler for the x86-64 baseline and for AVX2.
+// The kernel (SimdKernels) makes two output rows at a time from their four
+// source rows, limited to 16383. The frame is cut into bands of rows that the
+// threads take in turn. Out of place, a band reads the source and writes the
+// destination. In place, a band keeps each output row pair in a small buffer
+// until the next pair has read the rows it needs, and reads the rows just
+// outside it from copies taken before any band started writing.
 #include "imaging/Parallel.h"
 #include "imaging/PostProcess.h"
 #include "imaging/SimdKernels.h"
 
+#include <cstring>
 #include <vector>
 
 namespace orvi {
 namespace {
 
-// Output columns per strip: a strip's ring rows and sorted columns (about
-// 20 KB) stay in the first-level cache.
-constexpr int32_t kStripColumns = 1024;
+struct CBands {
+    int32_t nRows;  // output rows 1 .. H - 3
+    size_t nWorkers, nBands;
+    int32_t Begin(size_t p) const { return 1 + int32_t(size_t(nRows) * p / nBands); }
+};
 
-inline int16_t Limited(uint16_t v) { return static_cast<int16_t>(v < kMaxPixelValue ? v : kMaxPixelValue); }
-
-// Filters output rows [y0, y1) of one band, strip by strip. pBelow and pAbove
-// are limited copies of rows y0 - 1 and y1 (full width), taken before any
-// band started writing. A strip works on columns c0 - 1 .. c1 of its rows;
-// column c0 - 1 has already been written by the strip to its left, so the
-// band saves those columns before it writes anything.
-void FilterBand(uint16_t* pFrame, int32_t nWidth, int32_t y0, int32_t y1, const int16_t* pBelow,
-                const int16_t* pAbove) {
-    const CSimdKernels& k = ActiveKernels();
-    const size_t w = size_t(nWidth);
-    const int32_t nStrips = (nWidth + kStripColumns - 1) / kStripColumns;
-    const size_t nBandRows = size_t(y1 - y0);
-    std::vector<int16_t> left(size_t(nStrips - 1) * nBandRows);
-    for (int32_t s = 1; s < nStrips; ++s)
-        for (int32_t r = y0; r < y1; ++r)
-            left[size_t(s - 1) * nBandRows + size_t(r - y0)] =
-                Limited(pFrame[size_t(r) * w + size_t(s) * kStripColumns - 1]);
-
-    const size_t nSlot = size_t(kStripColumns) + 2;
-    std::vector<int16_t> buf(10 * nSlot);
-    int16_t* ring[4] = {&buf[0], &buf[nSlot], &buf[2 * nSlot], &buf[3 * nSlot]};
-    int16_t* lo0 = &buf[4 * nSlot];
-    int16_t* mid0 = &buf[5 * nSlot];
-    int16_t* hi0 = &buf[6 * nSlot];
-    int16_t* lo1 = &buf[7 * nSlot];
-    int16_t* mid1 = &buf[8 * nSlot];
-    int16_t* hi1 = &buf[9 * nSlot];
-
-    for (int32_t s = 0; s < nStrips; ++s) {
-        const int32_t c0 = s * kStripColumns;
-        const int32_t c1 = std::min(nWidth, c0 + kStripColumns);
-        // Outputs are columns 1 .. W - 3; working index j is column c0 - 1 + j.
-        const int32_t xBegin = std::max(c0, 1);
-        const int32_t xEnd = std::min(c1, nWidth - 2);
-        if (xBegin >= xEnd) continue;
-        const int32_t n = c1 - c0 + 2;
-        const size_t nOut = size_t(xBegin - c0 + 1);
-
-        // Row r's working columns, limited; the columns -1 and W never reach an output.
-        auto row = [&](int32_t r, int16_t* pSlot) -> const int16_t* {
-            if (r == y0 - 1 || r == y1) {
-                const int16_t* pFull = r == y1 ? pAbove : pBelow;
-                pSlot[0] = c0 > 0 ? pFull[c0 - 1] : 0;
-                std::copy(pFull + c0, pFull + c1, pSlot + 1);
-                pSlot[n - 1] = c1 < nWidth ? pFull[c1] : 0;
-                return pSlot;
-            }
-            pSlot[0] = c0 > 0 ? left[size_t(s - 1) * nBandRows + size_t(r - y0)] : 0;
-            k.LimitRow(pFrame + size_t(r) * w + size_t(c0), pSlot + 1, std::min(c1 + 1, nWidth) - c0);
-            if (c1 == nWidth) pSlot[n - 1] = 0;
-            return pSlot;
-        };
-        auto combine = [&](const int16_t* lo, const int16_t* mid, const int16_t* hi, int32_t y) {
-            k.CombineRange(lo + nOut, mid + nOut, hi + nOut, pFrame + size_t(y) * w + size_t(xBegin), xEnd - xBegin);
-        };
-
-        // Rows y - 1 and y, the upper two of the next output row's window.
-        const int16_t* pPrev0 = row(y0 - 1, ring[3]);
-        const int16_t* pPrev1 = row(y0, ring[0]);
-        int nFree = 1;  // ring slots nFree and nFree + 1 (mod 4) are free
-        for (int32_t y = y0; y < y1; y += 2) {
-            int16_t* pSlotA = ring[nFree % 4];
-            int16_t* pSlotB = ring[(nFree + 1) % 4];
-            nFree = (nFree + 2) % 4;
-            if (y + 1 < y1) {
-                const int16_t* pNext0 = row(y + 1, pSlotA);
-                const int16_t* pNext1 = row(y + 2, pSlotB);
-                k.SortColumnPairs(pPrev0, pPrev1, pNext0, pNext1, n, lo0, mid0, hi0, lo1, mid1, hi1);
-                combine(lo0, mid0, hi0, y);
-                combine(lo1, mid1, hi1, y + 1);
-                pPrev0 = pNext0;
-                pPrev1 = pNext1;
-            } else {
-                const int16_t* pNext0 = row(y + 1, pSlotA);
-                k.SortColumns(pPrev0, pPrev1, pNext0, n, lo0, mid0, hi0);
-                combine(lo0, mid0, hi0, y);
-            }
-        }
-    }
+CBands SplitRows(int32_t nWidth, int32_t nHeight) {
+    CBands b;
+    b.nRows = nHeight - 3;
+    b.nWorkers = WorkerCount(size_t(b.nRows), std::max<size_t>(2, (size_t{1} << 18) / size_t(nWidth)));
+    b.nBands = b.nWorkers == 1 ? 1 : std::max<size_t>(1, std::min(size_t(b.nRows) / 2, b.nWorkers * kChunksPerWorker));
+    return b;
 }
 
 }  // namespace
 
+void MedianFilter3x3(const uint16_t* pSrc, uint16_t* pDst, int32_t nWidth, int32_t nHeight) {
+    if (nWidth <= 0 || nHeight <= 0) return;
+    const size_t w = size_t(nWidth);
+    if (nWidth < 4 || nHeight < 4) {
+        std::memcpy(pDst, pSrc, w * size_t(nHeight) * sizeof(uint16_t));
+        return;
+    }
+    const CSimdKernels& k = ActiveKernels();
+    const CBands bands = SplitRows(nWidth, nHeight);
+    for (int32_t r : {0, nHeight - 2, nHeight - 1}) std::memcpy(pDst + size_t(r) * w, pSrc + size_t(r) * w, w * 2);
+    RunChunks(bands.nBands, bands.nWorkers, [&](size_t p) {
+        const int32_t y0 = bands.Begin(p), y1 = bands.Begin(p + 1);
+        for (int32_t y = y0; y < y1; y += 2) {
+            const bool bPair = y + 1 < y1;
+            const uint16_t* s = pSrc + size_t(y) * w;
+            uint16_t* d = pDst + size_t(y) * w;
+            k.MedianRows(s - w + 1, s + 1, s + w + 1, bPair ? s + 2 * w + 1 : nullptr, d + 1,
+                         bPair ? d + w + 1 : nullptr, nWidth - 3);
+            for (int32_t r = 0; r < (bPair ? 2 : 1); ++r) {
+                const size_t o = size_t(r) * w;
+                d[o] = s[o];
+                d[o + w - 2] = s[o + w - 2];
+                d[o + w - 1] = s[o + w - 1];
+            }
+        }
+    });
+}
+
 void MedianFilter3x3(uint16_t* pFrame, int32_t nWidth, int32_t nHeight) {
     if (nWidth < 4 || nHeight < 4) return;  // no pixel has its full window inside columns 0..W-2, rows 0..H-2
-    const int32_t nRows = nHeight - 3;          // output rows 1 .. H - 3
     const size_t w = size_t(nWidth);
-    const size_t nWorkers = WorkerCount(size_t(nRows), std::max<size_t>(2, (size_t{1} << 18) / w));
-    const size_t nBands = nWorkers == 1 ? 1 : std::min(size_t(nRows) / 2, nWorkers * kChunksPerWorker);
+    const CSimdKernels& k = ActiveKernels();
+    const CBands bands = SplitRows(nWidth, nHeight);
 
     // Each band reads the row below and above it from copies, since the
     // neighbouring bands overwrite those rows meanwhile.
-    const CSimdKernels& k = ActiveKernels();
-    std::vector<int16_t> edges(2 * nBands * w);
-    auto begin = [&](size_t p) { return 1 + int32_t(size_t(nRows) * p / nBands); };
-    for (size_t p = 0; p < nBands; ++p) {
-        k.LimitRow(pFrame + size_t(begin(p) - 1) * w, &edges[2 * p * w], nWidth);
-        k.LimitRow(pFrame + size_t(begin(p + 1)) * w, &edges[(2 * p + 1) * w], nWidth);
+    std::vector<uint16_t> edges(2 * bands.nBands * w);
+    for (size_t p = 0; p < bands.nBands; ++p) {
+        std::memcpy(&edges[2 * p * w], pFrame + size_t(bands.Begin(p) - 1) * w, w * 2);
+        std::memcpy(&edges[(2 * p + 1) * w], pFrame + size_t(bands.Begin(p + 1)) * w, w * 2);
     }
-    RunChunks(nBands, nWorkers, [&](size_t p) {
-        FilterBand(pFrame, nWidth, begin(p), begin(p + 1), &edges[2 * p * w], &edges[(2 * p + 1) * w]);
+    const size_t nOut = w - 3;
+    RunChunks(bands.nBands, bands.nWorkers, [&](size_t p) {
+        const int32_t y0 = bands.Begin(p), y1 = bands.Begin(p + 1);
+        auto src = [&](int32_t r) -> const uint16_t* {
+            if (r == y0 - 1) return &edges[2 * p * w] + 1;
+            if (r == y1) return &edges[(2 * p + 1) * w] + 1;
+            return pFrame + size_t(r) * w + 1;
+        };
+        thread_local std::vector<uint16_t> t_pending;  // two row pairs, reused by the thread
+        if (t_pending.size() < 4 * nOut) t_pending.resize(4 * nOut);
+        int32_t nPendingY = 0, nPendingRows = 0;
+        size_t nSlot = 0;
+        auto writeBack = [&] {
+            for (int32_t r = 0; r < nPendingRows; ++r)
+                std::memcpy(pFrame + size_t(nPendingY + r) * w + 1, &t_pending[((nSlot ^ 1) * 2 + size_t(r)) * nOut],
+                            nOut * 2);
+        };
+        for (int32_t y = y0; y < y1; y += 2) {
+            const bool bPair = y + 1 < y1;
+            uint16_t* o0 = &t_pending[nSlot * 2 * nOut];
+            k.MedianRows(src(y - 1), src(y), src(y + 1), bPair ? src(y + 2) : nullptr, o0,
+                         bPair ? o0 + nOut : nullptr, int32_t(nOut));
+            writeBack();  // the previous pair, in the other slot: no longer read
+            nPendingY = y;
+            nPendingRows = bPair ? 2 : 1;
+            nSlot ^= 1;
+        }
+        writeBack();
     });
 }
 

@@ -1,47 +1,52 @@
 #pragma once
-// Spreads a step over the machine's cores with plain std::thread: the pixel
-// steps run on the window thread while the operator waits, and a frame is
-// large enough that a second core halves the wait. The work is cut into
-// chunks that the threads (the caller's among them) take in turn, so a core
-// busy with other work simply takes fewer. Small work, or a system that
-// refuses a thread, runs on the caller's thread alone; results never depend
-// on the split.
+// Spreads a step over the cores this process may run on. The pixel steps run
+// while the operator waits, and a frame is large enough that a second core
+// halves the wait. The threads are started once, at first use, and sized from
+// the process's CPU affinity; each call hands its chunks to them and the
+// caller takes chunks too, so a core busy with other work simply takes fewer.
+// Small work, a call made while the pool is busy (another thread's step, or a
+// step inside a step), or a system that refuses a thread runs on the caller's
+// thread alone; results never depend on the split.
 #include <algorithm>
-#include <atomic>
 #include <cstddef>
-#include <system_error>
-#include <thread>
-#include <vector>
+#include <type_traits>
 
 namespace orvi {
 
+// The CPUs this process may run on (sched_getaffinity), at least 1.
+size_t AffinityCpuCount();
+
+// Threads the steps use: AffinityCpuCount() unless lowered by LimitThreads.
+size_t ThreadCount();
+
+// Uses at most nThreads threads (the caller's among them) from now on; 0
+// restores all of them. For benchmarks and tests of the one-thread path.
+void LimitThreads(size_t nThreads);
+
 // Threads to use for nItems items of which each thread should get at least
-// nMinPerWorker: at most the number of cores, at most 4.
+// nMinPerWorker: at most ThreadCount().
 inline size_t WorkerCount(size_t nItems, size_t nMinPerWorker) {
-    size_t nCores = std::max<size_t>(1, std::thread::hardware_concurrency());
-    size_t nWorkers = std::min<size_t>(std::min<size_t>(nCores, 4), nItems / std::max<size_t>(1, nMinPerWorker));
+    size_t nWorkers = std::min<size_t>(ThreadCount(), nItems / std::max<size_t>(1, nMinPerWorker));
     return std::max<size_t>(1, nWorkers);
 }
+
+// Calls pfnChunk(pContext, c) once for every c in [0, nChunks), on up to
+// nWorkers threads, and returns when all calls are done.
+void RunChunksOnPool(size_t nChunks, size_t nWorkers, void (*pfnChunk)(void*, size_t), void* pContext);
 
 // Calls fn(nChunk) once for every nChunk in [0, nChunks), on up to nWorkers
 // threads, and returns when all calls are done.
 template <class Fn>
 void RunChunks(size_t nChunks, size_t nWorkers, Fn&& fn) {
-    std::atomic<size_t> nNext{0};
-    auto work = [&] {
-        for (size_t c; (c = nNext.fetch_add(1)) < nChunks;) fn(c);
-    };
-    std::vector<std::thread> helpers;
-    nWorkers = std::min(nWorkers, nChunks);
-    for (size_t i = 1; i < nWorkers; ++i) {
-        try {
-            helpers.emplace_back(work);
-        } catch (const std::system_error&) {
-            break;  // no thread: the others take its chunks
-        }
+    if (nChunks == 0) return;
+    if (nWorkers <= 1 || nChunks == 1) {
+        for (size_t c = 0; c < nChunks; ++c) fn(c);
+        return;
     }
-    work();
-    for (auto& t : helpers) t.join();
+    using F = std::remove_reference_t<Fn>;
+    RunChunksOnPool(
+        nChunks, nWorkers, [](void* p, size_t c) { (*static_cast<F*>(p))(c); },
+        const_cast<void*>(static_cast<const void*>(&fn)));
 }
 
 // Chunks per thread when a step is split.

@@ -65,6 +65,10 @@ void ApplyOffset(uint16_t* pFrame, size_t nPixels, int32_t nOffset);
 // values. Uses every core for a large frame.
 void MedianFilter3x3(uint16_t* pFrame, int32_t nWidth, int32_t nHeight);
 
+// The same filter out of place: pDst (not overlapping pSrc) receives the
+// filtered frame, the pixels outside the filtered area copied from pSrc.
+void MedianFilter3x3(const uint16_t* pSrc, uint16_t* pDst, int32_t nWidth, int32_t nHeight);
+
 // Packs the pixels left by the four cuts at the start of the frame, row after
 // row, with the configured width as row stride; the rest of the buffer is
 // left as it was. Returns false (frame untouched) on an invalid geometry.

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <utility>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -15,7 +16,16 @@ namespace simd_baseline {
 #undef ORVI_SIMD_AVX2
 }  // namespace simd_baseline
 
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
+#if defined(__x86_64__) && defined(__clang__)
+#define ORVI_HAVE_AVX2_BUILD 1
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+namespace simd_avx2 {
+#define ORVI_SIMD_AVX2 1
+#include "imaging/SimdKernels.inc"
+#undef ORVI_SIMD_AVX2
+}  // namespace simd_avx2
+#pragma clang attribute pop
+#elif defined(__x86_64__) && defined(__GNUC__)
 #define ORVI_HAVE_AVX2_BUILD 1
 #pragma GCC push_options
 #pragma GCC target("avx2")

@@ -1,8 +1,8 @@
 #pragma once
 // The inner loops of the pixel steps, built twice: for the x86-64 baseline
-// (SSE2, what every processor has) and for AVX2. Both are plain loops the
-// compiler vectorises; the better one the processor runs is chosen once at
-// first use. Tests lower the choice to check the baseline build too.
+// (SSE2, what every processor has) and for AVX2 (with GCC and with Clang,
+// through a target attribute on the functions). The better one the
+// processor runs is chosen once at first use. Tests lower the choice to check the baseline build too.
 #include <cstddef>
 #include <cstdint>
 
@@ -11,16 +11,12 @@ namespace orvi {
 enum class SimdLevel { Baseline, Avx2 };
 
 struct CSimdKernels {
-    // pDst[x] = min(pSrc[x], 16383) as signed 16-bit.
-    void (*LimitRow)(const uint16_t* pSrc, int16_t* pDst, int32_t n);
-    // Sorted columns of rows (a, b, c) and (b, c, d).
-    void (*SortColumnPairs)(const int16_t* a, const int16_t* b, const int16_t* c, const int16_t* d, int32_t n,
-                            int16_t* lo0, int16_t* mid0, int16_t* hi0, int16_t* lo1, int16_t* mid1, int16_t* hi1);
-    // Sorted columns of rows (a, b, c).
-    void (*SortColumns)(const int16_t* a, const int16_t* b, const int16_t* c, int32_t n, int16_t* lo,
-                        int16_t* mid, int16_t* hi);
-    // Medians of n outputs from sorted columns; output j reads columns j - 1 .. j + 1.
-    void (*CombineRange)(const int16_t* lo, const int16_t* mid, const int16_t* hi, uint16_t* pOut, int32_t n);
+    // 3 x 3 medians, limited to 16383, of n pixels of the row between rows a
+    // and c into out0, and when out1 is given of the row between b and d
+    // into out1: output x reads columns x - 1 .. x + 1 of its three rows.
+    // The outputs lie apart from the rows read.
+    void (*MedianRows)(const uint16_t* a, const uint16_t* b, const uint16_t* c, const uint16_t* d, uint16_t* out0,
+                       uint16_t* out1, int32_t n);
     // Gain rule with pQuotient[g] = L / g (pQuotient[0] = 0).
     void (*GainRange)(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pRef, const double* pQuotient,
                       double dLevel, size_t n);

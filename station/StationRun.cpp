@@ -39,6 +39,12 @@ void CConsoleUi::SetStatusText(int32_t nPane, const std::string& strText) {
 
 void CConsoleUi::FileSaved(const std::string& strPath) { Line("saved: ", strPath); }
 
+void CConsoleUi::ExposurePathTimed(double dMs) {
+    char sz[64];
+    std::snprintf(sz, sizeof sz, "%.1f ms from the last dark's arrival to the saved image", dMs);
+    Line("exposure path: ", sz);
+}
+
 void CConsoleUi::ExitProgram(int nCode) {
     nExitCode = nCode;
     Line("exit: ", std::to_string(nCode));

@@ -58,6 +58,7 @@ public:
     void MessageBox(const std::string& strText, const std::string& strCaption) override;
     void SetStatusText(int32_t nPane, const std::string& strText) override;
     void FileSaved(const std::string& strPath) override;
+    void ExposurePathTimed(double dMs) override;
     void ExitProgram(int nCode) override;
     void SequenceAborted() override;
 

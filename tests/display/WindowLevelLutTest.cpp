@@ -1,4 +1,6 @@
 #include "display/WindowLevelLut.h"
+#include "imaging/Parallel.h"
+#include "imaging/SimdKernels.h"
 
 #include "../imaging/LiteralRules.h"
 #include "support/TestSupport.h"
@@ -108,6 +110,55 @@ TEST(WindowLevelTable, ConvertLooksUpEveryPixelAtItsStrides) {
     for (size_t r = 0; r < h; ++r)
         for (size_t c = 0; c < nDstStride; ++c)
             ASSERT_EQ(dst[r * nDstStride + c], c < w ? lut.Lookup(src[r * nSrcStride + c]) : 0xAB) << r << "," << c;
+}
+
+// Convert computes the greys in vector form: it must give every table entry,
+// for odd windows, inverted or not, on each instruction set level.
+TEST(WindowLevelTable, ConvertGivesTheTableForEveryInputWindowAndLevel) {
+    struct Window {
+        int nWidth, nLevel;
+    };
+    const Window windows[] = {{16383, 8191}, {3000, 5000}, {1, 0},     {2, 16383}, {0, 5000},
+                              {7, 12345},    {40000, 8000}, {100, -50}, {-200, 300}, {16384, 0}};
+    std::vector<uint16_t> src(65536);  // every 16-bit value, then a tail shorter than a vector
+    for (size_t i = 0; i < src.size(); ++i) src[i] = uint16_t(i);
+    src.insert(src.end(), {1, 16383, 16384, 65535, 8191, 3, 9, 12000, 200, 4000, 77, 5, 0});
+    for (SimdLevel eLevel : {SimdLevel::Avx2, SimdLevel::Baseline}) {
+        LimitSimdLevel(eLevel);
+        for (bool bInvert : {false, true}) {
+            for (const Window& win : windows) {
+                CWLLUT lut;
+                lut.SetInvert(bInvert);
+                lut.SetWindowLevel(win.nWidth, win.nLevel);
+                std::vector<uint8_t> dst(src.size(), 0xAB);
+                lut.Convert(src.data(), src.size(), 1, src.size(), dst.data(), dst.size());
+                for (size_t i = 0; i < src.size(); ++i)
+                    ASSERT_EQ(dst[i], lut.Lookup(src[i]))
+                        << "width " << win.nWidth << " level " << win.nLevel << " invert " << bInvert << " input "
+                        << src[i] << " level " << int(eLevel);
+            }
+        }
+    }
+    LimitSimdLevel(SimdLevel::Avx2);
+
+    // A frame large enough to be split between threads, at its strides, and on one thread.
+    CWLLUT lut;
+    lut.SetInvert(true);
+    ASSERT_TRUE(lut.SetWindowLevel(5000, 7000));
+    const size_t w = 2051, h = 1100, nSrcStride = 2060, nDstStride = 2056;
+    std::vector<uint16_t> frame(nSrcStride * h);
+    std::mt19937 rng(11);
+    for (auto& v : frame) v = uint16_t(rng());
+    for (size_t nThreads : {size_t{0}, size_t{1}}) {
+        LimitThreads(nThreads);
+        std::vector<uint8_t> grey(nDstStride * h, 0xAB);
+        lut.Convert(frame.data(), w, h, nSrcStride, grey.data(), nDstStride);
+        for (size_t r = 0; r < h; ++r)
+            for (size_t c = 0; c < nDstStride; ++c)
+                ASSERT_EQ(grey[r * nDstStride + c], c < w ? lut.Lookup(frame[r * nSrcStride + c]) : 0xAB)
+                    << r << "," << c << " threads " << nThreads;
+    }
+    LimitThreads(0);
 }
 
 unsigned char* FailingAllocate(size_t) { return nullptr; }

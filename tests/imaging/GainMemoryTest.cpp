@@ -2,6 +2,7 @@
 // however many bright files the folder has. This binary counts every byte
 // obtained through operator new to show it.
 #include "imaging/Calibration.h"
+#include "imaging/CalibrationStore.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/RawFile.h"
 
@@ -102,6 +103,48 @@ TEST(GainMemory, HundredBrightFilesHoldOnlyTwoFrames) {
     const size_t nQuotientTable = 65536 * sizeof(double);
     EXPECT_GE(nPeak, 2 * kFrameBytes);
     EXPECT_LT(nPeak, 2 * kFrameBytes + nQuotientTable + kFrameBytes / 4) << nPeak;
+}
+
+// The exposure path with the calibration store and the dark in memory: once
+// the set is loaded, a further exposure obtains no frame-sized buffer (only the
+// gain's quotient table and small ones), and each exposure's result equals
+// the rules on the folder's files.
+TEST(GainMemory, StoredSetMakesNoFrameSizedBufferPerExposure) {
+    constexpr int32_t kW = 1024, kH = 1024;
+    constexpr size_t kFrameBytes = size_t(kW) * kH * 2;
+    static_assert(kFrameBytes < CFrameBuffer::kMappedBytes);  // counted: it comes from operator new
+    test::TempDir dir;
+    for (int32_t i = 0; i < 20; ++i)
+        test::WriteRaw(dir.file(LevelFileName(kPrefixBright, 8000 + 211 * i)), test::RandomFrame(kW, kH, uint32_t(i)));
+    const Frame dark = test::RandomFrame(kW, kH, 1000);
+    test::WriteRaw(dir.file("DARK_00100.RAW"), dark);
+    Frame map(size_t(kW) * kH, 0);
+    for (size_t i = 0; i < map.size(); i += 997) map[i] = 8192;
+    test::WriteRaw(dir.file("BPM.RAW"), map);
+
+    CCalibrationStore store;
+    test::RecordingUi ui;
+    for (int nExposure = 0; nExposure < 3; ++nExposure) {
+        Frame image = test::RandomFrame(kW, kH, 2000 + uint32_t(nExposure));
+        Frame expected = image;
+        literal::ApplyGainFromSets(expected.data(), kW, kH, dir.dir());
+        literal::ApplyBadPixelMap(expected.data(), kW, kH, dir.dir());
+        size_t nPeak = 0;
+        {
+            PeakMeter meter;
+            auto pSet = store.Get(dir.dir(), kW, kH);
+            ApplyGainFromSets(image.data(), kW, kH, dir.dir(), ui, dark.data(), "DARK_00100.RAW", pSet.get());
+            ApplyBadPixelMap(image.data(), kW, kH, dir.dir(), ui, pSet.get());
+            nPeak = meter.PeakAboveStart();
+        }
+        EXPECT_EQ(image, expected) << nExposure;
+        if (nExposure == 0)
+            EXPECT_GE(nPeak, 2 * kFrameBytes);  // the first loads the reference and the map
+        else
+            EXPECT_LT(nPeak, kFrameBytes / 2) << nExposure;
+    }
+    EXPECT_EQ(store.Generation(), 1u);
+    EXPECT_TRUE(ui.boxes.empty());
 }
 
 }  // namespace

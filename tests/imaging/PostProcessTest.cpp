@@ -1,4 +1,5 @@
 #include "imaging/MessageFiles.h"
+#include "imaging/Parallel.h"
 #include "imaging/PostProcess.h"
 
 #include "ImagingTestSupport.h"
@@ -256,6 +257,26 @@ TEST_P(MedianFilter, EqualsLiteralRuleOnRandomFrames) {
         MedianFilter3x3(f.data(), s.w, s.h);
         ASSERT_EQ(f, expected) << s.w << "x" << s.h;
     }
+}
+
+// Out of place (the source left as it was, the border copied) and in place,
+// on one thread and on all of them.
+TEST_P(MedianFilter, OutOfPlaceAndOneThreadEqualLiteralRule) {
+    for (size_t nThreads : {size_t{1}, size_t{0}}) {
+        LimitThreads(nThreads);
+        for (Size s : {Size{4, 4}, Size{5, 5}, Size{8, 6}, Size{19, 8}, Size{35, 11}, Size{2100, 40}, Size{1031, 777}}) {
+            const Frame src = RandomFrame(s.w, s.h, 7u + uint32_t(s.w * 17 + s.h));
+            Frame expected = src;
+            literal::MedianFilter3x3(expected.data(), s.w, s.h);
+            Frame dst(src.size(), 0xBEEF);
+            MedianFilter3x3(src.data(), dst.data(), s.w, s.h);
+            ASSERT_EQ(dst, expected) << s.w << "x" << s.h << " threads " << nThreads;
+            Frame f = src;
+            MedianFilter3x3(f.data(), s.w, s.h);
+            ASSERT_EQ(f, expected) << s.w << "x" << s.h << " in place, threads " << nThreads;
+        }
+    }
+    LimitThreads(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Simd, MedianFilter, ::testing::ValuesIn(test::SimdLevels()),
