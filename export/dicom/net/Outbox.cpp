@@ -194,6 +194,7 @@ struct COutbox::Impl {
     std::condition_variable cv;
     bool bStop = false;
     bool bSendNow = false;
+    bool bPublishWanted = false;  // the waiting list grew outside the worker
     std::deque<std::string> intake;
     std::vector<Item> items;  // in sending order
     std::vector<CCommitReport> reports;
@@ -587,15 +588,22 @@ struct COutbox::Impl {
         while (!bStop) {
             DoIntake(lock);
             if (bStop) break;
+            // Status goes out from this thread only, so that it arrives in order.
+            if (bPublishWanted) {
+                bPublishWanted = false;
+                lock.unlock();
+                Publish();
+                lock.lock();
+            }
             if (items.empty() || !config.PacsOn()) {
                 cv.wait(lock, [this] {
-                    return bStop || !intake.empty() || bSendNow || (!items.empty() && config.PacsOn());
+                    return bStop || !intake.empty() || bSendNow || bPublishWanted || (!items.empty() && config.PacsOn());
                 });
                 bSendNow = false;
                 continue;
             }
             if (!bSendNow && Clock::now() < tNextTry) {
-                cv.wait_until(lock, tNextTry, [this] { return bStop || !intake.empty() || bSendNow; });
+                cv.wait_until(lock, tNextTry, [this] { return bStop || !intake.empty() || bSendNow || bPublishWanted; });
                 continue;
             }
             bSendNow = false;
@@ -670,8 +678,11 @@ void COutbox::Enqueue(const std::string& strPath) {
     // In the outbox before this returns where a link can do it, so that a
     // crash right after the image never leaves it unsent; else the worker copies.
     if (m_p->TakeInByLink(strPath)) {
+        {
+            std::lock_guard<std::mutex> lock(m_p->mutex);
+            m_p->bPublishWanted = true;
+        }
         m_p->cv.notify_all();
-        m_p->Publish();
         return;
     }
     {
@@ -684,8 +695,11 @@ void COutbox::Enqueue(const std::string& strPath) {
 bool COutbox::EnqueueNow(const std::string& strPath, std::string& strError) {
     if (!m_config.PacsOn()) return true;
     if (!m_p->TakeIn(strPath, strError)) return false;
+    {
+        std::lock_guard<std::mutex> lock(m_p->mutex);
+        m_p->bPublishWanted = true;
+    }
     m_p->cv.notify_all();
-    m_p->Publish();
     return true;
 }
 
