@@ -423,7 +423,7 @@ TEST_F(PaneTimeline, ManualModeCountsDownEachSecondToTheReadyLamp) {
     for (int n = 12; n >= 1; --n) expected.push_back("X-ray in " + std::to_string(n) + " s");
     expected.push_back(kProgressXrayNow);
     EXPECT_EQ(m_ui.pane(0), expected);
-    // The spec's timeline is unchanged.
+    // The countdown and ready times of the exposure stay as they were.
     EXPECT_EQ(Since("Left 1 second for exposure"), Times{11000});
     EXPECT_EQ(Since("TIMER_EXP_DELAY ON"), Times{12000});
 }
