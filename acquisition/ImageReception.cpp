@@ -8,6 +8,7 @@
 
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
+#include "display/AutoWindow.h"
 #include "imaging/ImagePipeline.h"
 #include "imaging/MessageFiles.h"
 #include "imaging/PostProcess.h"
@@ -379,6 +380,7 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     pImage->nMedianFilter = m_nMedianFilter;
     pImage->gain = std::move(gainUsed);
     pImage->nDoseIndicator = m_nDoseIndicatorHeld;
+    pImage->autoWindow = ComputeAutoWindow(pImage->pixels.data(), pImage->Width(), pImage->Height());
     HandOver(std::move(pImage));
 }
 

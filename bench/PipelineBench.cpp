@@ -22,6 +22,7 @@
 // machine other work only ever adds time. A summary table with the ratios
 // closes the run.
 #include "LiteralRules.h"
+#include "display/AutoWindow.h"
 #include "display/WindowLevelLut.h"
 #include "imaging/BadPixelMap.h"
 #include "imaging/Calibration.h"
@@ -410,6 +411,7 @@ void BM_DicomFile(benchmark::State& state) {
     pImage->pixels = D().image;
     pImage->dark = D().dark;
     pImage->tAcquired = std::chrono::system_clock::now();
+    pImage->autoWindow = ComputeAutoWindow(pImage->pixels.data(), kSide, kSide);
     NullUi ui;
     dicom::CDicomSink sink(ui, strIni, F().strImages);
     const AcquiredImagePtr pShared = pImage;

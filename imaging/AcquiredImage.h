@@ -4,6 +4,7 @@
 // been corrected and handed, immutable, to every image sink (the view, the
 // headless station's printout, the history, the DICOM writer). Sinks may keep
 // the pointer as long as they like and read it from any thread.
+#include "display/ViewGeometry.h"
 #include "imaging/Calibration.h"
 #include "imaging/FrameGeometry.h"
 
@@ -46,6 +47,10 @@ struct CAcquiredImage {
     int32_t nMedianFilter = 0;
     CGainResult gain;
     // The dose indicator of the exposure frame; -1 when DOSE_INDICATOR is off.
+    // The image's automatic window (display/AutoWindow.h), worked out once
+    // for every sink that needs one (the history's sidecar, a file made
+    // without a screen).
+    CWindowLevel autoWindow;
     int32_t nDoseIndicator = -1;
 
     int32_t Width() const { return geometry.CutWidth(); }

@@ -4,7 +4,6 @@
 
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
-#include "display/AutoWindow.h"
 #include "imaging/RawFile.h"
 
 #include <algorithm>
@@ -223,9 +222,8 @@ bool CImageHistory::Keep(const CAcquiredImage& image, const std::string& strFold
     entry.nTriggerMode = image.nTriggerMode;
     entry.cDetector = image.cDetector;
     entry.nDoseIndicator = image.nDoseIndicator;
-    const CWindowLevel wl = ComputeAutoWindow(image.pixels.data(), image.Width(), image.Height());
-    entry.nWindowWidth = wl.nWidth;
-    entry.nWindowLevel = wl.nLevel;
+    entry.nWindowWidth = image.autoWindow.nWidth;
+    entry.nWindowLevel = image.autoWindow.nLevel;
     const std::tm tm = LocalTime(image.tAcquired);
     char sz[16];
     std::snprintf(sz, sizeof sz, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);

@@ -175,7 +175,8 @@ void CDicomSink::OnImageAcquired(const AcquiredImagePtr& pImage) {
     obj.ei = m_lastEI;
     std::optional<CWindow> window;
     if (m_fnWindow) window = m_fnWindow();
-    obj.window = window ? *window : AutomaticWindow(img.pixels.data(), img.Width(), img.Height());
+    obj.window = window ? *window
+                        : CWindow{double(img.autoWindow.nLevel), double(std::max(1, img.autoWindow.nWidth))};
 
     std::error_code ec;
     std::filesystem::create_directories(s.strFolder, ec);
