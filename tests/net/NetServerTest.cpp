@@ -40,9 +40,7 @@ std::string Tomorrow() {
 class NetServers : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* szProgram : {"Orthanc", "wlmscpfs", "dump2dcm"})
-            if (!orvi::test::HaveProgram(szProgram))
-                GTEST_SKIP() << szProgram << " is not installed (Debian packages orthanc and dcmtk; scripts/install-deps)";
+        if (const std::string strMissing = orvi::test::MissingServers(); !strMissing.empty()) GTEST_SKIP() << strMissing;
     }
 
     // The station's settings for the PACS on port nPacsPort.

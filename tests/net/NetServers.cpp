@@ -84,6 +84,13 @@ std::string FindProgram(const std::string& strName) {
 
 bool HaveProgram(const std::string& strName) { return !FindProgram(strName).empty(); }
 
+std::string MissingServers() {
+    for (const char* szProgram : {"Orthanc", "wlmscpfs", "dump2dcm"})
+        if (!HaveProgram(szProgram))
+            return std::string(szProgram) + " is not installed (Debian packages orthanc and dcmtk; scripts/install-deps)";
+    return "";
+}
+
 // ---- Child processes ------------------------------------------------------------------
 
 bool CChild::Start(const std::vector<std::string>& args, const std::string& strLog) {

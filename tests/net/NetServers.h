@@ -18,6 +18,9 @@ uint16_t FreePort();
 // True when the program is installed (on the PATH or in /usr/sbin).
 bool HaveProgram(const std::string& strName);
 std::string FindProgram(const std::string& strName);
+// Why the servers' tests cannot run here ("Orthanc is not installed ..."), or
+// "" when Orthanc, wlmscpfs and dump2dcm are all there.
+std::string MissingServers();
 
 // A child process with its output in a log file; killed with the object.
 class CChild {

@@ -33,9 +33,7 @@ namespace {
 class NetworkDialogs : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* szProgram : {"Orthanc", "wlmscpfs", "dump2dcm"})
-            if (!HaveProgram(szProgram))
-                GTEST_SKIP() << szProgram << " is not installed (Debian packages orthanc and dcmtk; scripts/install-deps)";
+        if (const std::string strMissing = MissingServers(); !strMissing.empty()) GTEST_SKIP() << strMissing;
     }
 
     std::unique_ptr<CNetworkStation> Net(const std::string& strDicom) {

@@ -19,9 +19,7 @@ namespace {
 class StationOnNetwork : public ::testing::Test {
 protected:
     void SetUp() override {
-        for (const char* szProgram : {"Orthanc", "wlmscpfs", "dump2dcm"})
-            if (!HaveProgram(szProgram))
-                GTEST_SKIP() << szProgram << " is not installed (Debian packages orthanc and dcmtk; scripts/install-deps)";
+        if (const std::string strMissing = MissingServers(); !strMissing.empty()) GTEST_SKIP() << strMissing;
         // The station's single-instance lock in the test's own folder.
         setenv("XDG_RUNTIME_DIR", dir.dir().c_str(), 1);
     }
