@@ -49,29 +49,50 @@ std::string JsonString(const std::string& s) {
 }
 
 // The integer after "key": in the text, or false. Keys are unique in a sidecar.
+// Where the value of a member of the outermost JSON object starts, e.g. the
+// 3072 of "width": 3072. Members of nested objects ("window": {"width": ...})
+// and text inside strings are not it. npos when there is none.
+size_t FindMember(const std::string& s, const char* szKey) {
+    int nDepth = 0;
+    for (size_t i = 0; i < s.size(); ++i) {
+        const char c = s[i];
+        if (c == '{' || c == '[') ++nDepth;
+        else if (c == '}' || c == ']') --nDepth;
+        if (c != '"') continue;
+        // A string: find its end, skipping escaped characters.
+        size_t nEnd = i + 1;
+        while (nEnd < s.size() && s[nEnd] != '"') nEnd += (s[nEnd] == '\\') ? 2 : 1;
+        if (nEnd >= s.size()) return std::string::npos;
+        const bool bKey = nDepth == 1 && s.compare(i + 1, nEnd - i - 1, szKey) == 0;
+        i = nEnd;
+        if (!bKey) continue;
+        size_t n = s.find_first_not_of(" \t\r\n", nEnd + 1);
+        if (n == std::string::npos || s[n] != ':') continue;  // a value, not a key
+        return s.find_first_not_of(" \t\r\n", n + 1);
+    }
+    return std::string::npos;
+}
+
+// An integer member (no fraction or exponent) of the outermost object.
 bool FindInt(const std::string& strText, const char* szKey, int32_t& nValue) {
-    const std::string strKey = std::string("\"") + szKey + "\"";
-    size_t i = strText.find(strKey);
+    const size_t i = FindMember(strText, szKey);
     if (i == std::string::npos) return false;
-    i += strKey.size();
-    while (i < strText.size() && (std::isspace(static_cast<unsigned char>(strText[i])) || strText[i] == ':')) ++i;
-    if (i >= strText.size()) return false;
     const char* p = strText.c_str() + i;
     char* pEnd = nullptr;
     const long n = std::strtol(p, &pEnd, 10);
     if (pEnd == p || n < -1000000 || n > 1000000) return false;
+    if (*pEnd == '.' || *pEnd == 'e' || *pEnd == 'E') return false;
     nValue = static_cast<int32_t>(n);
     return true;
 }
 
+// A string member of the outermost object, as written (escapes kept).
 bool FindString(const std::string& strText, const char* szKey, std::string& strValue) {
-    const std::string strKey = std::string("\"") + szKey + "\"";
-    size_t i = strText.find(strKey);
-    if (i == std::string::npos) return false;
-    i = strText.find('"', i + strKey.size());
-    if (i == std::string::npos) return false;
-    const size_t j = strText.find('"', i + 1);
-    if (j == std::string::npos) return false;
+    const size_t i = FindMember(strText, szKey);
+    if (i == std::string::npos || strText[i] != '"') return false;
+    size_t j = i + 1;
+    while (j < strText.size() && strText[j] != '"') j += (strText[j] == '\\') ? 2 : 1;
+    if (j >= strText.size()) return false;
     strValue = strText.substr(i + 1, j - i - 1);
     return true;
 }

@@ -1,68 +1,27 @@
 #include "export/dicom/RawExport.h"
 
+#include "imaging/ImageHistory.h"
 #include "imaging/RawFile.h"
 
 #include <filesystem>
-#include <fstream>
 #include <vector>
 
 namespace orvi::dicom {
 
-namespace {
-
-constexpr size_t kMaxSidecarBytes = 64 * 1024;
-
-// An integer member of the outermost JSON object, e.g. "width": 3072; members
-// of nested objects ("window": {"width": ...}) are not it.
-std::optional<int64_t> JsonInteger(const std::string& s, const std::string& strKey) {
-    int nDepth = 0;
-    for (size_t i = 0; i < s.size(); ++i) {
-        const char c = s[i];
-        if (c == '{' || c == '[') ++nDepth;
-        else if (c == '}' || c == ']') --nDepth;
-        if (c != '"') continue;
-        // A string: find its end, skipping escaped characters.
-        size_t nEnd = i + 1;
-        while (nEnd < s.size() && s[nEnd] != '"') nEnd += (s[nEnd] == '\\') ? 2 : 1;
-        if (nEnd >= s.size()) return std::nullopt;
-        const std::string strName = s.substr(i + 1, nEnd - i - 1);
-        i = nEnd;
-        if (nDepth != 1 || strName != strKey) continue;
-        size_t n = s.find_first_not_of(" \t\r\n", nEnd + 1);
-        if (n == std::string::npos || s[n] != ':') continue;  // a value, not a key
-        n = s.find_first_not_of(" \t\r\n", n + 1);
-        if (n == std::string::npos) return std::nullopt;
-        size_t nDigits = n + (s[n] == '-' ? 1 : 0);
-        const size_t nFirstDigit = nDigits;
-        while (nDigits < s.size() && nDigits - nFirstDigit < 10 && s[nDigits] >= '0' && s[nDigits] <= '9') ++nDigits;
-        if (nDigits == nFirstDigit) return std::nullopt;
-        // An integer: no fraction, exponent or further digits.
-        if (nDigits < s.size() && std::string(".eE0123456789").find(s[nDigits]) != std::string::npos)
-            return std::nullopt;
-        return std::stoll(s.substr(n, nDigits - n));
-    }
-    return std::nullopt;
-}
-
-}  // namespace
-
 bool ReadSidecarSize(const std::string& strRawFile, int32_t& nWidth, int32_t& nHeight, std::string& strError) {
     const std::string strSidecar = std::filesystem::path(strRawFile).replace_extension(".json").string();
-    std::ifstream in(strSidecar, std::ios::binary);
-    if (!in) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(strSidecar, ec)) {
         strError = "no size given and no sidecar " + strSidecar + " (give --width and --height)";
         return false;
     }
-    std::string strJson(kMaxSidecarBytes, '\0');
-    in.read(strJson.data(), std::streamsize(strJson.size()));
-    strJson.resize(size_t(in.gcount()));
-    const auto w = JsonInteger(strJson, "width"), h = JsonInteger(strJson, "height");
-    if (!w || !h || *w < 1 || *h < 1 || *w > 65535 || *h > 65535) {
+    CHistoryEntry entry;
+    if (!ReadHistorySidecar(strRawFile, entry)) {
         strError = "the sidecar " + strSidecar + " names no usable \"width\" and \"height\"";
         return false;
     }
-    nWidth = int32_t(*w);
-    nHeight = int32_t(*h);
+    nWidth = entry.nWidth;
+    nHeight = entry.nHeight;
     return true;
 }
 

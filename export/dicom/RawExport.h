@@ -19,9 +19,9 @@ struct CExportRequest {
     CDicomSettings settings;  // UID root, transfer, pitch, station; the folder is not used
 };
 
-// The sidecar of a history image: the same name with ".json". Reads the
-// integer keys "width" and "height"; false with a reason when either is
-// missing or the file cannot be read.
+// The sidecar of a history image: the same name with ".json", read as the
+// history reads it (imaging/ImageHistory.h). Its "width" and "height"; false
+// with a reason when the file is missing or names no usable size.
 bool ReadSidecarSize(const std::string& strRawFile, int32_t& nWidth, int32_t& nHeight, std::string& strError);
 
 // Writes the file; on failure false with a reason a person can act on.
