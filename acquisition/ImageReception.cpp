@@ -99,7 +99,7 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     std::snprintf(sz, sizeof sz, "%d time(s) Get dark(%d ms)", m_nDarkRepeat + 1, nSleep);
     WriteLog(sz);
     m_nAcqMode = ACQ_DARK_AFTER_IMAGE;
-    m_nDarkTotal = std::max(1, m_nDarkRepeat + 1);
+    m_nDarkTotal = m_nDarkRepeat + 1;
     ShowProgress("Dark 1 of " + std::to_string(m_nDarkTotal));
 
     const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_hDetector);
