@@ -3,6 +3,7 @@
 #include "acquisition/MainThreadExecutor.h"
 #include "export/dicom/net/NetConfig.h"
 #include "export/dicom/net/Outbox.h"
+#include "NetServers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -184,7 +185,10 @@ TEST(Outbox, SentImagesAreKeptSentKeepDaysAndStaleCopiesRemoved) {
 TEST(Outbox, AnEnqueuedFileIsInTheOutboxBeforeEnqueueReturns) {
     TempDir dir;
     const std::string strOutbox = dir.dir() + "outbox/";
-    WriteFile(dir.file("image.dcm"), "DICM bytes");
+    // A readable image, so that the worker leaves it waiting (nobody listens)
+    // instead of moving it to rejected/ while this looks.
+    ASSERT_TRUE(orvi::test::MakeBareDicomFile(dir.file("image.dcm")));
+    const std::string strBytes = orvi::test::ReadFile(dir.file("image.dcm"));
     CNetConfig c;
     c.strOutbox = strOutbox;
     c.pacs.strAet = "PACS";
@@ -199,7 +203,7 @@ TEST(Outbox, AnEnqueuedFileIsInTheOutboxBeforeEnqueueReturns) {
     for (const std::string& s : orvi::test::ListFiles(strOutbox))
         if (s.size() > 9 && s.compare(s.size() - 9, 9, "image.dcm") == 0) files.push_back(s);
     ASSERT_EQ(files.size(), 1u);
-    EXPECT_EQ(orvi::test::ReadFile(strOutbox + files[0]), "DICM bytes");
+    EXPECT_EQ(orvi::test::ReadFile(strOutbox + files[0]), strBytes);
     struct stat a {}, b {};
     ASSERT_EQ(::stat(dir.file("image.dcm").c_str(), &a), 0);
     ASSERT_EQ(::stat((strOutbox + files[0]).c_str(), &b), 0);
