@@ -173,8 +173,10 @@ void CCalibration::OnMakeBpm() {
     t.nLineDark = DialogInt(m_strLineDark);
     size_t nMarked = 0;
     CMainFrame::CFolderLocks locks = m_frame.LockFolders();
+    CReport report;
     const MakeBpmResult r =
-        RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, m_frame.Ui(), &nMarked);
+        RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, report, &nMarked);
+    m_frame.Ui().ShowReport(report);
     if (r != MakeBpmResult::Written) return;  // stays disabled until a new frame or opening
     m_frame.Ui().FileSaved(JoinPath(m_strCalPath, kBpmFileName));
     m_strProgress = BpmSavedText(nMarked);

@@ -84,9 +84,12 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     std::memcpy(m_pImageBackup.data(), pFrame, FramePixels() * sizeof(uint16_t));
     ShowProgress(kProgressReading);
     m_nDoseIndicatorHeld = -1;
-    if (m_nDoseIndicator != 0)
+    if (m_nDoseIndicator != 0) {
+        CReport report;
         m_nDoseIndicatorHeld =
-            ComputeDoseIndicator(pFrame, m_nImageWidth, m_nImageHeight, m_strIniPath, m_strImagePath, m_ui);
+            ComputeDoseIndicator(pFrame, m_nImageWidth, m_nImageHeight, m_strIniPath, m_strImagePath, report);
+        m_ui.ShowReport(report);
+    }
     WriteLog("Backup data & order to get dark.");
 
     const int32_t nSleep = cfg::Read(m_strIniPath, cfg::DARK_SLEEP_TERM_FIRST);
@@ -324,7 +327,9 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     CGainResult gainUsed;
     ShowProgress(kProgressCorrecting);
     m_ui.SetBusy(true);
-    const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, m_ui, &gainUsed);
+    CReport report;
+    const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, report, &gainUsed);
+    m_ui.ShowReport(report);
     m_ui.SetBusy(false);
     if (fnBeforeImageSaved) fnBeforeImageSaved();
     if (bSaved) {

@@ -3,6 +3,7 @@
 // a widget: the Qt main window implements this port, the headless station a
 // console version, and tests a recorder that keeps every message box and
 // status line in order.
+#include "app/Report.h"
 #include "app/Startup.h"
 
 #include <cstdint>
@@ -17,10 +18,6 @@ struct CAdapterChoice {
     std::string strPort1;
     std::string strPort2;
 };
-
-// The icon of a message box: information, or a warning for a failure or a
-// refused request.
-enum class MessageIcon { Information, Warning };
 
 class IUiPort {
 public:
@@ -90,6 +87,23 @@ public:
     }
     // A failure or a refusal: the usual box with the warning icon.
     void ShowWarning(const std::string& strText) { ShowMessage(strText, MessageIcon::Warning); }
+    // What an operation reported, in its order: its log lines are written
+    // and its message boxes shown (captioned with the application title
+    // unless the notice names its own).
+    void ShowReport(const CReport& report);
+};
+
+// A report shown on the port notice by notice as it is added: for an owner
+// whose operation cannot hand a result back (a constructor, a table that
+// obtains its storage on a later change). Without a port nothing is shown.
+class CShowingReport final : public CReport {
+public:
+    explicit CShowingReport(IUiPort* pUi) : m_pUi(pUi) {}
+
+private:
+    void Added(const CNotice& notice) override;
+
+    IUiPort* m_pUi;
 };
 
 }  // namespace orvi

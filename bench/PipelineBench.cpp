@@ -307,14 +307,14 @@ CImageSettings Settings() {
 }
 
 void BM_Sequence(benchmark::State& state) {
-    NullUi ui;
+    CReport report;
     Frame f(kPixels);
     const CImageSettings s = Settings();
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(f.data(), D().image.data(), kFrameBytes);  // the held image restored
         state.ResumeTiming();
-        if (!ProcessExposureImage(f.data(), s, F().strImages + "IMAGE.RAW", ui)) state.SkipWithError("write failed");
+        if (!ProcessExposureImage(f.data(), s, F().strImages + "IMAGE.RAW", report)) state.SkipWithError("write failed");
     }
 }
 BENCHMARK(BM_Sequence)->Name("Sequence")->MinWarmUpTime(0.2)->Apply(BestOfFive);
@@ -341,7 +341,7 @@ void DropFromPageCache(const std::string& strFolder) {
 
 void BM_ExposurePath(benchmark::State& state) {
     const bool bFilesChanged = state.range(0) != 0;
-    NullUi ui;
+    CReport report;
     const Frame held = D().image;
     Frame frame(kPixels), dark(kPixels);
     std::vector<char> sweep(size_t{64} << 20, 1);
@@ -364,7 +364,7 @@ void BM_ExposurePath(benchmark::State& state) {
             return WriteRawFile(F().strCal + s.strDarkInMemory, dark.data(), kPixels);
         });
         std::memcpy(frame.data(), held.data(), kFrameBytes);  // the held image restored
-        if (!ProcessExposureImage(frame.data(), s, F().strImages + "IMAGE.RAW", ui)) state.SkipWithError("write");
+        if (!ProcessExposureImage(frame.data(), s, F().strImages + "IMAGE.RAW", report)) state.SkipWithError("write");
         if (!darkWritten.get()) state.SkipWithError("dark write");
     }
     state.counters["loads"] = double(store.Generation());
@@ -374,21 +374,21 @@ BENCHMARK(BM_ExposurePath)->Name("ExposurePath/files changed")->Arg(1)->Apply(Be
 
 // The parts of the sequence that touch files.
 void BM_GainFromSets(benchmark::State& state) {
-    NullUi ui;
+    CReport report;
     Frame f(kPixels);
     for (auto _ : state) {
         state.PauseTiming();
         std::memcpy(f.data(), D().image.data(), kFrameBytes);
         state.ResumeTiming();
-        ApplyGainFromSets(f.data(), kSide, kSide, F().strCal, ui);
+        ApplyGainFromSets(f.data(), kSide, kSide, F().strCal, report);
     }
 }
 BENCHMARK(BM_GainFromSets)->Name("ApplyGainFromSets")->MinWarmUpTime(0.2)->Apply(BestOfFive);
 
 void BM_BadPixelMapFromFile(benchmark::State& state) {
-    NullUi ui;
+    CReport report;
     Frame f = D().image;
-    for (auto _ : state) ApplyBadPixelMap(f.data(), kSide, kSide, F().strCal, ui);
+    for (auto _ : state) ApplyBadPixelMap(f.data(), kSide, kSide, F().strCal, report);
 }
 BENCHMARK(BM_BadPixelMapFromFile)->Name("ApplyBadPixelMap")->MinWarmUpTime(0.2)->Apply(BestOfFive);
 

@@ -1,6 +1,6 @@
 #include "display/WindowLevelLut.h"
 
-#include "acquisition/UiPort.h"
+#include "app/Report.h"
 #include "imaging/Parallel.h"
 #include "imaging/SimdKernels.h"
 
@@ -121,8 +121,8 @@ void WindowRow(const uint16_t* pSrc, uint8_t* pDst, size_t n, const CWindowRule&
 
 }  // namespace
 
-CWLLUT::CWLLUT(IUiPort* pUi, TableAllocator fnAllocate)
-    : m_pUi(pUi), m_fnAllocate(fnAllocate ? fnAllocate : &DefaultAllocate) {
+CWLLUT::CWLLUT(CReport* pReport, TableAllocator fnAllocate)
+    : m_pReport(pReport), m_fnAllocate(fnAllocate ? fnAllocate : &DefaultAllocate) {
     if (!ObtainTable()) return;
     BuildWindowLevelTable(m_fWidth, m_fLevel, m_pTable);
     CheckRule();
@@ -135,7 +135,7 @@ bool CWLLUT::ObtainTable() {
     if (m_pTable) return true;
     m_pTable = m_fnAllocate(kLutEntries);
     if (m_pTable) return true;
-    if (m_pUi) m_pUi->MessageBox(kMemoryLess, kMemoryLessCaption, MessageIcon::Warning);
+    if (m_pReport) m_pReport->Message(kMemoryLess, kMemoryLessCaption, MessageIcon::Warning);
     return false;
 }
 

@@ -8,7 +8,7 @@
 
 namespace orvi {
 
-class IUiPort;
+class CReport;
 
 // The base table: a pass-through of the input's low bits.
 template <class TOut, class TIn>
@@ -40,9 +40,10 @@ public:
     using TableAllocator = unsigned char* (*)(size_t nBytes);
 
     // Builds the table for width 16383 and level 8191. When the storage cannot
-    // be obtained, "Memory less." (caption "Error") is shown through pUi (when
-    // given) and the table stays absent: IsValid() is false.
-    explicit CWLLUT(IUiPort* pUi = nullptr, TableAllocator fnAllocate = nullptr);
+    // be obtained, the message box "Memory less." (caption "Error") goes to
+    // pReport (when given; its owner shows it) and the table stays absent:
+    // IsValid() is false.
+    explicit CWLLUT(CReport* pReport = nullptr, TableAllocator fnAllocate = nullptr);
     ~CWLLUT() override;
     CWLLUT(const CWLLUT&) = delete;
     CWLLUT& operator=(const CWLLUT&) = delete;
@@ -90,7 +91,7 @@ private:
     bool m_bRuleMatches = false;  // the vector rule gives the table (for the window below)
     float m_fRuleWidth = 0.0f, m_fRuleLevel = 0.0f;
 
-    IUiPort* m_pUi;
+    CReport* m_pReport;
     TableAllocator m_fnAllocate;
 };
 

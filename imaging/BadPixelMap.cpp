@@ -1,7 +1,6 @@
 #include "imaging/BadPixelMap.h"
 
-#include "acquisition/UiPort.h"
-#include "app/EventLog.h"
+#include "app/Report.h"
 #include "imaging/Calibration.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Parallel.h"
@@ -147,7 +146,7 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
 }
 
 MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder,
-                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, IUiPort& ui,
+                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, CReport& report,
                          size_t* pnMarked) {
     if (listEntries.size() < 2) return MakeBpmResult::TooFewFiles;
     if (nWidth <= 0 || nHeight <= 0) return MakeBpmResult::TooFewFiles;
@@ -158,27 +157,27 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
         uint64_t nBytes = 0;
         RawRead e = ReadRawFile(strPath, p, nPixels, &nBytes);
         if (e == RawRead::Ok) return true;
-        if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
-        ui.ShowWarning(szFail);
+        if (e == RawRead::TooShort) report.Log(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
+        report.Warn(szFail);
         return false;
     };
 
     const std::string& strDark = listEntries.back();
     if (strDark.find("DARK") == std::string::npos) {
-        ui.ShowWarning(kDarkFileDontExist);
+        report.Warn(kDarkFileDontExist);
         return MakeBpmResult::NoDark;
     }
     CFrameBuffer pDark(nPixels), pBright(nPixels), pMap(nPixels);
     if (!pDark || !pBright || !pMap) {
-        WriteLog("No memory for MAKE BPM");
-        ui.ShowWarning(kBpmFileCreationFail);
+        report.Log("No memory for MAKE BPM");
+        report.Warn(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
     }
     if (!read(strDark, pDark.get(), kDarkFileOpenFail, "Dark file")) return MakeBpmResult::DarkOpenFailed;
 
     const std::string& strBright = listEntries[listEntries.size() - 2];
     if (strBright.find("BRIGHT") == std::string::npos) {
-        ui.ShowWarning(kBrightFileDontExist);
+        report.Warn(kBrightFileDontExist);
         return MakeBpmResult::NoBright;
     }
     if (!read(strBright, pBright.get(), kBrightFileOpenFail, "Bright file")) return MakeBpmResult::BrightOpenFailed;
@@ -187,8 +186,8 @@ MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std:
     const std::string strBpmPath = JoinPath(strCalFolder, kBpmFileName);
     if (!MakeBadPixelMap(pDark.get(), pBright.get(), nWidth, nHeight, thresholds, pMap.get()) ||
         !WriteRawFile(strBpmPath, pMap.get(), nPixels, &nError)) {
-        if (nError != 0) WriteLog("BPM file creation fail: " + strBpmPath + ": " + FileErrorText(nError));
-        ui.ShowWarning(kBpmFileCreationFail);
+        if (nError != 0) report.Log("BPM file creation fail: " + strBpmPath + ": " + FileErrorText(nError));
+        report.Warn(kBpmFileCreationFail);
         return MakeBpmResult::CreateFailed;
     }
     if (pnMarked != nullptr) {

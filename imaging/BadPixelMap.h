@@ -12,7 +12,7 @@
 
 namespace orvi {
 
-class IUiPort;
+class CReport;
 
 inline constexpr uint16_t kBadPixelMark = 8192;
 inline constexpr int32_t kBpmBlockSide = 256;     // pixels per block side
@@ -64,7 +64,7 @@ enum class MakeBpmResult {
 // disables and re-enables its button around this call. *pnMarked (when
 // given) receives the number of pixels the written map marks.
 MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder,
-                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, IUiPort& ui,
+                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, CReport& report,
                          size_t* pnMarked = nullptr);
 
 }  // namespace orvi

@@ -1,7 +1,6 @@
 #include "imaging/Calibration.h"
 
-#include "acquisition/UiPort.h"
-#include "app/EventLog.h"
+#include "app/Report.h"
 #include "imaging/CalibrationStore.h"
 #include "imaging/FrameBuffer.h"
 #include "imaging/Parallel.h"
@@ -21,26 +20,26 @@ constexpr const char* kNoMemoryLogLine = "No memory for the calibration data: co
 // Reports a file that could not be read (a short one is logged too); true
 // when it could.
 bool ReportRead(RawRead e, const std::string& strPath, uint64_t nBytes, size_t nPixels, const char* szFail,
-                const char* szWhat, IUiPort& ui) {
+                const char* szWhat, CReport& report) {
     if (e == RawRead::Ok) return true;
-    if (e == RawRead::TooShort) WriteLog(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
-    ui.ShowWarning(szFail);
+    if (e == RawRead::TooShort) report.Log(ShortFileLogLine(szWhat, strPath, nBytes, uint64_t(nPixels) * 2));
+    report.Warn(szFail);
     return false;
 }
 
 // Checks that a calibration file can be read in full, without reading it.
 bool CheckCalibrationFile(const std::string& strPath, size_t nPixels, const char* szFail, const char* szWhat,
-                          IUiPort& ui) {
+                          CReport& report) {
     uint64_t nBytes = 0;
     RawRead e = CheckRawFile(strPath, nPixels, &nBytes);
-    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, ui);
+    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, report);
 }
 
 bool ReadCalibrationFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels, const char* szFail,
-                         const char* szWhat, IUiPort& ui) {
+                         const char* szWhat, CReport& report) {
     uint64_t nBytes = 0;
     RawRead e = ReadRawFile(strPath, pPixels, nPixels, &nBytes);
-    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, ui);
+    return ReportRead(e, strPath, nBytes, nPixels, szFail, szWhat, report);
 }
 
 }  // namespace
@@ -85,17 +84,17 @@ namespace {
 
 // A bright file whose level reads back as 0 or less would turn every pixel
 // into 0 (the rule limits to L): it is refused like a file that cannot be read.
-bool BrightLevelUsable(const std::string& strFolder, const std::string& strName, IUiPort& ui) {
+bool BrightLevelUsable(const std::string& strFolder, const std::string& strName, CReport& report) {
     if (LevelFromFileName(strName, kPrefixBright) > 0) return true;
-    WriteLog("Bright file refused: " + JoinPath(strFolder, strName) + " has level 0 and would make the image black");
-    ui.ShowWarning(kBrightFileOpenFail);
+    report.Log("Bright file refused: " + JoinPath(strFolder, strName) + " has level 0 and would make the image black");
+    report.Warn(kBrightFileOpenFail);
     return false;
 }
 
 }  // namespace
 
 CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                              IUiPort& ui, const uint16_t* pDarkInMemory, const std::string& strDarkInMemory,
+                              CReport& report, const uint16_t* pDarkInMemory, const std::string& strDarkInMemory,
                               const CCalibrationSet* pSet) {
     CGainResult result;
     if (nWidth <= 0 || nHeight <= 0) return result;
@@ -108,7 +107,7 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
         names.push_back(strDarkInMemory);
     }
     if (names.size() < 2) {
-        ui.ShowWarning(kNeedMoreBrightFiles);
+        report.Warn(kNeedMoreBrightFiles);
         return result;
     }
 
@@ -116,12 +115,14 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     // cannot be used are reported and left out.
     std::vector<std::string> usable;
     for (size_t i = 0; i + 1 < names.size(); ++i)
-        if (CheckCalibrationFile(JoinPath(strCalFolder, names[i]), nPixels, kBrightFileOpenFail, "Bright file", ui) &&
-            BrightLevelUsable(strCalFolder, names[i], ui))
+        if (CheckCalibrationFile(JoinPath(strCalFolder, names[i]), nPixels, kBrightFileOpenFail, "Bright file",
+                                 report) &&
+            BrightLevelUsable(strCalFolder, names[i], report))
             usable.push_back(names[i]);
     const std::string& strDark = names.back();
     bool bDarkOk = pDarkInMemory != nullptr ||
-                   CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file", ui);
+                   CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file",
+                                        report);
     int32_t nRef = ChooseReferenceBright(usable.data(), usable.size());
     if (!bDarkOk || nRef < 0) return result;
 
@@ -131,7 +132,7 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     // The two files are read at once, one per core.
     CFrameBuffer pDark(pDarkInMemory != nullptr ? 0 : nPixels), pRef(bRefInSet ? 0 : nPixels);
     if ((pDarkInMemory == nullptr && !pDark) || (!bRefInSet && !pRef)) {
-        WriteLog(kNoMemoryLogLine);
+        report.Log(kNoMemoryLogLine);
         return result;
     }
     const std::string strRefPath = JoinPath(strCalFolder, strRef);
@@ -144,15 +145,15 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
         else if (k == 1 && pDarkInMemory == nullptr)
             eRead[1] = ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
     });
-    if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", ui) ||
-        !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", ui))
+    if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", report) ||
+        !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", report))
         return result;
     const uint16_t* pReference = bRefInSet ? pSet->reference.data() : pRef.get();
     // A reference of zeros would make the image black as well.
     if (bRefInSet ? pSet->bReferenceAllZero
                   : std::all_of(pReference, pReference + nPixels, [](uint16_t v) { return v == 0; })) {
-        WriteLog("Bright file refused: " + strRefPath + " holds only zeros and would make the image black");
-        ui.ShowWarning(kBrightFileOpenFail);
+        report.Log("Bright file refused: " + strRefPath + " holds only zeros and would make the image black");
+        report.Warn(kBrightFileOpenFail);
         return result;
     }
 
@@ -223,7 +224,7 @@ void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int
 }
 
 bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                      IUiPort& ui, const CCalibrationSet* pSet) {
+                      CReport& report, const CCalibrationSet* pSet) {
     if (nWidth <= 0 || nHeight <= 0) return false;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
     if (pSet != nullptr && pSet->strFolder == strCalFolder && pSet->bpm.size() == nPixels) {
@@ -232,11 +233,11 @@ bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const s
     }
     CFrameBuffer pMap(nPixels);
     if (!pMap) {
-        WriteLog(kNoMemoryLogLine);
+        report.Log(kNoMemoryLogLine);
         return false;
     }
     if (!ReadCalibrationFile(JoinPath(strCalFolder, kBpmFileName), pMap.get(), nPixels, kBpmFileOpenFail,
-                             "BPM file", ui))
+                             "BPM file", report))
         return false;
     BadPixelCorrect(pFrame, pMap.get(), nWidth, nHeight);
     return true;

@@ -2,14 +2,16 @@
 // The program's own correction of an exposure image with the calibration data
 // of the calibration folder: the gain correction from the dark file and a
 // bright file (bright minus dark) of the folder, and the replacement of the
-// pixels marked in BPM.RAW by the mean of their good neighbours.
+// pixels marked in BPM.RAW by the mean of their good neighbours. What the
+// text below says is "shown" or "logged" goes to the caller's report, which
+// the controller shows and logs.
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
 namespace orvi {
 
-class IUiPort;
+class CReport;
 struct CCalibrationSet;
 
 inline constexpr const char* kNeedMoreBrightFiles = "Need more bright files!!";
@@ -58,7 +60,7 @@ int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights);
 // pSet: the folder's set from the calibration store, just taken; when it holds
 // the chosen reference, that file is not read again.
 CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
-                              const std::string& strCalFolder, IUiPort& ui,
+                              const std::string& strCalFolder, CReport& report,
                               const uint16_t* pDarkInMemory = nullptr,
                               const std::string& strDarkInMemory = std::string(),
                               const CCalibrationSet* pSet = nullptr);
@@ -77,6 +79,6 @@ void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int
 // pSet: the folder's set from the calibration store, just taken; its map is
 // used when it holds one.
 bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                      IUiPort& ui, const CCalibrationSet* pSet = nullptr);
+                      CReport& report, const CCalibrationSet* pSet = nullptr);
 
 }  // namespace orvi

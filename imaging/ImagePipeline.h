@@ -11,7 +11,7 @@
 
 namespace orvi {
 
-class IUiPort;
+class CReport;
 class CCalibrationStore;
 
 // The main frame's settings these steps use, as loaded at start-up.
@@ -36,13 +36,13 @@ struct CImageSettings {
 // ApplyOffset (OFFSET_CONTROL non-zero), ApplyBadPixelMap (CALIBRATION),
 // MedianFilter3x3 (MEDIAN_FILTER), CutImage; then writes the cut image
 // ((W - left - right) x (H - top - bottom) pixels) to strImageFile, replacing
-// an existing file whole. Failures of the correction steps are shown by them
-// and the sequence goes on. Returns false after showing "Image file creation
+// an existing file whole. Failures of the correction steps go to the report
+// and the sequence goes on. Returns false after reporting "Image file creation
 // fail!!" when the image file cannot be written. When pGainUsed is given it
-// receives what the gain step used. The log names the image file and the
-// reason of a failed write.
+// receives what the gain step used. The report's log line names the image
+// file and the reason of a failed write. The caller shows and logs the report.
 bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& settings, const std::string& strImageFile,
-                          IUiPort& ui, CGainResult* pGainUsed = nullptr);
+                          CReport& report, CGainResult* pGainUsed = nullptr);
 
 // The log line of a file that could not be written, e.g.
 // "Image file creation fail: /img/IMAGE.RAW: No space left on device".

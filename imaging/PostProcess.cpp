@@ -1,9 +1,9 @@
 #include "imaging/PostProcess.h"
 
-#include "acquisition/UiPort.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
 #include "app/NumberText.h"
+#include "app/Report.h"
 #include "imaging/ImagePipeline.h"
 #include "imaging/MessageFiles.h"
 #include "imaging/Parallel.h"
@@ -136,18 +136,18 @@ int32_t DoseIndicatorValue(const uint16_t* pFrame, int32_t nWidth, int32_t nHeig
 }
 
 int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
-                             const std::string& strIniPath, const std::string& strImageFolder, IUiPort& ui) {
+                             const std::string& strIniPath, const std::string& strImageFolder, CReport& report) {
     int32_t nX = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_X);
     int32_t nY = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_Y);
     int32_t nW = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_WIDTH);
     int32_t nH = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_HEIGHT);
     int32_t k = DoseIndicatorValue(pFrame, nWidth, nHeight, nX, nY, nW, nH);
     if (!WriteDoseIndicatorFile(strImageFolder, k)) {
-        WriteLog(FileFailLogLine("Message file creation fail", strImageFolder + kFileDoseIndicator, errno));
-        ui.ShowWarning(kMessageFileCreationFail);
+        report.Log(FileFailLogLine("Message file creation fail", strImageFolder + kFileDoseIndicator, errno));
+        report.Warn(kMessageFileCreationFail);
         return k;
     }
-    WriteLog("Dose Indicator :" + std::to_string(k));
+    report.Log("Dose Indicator :" + std::to_string(k));
     return k;
 }
 

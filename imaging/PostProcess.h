@@ -12,7 +12,7 @@
 
 namespace orvi {
 
-class IUiPort;
+class CReport;
 
 inline constexpr uint16_t kMaxPixelValue = 16383;  // corrected values are limited to 14 bits
 
@@ -52,7 +52,7 @@ int32_t DoseIndicatorValue(const uint16_t* pFrame, int32_t nWidth, int32_t nHeig
 // "Dose Indicator :%d". When the file cannot be written it shows
 // "Message file creation fail!!" instead and logs nothing. Returns the value.
 int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
-                             const std::string& strIniPath, const std::string& strImageFolder, IUiPort& ui);
+                             const std::string& strIniPath, const std::string& strImageFolder, CReport& report);
 
 // ---- Corrected-image steps ----------------------------------------------
 

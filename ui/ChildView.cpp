@@ -59,7 +59,8 @@ QCursor MakeWindowLevelCursor() {
 CChildView::CChildView(CImageStore& store, IUiPort* pUi, QWidget* pParent)
     : QWidget(pParent),
       m_store(store),
-      m_lut(pUi),
+      m_lutReport(pUi),
+      m_lut(&m_lutReport),
       m_cursorMove(Qt::SizeAllCursor),
       m_cursorWindowLevel(MakeWindowLevelCursor()),
       m_pHistogram(std::make_unique<CHistogram>()) {

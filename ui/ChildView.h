@@ -13,6 +13,7 @@
 // measures a rectangle (mean, SD, min, max, count), Ctrl+left drag a distance
 // (pixels and mm); Esc clears the measurement. Before the first image a quiet
 // guide says what to do.
+#include "acquisition/UiPort.h"
 #include "display/Histogram.h"
 #include "display/ImageStore.h"
 #include "display/Measure.h"
@@ -151,6 +152,7 @@ private:
     void UpdateCursor(Qt::MouseButtons buttons);
 
     CImageStore& m_store;
+    CShowingReport m_lutReport;  // shows "Memory less." when the table's storage is missing
     CWLLUT m_lut;
     QImage m_image;               // 8-bit grey, image size, rows at its own stride
     QSize m_sizeSrc{0, 0};        // source rectangle of the stretch (left and top 0)

@@ -166,7 +166,7 @@ int g_nAllocations = 0;
 unsigned char* FailOnceAllocate(size_t n) { return g_nAllocations++ == 0 ? nullptr : new unsigned char[n]; }
 
 TEST(WindowLevelTable, MissingStorageIsReportedAndRetried) {
-    test::RecordingUi ui;
+    test::RecordingReport ui;
     CWLLUT lut(&ui, &FailingAllocate);
     EXPECT_FALSE(lut.IsValid());
     EXPECT_FALSE(lut.m_bChanged);

@@ -4,7 +4,7 @@
 // past a file, never list a temporary, and never use a reference of level 0.
 #include "FuzzSupport.h"
 
-#include "acquisition/UiPort.h"
+#include "app/Report.h"
 #include "imaging/BadPixelMap.h"
 #include "imaging/Calibration.h"
 #include "imaging/RawFile.h"
@@ -21,12 +21,6 @@ namespace {
 
 constexpr int32_t kW = 8, kH = 4;
 constexpr size_t kPixels = size_t{kW} * kH;
-
-class CQuietUi final : public orvi::IUiPort {
-public:
-    void MessageBox(const std::string&, const std::string&) override {}
-    void SetStatusText(int32_t, const std::string&) override {}
-};
 
 const char* const kNames[] = {"BRIGHT_10000.RAW", "BRIGHT_09565.RAW", "DARK_01017.RAW", "BPM.RAW",
                               "BRIGHT_0000-12.RAW", ".BRIGHT_09565.RAW.old-1-2", ".DARK_01017.RAW.part-1-0",
@@ -71,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
         names.push_back(strName);
     }
 
-    CQuietUi ui;
+    orvi::CReport ui;  // what would be shown is dropped
     const std::vector<std::string> list = orvi::ListCalibrationFiles(strFolder);
     for (size_t i = 0; i < list.size(); ++i) {
         FUZZ_CHECK(orvi::IsCalibrationFileName(list[i]));

@@ -165,7 +165,7 @@ protected:
         return RunMakeBpm(list, m_dir.dir(), kW, kH, CBpmThresholds{}, m_ui);
     }
     TempDir m_dir;
-    test::RecordingUi m_ui;
+    test::RecordingReport m_ui;
     test::LogCapture m_log;
     Frame m_dark = DetectorFrame(kW, kH, 400, 40, 5);
     Frame m_bright1 = DetectorFrame(kW, kH, 1000, 100, 6);

@@ -47,7 +47,7 @@ protected:
         Frame image = test::RandomFrame(kW, kH, 99), expected = image;
         ASSERT_TRUE(literal::ApplyGainFromSets(expected.data(), kW, kH, m_dir.dir()));
         ASSERT_TRUE(literal::ApplyBadPixelMap(expected.data(), kW, kH, m_dir.dir()));
-        test::RecordingUi ui;
+        test::RecordingReport ui;
         EXPECT_TRUE(ApplyGainFromSets(image.data(), kW, kH, m_dir.dir(), ui, nullptr, {}, &set).bApplied);
         EXPECT_TRUE(ApplyBadPixelMap(image.data(), kW, kH, m_dir.dir(), ui, &set));
         EXPECT_EQ(image, expected);

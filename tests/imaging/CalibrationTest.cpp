@@ -84,7 +84,7 @@ protected:
         return f;
     }
     TempDir m_dir;
-    test::RecordingUi m_ui;
+    test::RecordingReport m_ui;
     test::LogCapture m_log;
     Frame m_image = RandomFrame(kW, kH, 31);
 };
@@ -284,7 +284,7 @@ TEST(BadPixels, EqualsLiteralRuleOnRandomMaps) {
 class BadPixelMapFile : public ::testing::Test {
 protected:
     TempDir m_dir;
-    test::RecordingUi m_ui;
+    test::RecordingReport m_ui;
     test::LogCapture m_log;
 };
 

@@ -117,7 +117,7 @@ protected:
     static constexpr int32_t kW = 16, kH = 8;
     void Put(const std::string& strName, const Frame& f) { test::WriteRaw(m_dir.file(strName), f); }
     TempDir m_dir;
-    test::RecordingUi m_ui;
+    test::RecordingReport m_ui;
     test::LogCapture m_log;
     Frame m_image = RandomFrame(kW, kH, 31);
 };

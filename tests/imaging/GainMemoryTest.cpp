@@ -87,7 +87,7 @@ TEST(GainMemory, HundredBrightFilesHoldOnlyTwoFrames) {
     Frame expected = image;
     literal::ApplyGainFromSets(expected.data(), kW, kH, dir.dir());
 
-    test::RecordingUi ui;
+    test::RecordingReport ui;
     size_t nPeak = 0;
     {
         PeakMeter meter;
@@ -123,7 +123,7 @@ TEST(GainMemory, StoredSetMakesNoFrameSizedBufferPerExposure) {
     test::WriteRaw(dir.file("BPM.RAW"), map);
 
     CCalibrationStore store;
-    test::RecordingUi ui;
+    test::RecordingReport ui;
     for (int nExposure = 0; nExposure < 3; ++nExposure) {
         Frame image = test::RandomFrame(kW, kH, 2000 + uint32_t(nExposure));
         Frame expected = image;

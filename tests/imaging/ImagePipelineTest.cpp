@@ -31,7 +31,7 @@ protected:
         test::WriteRaw(m_cal.file("BPM.RAW"), map);
     }
     TempDir m_cal, m_images;
-    test::RecordingUi m_ui;
+    test::RecordingReport m_ui;
     CImageSettings m_settings;
 };
 

@@ -165,7 +165,7 @@ protected:
     void SetIni(const std::string& strBody) { test::WriteFile(m_ini, "[CONFIG]\n" + strBody); }
     test::TempDir m_dir;
     std::string m_ini = m_dir.file("ORVI2.ini");
-    test::RecordingUi m_ui;
+    test::RecordingReport m_ui;
     test::LogCapture m_log;
 };
 

@@ -1,5 +1,7 @@
 #include "support/TestSupport.h"
 
+#include "app/EventLog.h"
+
 #include <algorithm>
 #include <clocale>
 #include <cstdlib>
@@ -84,6 +86,13 @@ std::vector<std::string> ListFiles(const std::string& strFolder) {
         if (e.is_regular_file()) names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+void RecordingReport::Added(const CNotice& n) {
+    if (n.eKind == CNotice::Kind::Log)
+        WriteLog(n.strText);
+    else
+        boxes.push_back({n.strText, n.strCaption.empty() ? std::string(kAppTitle) : n.strCaption, n.eIcon});
 }
 
 }  // namespace orvi::test

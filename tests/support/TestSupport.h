@@ -120,4 +120,23 @@ public:
     std::vector<std::string> savedFiles;
 };
 
+// A report that records its message boxes as the controller would show them
+// (captioned with the application title unless the notice names its own) and
+// writes its log lines to the event log at once.
+class RecordingReport : public CReport {
+public:
+    using Box = RecordingUi::Box;
+
+    std::vector<std::string> texts() const {
+        std::vector<std::string> v;
+        for (const auto& b : boxes) v.push_back(b.strText);
+        return v;
+    }
+
+    std::vector<Box> boxes;
+
+private:
+    void Added(const CNotice& n) override;
+};
+
 }  // namespace orvi::test
