@@ -5,6 +5,7 @@
 // status line in order.
 #include "app/Report.h"
 #include "app/Startup.h"
+#include "app/StatusPort.h"
 
 #include <cstdint>
 #include <string>
@@ -19,9 +20,8 @@ struct CAdapterChoice {
     std::string strPort2;
 };
 
-class IUiPort {
+class IUiPort : public IStatusPort {
 public:
-    virtual ~IUiPort() = default;
 
     // A modal message box with an OK button; returns when it is closed.
     virtual void MessageBox(const std::string& strText, const std::string& strCaption) = 0;
@@ -30,9 +30,6 @@ public:
     virtual void MessageBox(const std::string& strText, const std::string& strCaption, MessageIcon /*eIcon*/) {
         MessageBox(strText, strCaption);
     }
-    // Text of a status bar pane (0 to 4).
-    virtual void SetStatusText(int32_t nPane, const std::string& strText) = 0;
-
     // The control panel's flags or selectors (CMainFrame::m_panel) changed.
     // The panel also reapplies them after every handled event, so this is a
     // prompt, not the only moment they are applied.
@@ -58,10 +55,6 @@ public:
 
     // Ends the program with this exit code.
     virtual void ExitProgram(int /*nCode*/) {}
-
-    // A file the program saved: the image, a dark or bright calibration file,
-    // BPM.RAW. For front ends that report them (the headless station).
-    virtual void FileSaved(const std::string& /*strPath*/) {}
 
     // The exposure image was saved dMs milliseconds (real time) after its
     // last dark arrived: the correction, filter and file write the operator

@@ -32,8 +32,9 @@
 #include "imaging/PostProcess.h"
 #include "imaging/RawFile.h"
 #include "imaging/SimdKernels.h"
-#include "acquisition/UiPort.h"
 #include "app/Profile.h"
+#include "app/Report.h"
+#include "app/StatusPort.h"
 #include "export/dicom/DicomSink.h"
 
 #include <benchmark/benchmark.h>
@@ -96,11 +97,15 @@ const Data& D() {
     return s_data;
 }
 
-class NullUi : public IUiPort {
-public:
-    void MessageBox(const std::string& strText, const std::string&) override {
-        std::fprintf(stderr, "message: %s\n", strText.c_str());
+// The message boxes a step would show, printed.
+class PrintedReport : public CReport {
+    void Added(const CNotice& n) override {
+        if (n.eKind == CNotice::Kind::Message) std::fprintf(stderr, "message: %s\n", n.strText.c_str());
     }
+};
+
+class NullStatus : public IStatusPort {
+public:
     void SetStatusText(int32_t, const std::string&) override {}
 };
 
@@ -307,7 +312,7 @@ CImageSettings Settings() {
 }
 
 void BM_Sequence(benchmark::State& state) {
-    CReport report;
+    PrintedReport report;
     Frame f(kPixels);
     const CImageSettings s = Settings();
     for (auto _ : state) {
@@ -341,7 +346,7 @@ void DropFromPageCache(const std::string& strFolder) {
 
 void BM_ExposurePath(benchmark::State& state) {
     const bool bFilesChanged = state.range(0) != 0;
-    CReport report;
+    PrintedReport report;
     const Frame held = D().image;
     Frame frame(kPixels), dark(kPixels);
     std::vector<char> sweep(size_t{64} << 20, 1);
@@ -374,7 +379,7 @@ BENCHMARK(BM_ExposurePath)->Name("ExposurePath/files changed")->Arg(1)->Apply(Be
 
 // The parts of the sequence that touch files.
 void BM_GainFromSets(benchmark::State& state) {
-    CReport report;
+    PrintedReport report;
     Frame f(kPixels);
     for (auto _ : state) {
         state.PauseTiming();
@@ -386,7 +391,7 @@ void BM_GainFromSets(benchmark::State& state) {
 BENCHMARK(BM_GainFromSets)->Name("ApplyGainFromSets")->MinWarmUpTime(0.2)->Apply(BestOfFive);
 
 void BM_BadPixelMapFromFile(benchmark::State& state) {
-    CReport report;
+    PrintedReport report;
     Frame f = D().image;
     for (auto _ : state) ApplyBadPixelMap(f.data(), kSide, kSide, F().strCal, report);
 }
@@ -412,7 +417,7 @@ void BM_DicomFile(benchmark::State& state) {
     pImage->dark = D().dark;
     pImage->tAcquired = std::chrono::system_clock::now();
     pImage->autoWindow = ComputeAutoWindow(pImage->pixels.data(), kSide, kSide);
-    NullUi ui;
+    NullStatus ui;
     dicom::CDicomSink sink(ui, strIni, F().strImages);
     const AcquiredImagePtr pShared = pImage;
     for (auto _ : state) {

@@ -1,9 +1,9 @@
 #include "export/dicom/DicomSink.h"
 
-#include "acquisition/UiPort.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
 #include "app/Profile.h"
+#include "app/StatusPort.h"
 
 #include <algorithm>
 #include <cctype>
@@ -141,7 +141,7 @@ CDxObject MakeDxObject(const CDicomSettings& s, const CImagePlace& place, const 
     return o;
 }
 
-CDicomSink::CDicomSink(IUiPort& ui, std::string strIniPath, std::string strImagePath)
+CDicomSink::CDicomSink(IStatusPort& ui, std::string strIniPath, std::string strImagePath)
     : m_ui(ui), m_strIniPath(std::move(strIniPath)), m_strImagePath(std::move(strImagePath)) {}
 
 void CDicomSink::Fail(const std::string& strError) {

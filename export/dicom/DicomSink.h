@@ -13,7 +13,7 @@
 #include <string>
 
 namespace orvi {
-class IUiPort;
+class IStatusPort;
 }
 
 namespace orvi::dicom {
@@ -49,7 +49,7 @@ CDxObject MakeDxObject(const CDicomSettings& s, const CImagePlace& place, const 
 
 class CDicomSink final : public IImageSink {
 public:
-    CDicomSink(IUiPort& ui, std::string strIniPath, std::string strImagePath);
+    CDicomSink(IStatusPort& ui, std::string strIniPath, std::string strImagePath);
 
     // Who the next exposures belong to.
     void SetPatient(const CPatientStudy& patient) { m_session.SetPatient(patient); }
@@ -78,7 +78,7 @@ private:
     // Pane 4 and the log say why the file is missing.
     void Fail(const std::string& strError);
 
-    IUiPort& m_ui;
+    IStatusPort& m_ui;
     std::string m_strIniPath;
     std::string m_strImagePath;
     CStudySession m_session;
