@@ -35,7 +35,7 @@
 #include "acquisition/PanelState.h"
 #include "acquisition/TimerService.h"
 #include "acquisition/UiPort.h"
-#include "app/AppValues.h"
+#include "display/AppValues.h"
 #include "imaging/AcquiredImage.h"
 #include "imaging/CalibrationStore.h"
 #include "imaging/FolderLock.h"

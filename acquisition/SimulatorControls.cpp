@@ -25,6 +25,7 @@ CSimulatorControls CSimulatorControls::LookupIn(void* pLibrary) {
     c.m_pfnSetDose = Find(pLibrary, "AcquisitionSim_SetDose");
     c.m_pfnFireXray = reinterpret_cast<HandleFn>(dlsym(pLibrary, "AcquisitionSim_FireXray"));
     c.m_pfnXrayDue = reinterpret_cast<HandleFn>(dlsym(pLibrary, "AcquisitionSim_GetXrayDue"));
+    c.m_pfnSetAutoFire = Find(pLibrary, "AcquisitionSim_SetAutoFire");
     return c;
 }
 
@@ -42,6 +43,10 @@ int32_t CSimulatorControls::FireXray(uint32_t hDetector) const {
 
 int32_t CSimulatorControls::XrayDue(uint32_t hDetector) const {
     return m_pfnXrayDue != nullptr ? m_pfnXrayDue(hDetector) : -2;
+}
+
+int32_t CSimulatorControls::SetAutoFire(uint32_t hDetector, int32_t nMs) const {
+    return m_pfnSetAutoFire != nullptr ? m_pfnSetAutoFire(hDetector, nMs) : -1;
 }
 
 bool CSimulatorControls::ConfiguredObjectIn(const std::string& strIniPath) {

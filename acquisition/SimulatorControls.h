@@ -32,6 +32,11 @@ public:
     int32_t FireXray(uint32_t hDetector) const;
     int32_t XrayDue(uint32_t hDetector) const;
 
+    // The simulated generator fires by itself nMs after each arming (the
+    // headless station's --fire-after). The library's result, -1 without the call.
+    bool CanAutoFire() const { return m_pfnSetAutoFire != nullptr; }
+    int32_t SetAutoFire(uint32_t hDetector, int32_t nMs) const;
+
     // What the simulator is told at Connect, from [SIMULATOR] of the
     // configuration file: OBJECT (default 1) and DOSE (default 10000).
     static bool ConfiguredObjectIn(const std::string& strIniPath);
@@ -45,6 +50,7 @@ private:
     using HandleFn = int32_t (*)(uint32_t hDetector);
     HandleFn m_pfnFireXray = nullptr;
     HandleFn m_pfnXrayDue = nullptr;
+    SetFn m_pfnSetAutoFire = nullptr;
 };
 
 }  // namespace orvi

@@ -5,7 +5,7 @@
 // at 60 Hz, so dragging the window stays fluid. Pans and zooms reuse the
 // converted picture and only redraw.
 #include "acquisition/VirtualClock.h"
-#include "app/AppValues.h"
+#include "display/AppValues.h"
 #include "ui/ChildView.h"
 #include "ui/HistogramPanel.h"
 #include "ui/MainWindow.h"

@@ -1,7 +1,7 @@
 #include "display/ImageStore.h"
 
-#include "app/AppValues.h"
 #include "app/ConfigKeys.h"
+#include "display/AppValues.h"
 
 #include <algorithm>
 #include <cstring>

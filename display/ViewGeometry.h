@@ -4,6 +4,8 @@
 // under the pointer, and the limits the view and the control panel put on a
 // window width and level before they hand them to the lookup table.
 // All positions are client pixels of the view, all sizes signed 32-bit.
+#include "imaging/WindowLevel.h"
+
 #include <cstdint>
 #include <string>
 
@@ -61,13 +63,6 @@ CPixelPos PointerToPixel(const CDispRect& rc, int32_t nImageW, int32_t nImageH, 
 // The readout texts of status panes 2 and 3.
 std::string PixelReadoutText(int32_t nColumn, int32_t nRow, int32_t nValue);
 std::string OriginalValueText(int32_t nValue);
-
-// A window width and level as handed to the lookup table.
-struct CWindowLevel {
-    int32_t nWidth = 0;
-    int32_t nLevel = 0;
-    bool operator==(const CWindowLevel&) const = default;
-};
 
 inline constexpr int32_t kMaxWindowValue = 16383;
 inline constexpr int32_t kWindowDragStep = 6;  // table units per pixel of right-drag

@@ -4,9 +4,9 @@
 // been corrected and handed, immutable, to every image sink (the view, the
 // headless station's printout, the history, the DICOM writer). Sinks may keep
 // the pointer as long as they like and read it from any thread.
-#include "display/ViewGeometry.h"
 #include "imaging/Calibration.h"
 #include "imaging/FrameGeometry.h"
+#include "imaging/WindowLevel.h"
 
 #include <chrono>
 #include <cstdint>

@@ -2,10 +2,12 @@
 
 #include "acquisition/EventLoopTimerService.h"
 #include "acquisition/MainFrame.h"
+#include "acquisition/SimulatorControls.h"
+#include "acquisition/StationStart.h"
 #include "acquisition/VirtualClock.h"
-#include "app/AppValues.h"
 #include "app/EventLog.h"
 #include "app/Startup.h"
+#include "display/AppValues.h"
 #include "export/dicom/DicomSink.h"
 #include "orviacquire/ORVIAcquireLib.h"
 #include "station/StationNet.h"
@@ -73,15 +75,12 @@ public:
     int Run() {
         if (!m_instance.Acquire(kInstanceMutexName,
                                 m_plan.strLockDir.empty() ? CSingleInstance::DefaultDir() : m_plan.strLockDir)) {
-            m_ui.MessageBox("Application is already running.", kAppTitle);
+            m_ui.MessageBox(kAlreadyRunning, kAppTitle);
             return kStationCannotStart;
         }
         // Only the network: no detector is connected.
         if (m_plan.NetworkSteps() && !m_plan.DetectorSteps()) return NetworkOnly();
-        if (m_pFrame->OnCreate(m_plan.strProgramDir) != CMainFrame::CreateResult::Ok) return kStationCannotStart;
-        m_app.m_strProgramDir = m_plan.strProgramDir;
-        m_app.m_imageStore.Initialize(m_app);
-        if (!m_pFrame->AttachImageStore()) return kStationCannotStart;
+        if (StartFrame(*m_pFrame, m_app, m_plan.strProgramDir) != StartOutcome::Ok) return kStationCannotStart;
         // Every exposure also as a DICOM file, after its RAW file.
         m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
         m_pDicom->SetPatient(m_plan.patient);
@@ -178,13 +177,13 @@ private:
             if (!WaitDone("GET DARK")) return false;
         }
         if (m_plan.bCalibrate) {
-            if (m_plan.bOpenBeam) AcquisitionSim_SetObjectIn(f.m_hDetector, 0);
+            if (m_plan.bOpenBeam) m_sim.SetObjectIn(f.m_hDetector, false);
             m_ui.Say("GET BRIGHT");
             dlg.OnGetBright();
             if (m_pHandSwitch) m_pHandSwitch->Press();  // in mode 6 the bright frame waits for the switch too
             const bool bOk = WaitDone("GET BRIGHT");
             if (m_pHandSwitch) m_pHandSwitch->Release();
-            if (m_plan.bOpenBeam) AcquisitionSim_SetObjectIn(f.m_hDetector, 1);
+            if (m_plan.bOpenBeam) m_sim.SetObjectIn(f.m_hDetector, true);
             if (!bOk) return false;
         }
         if (m_plan.bMakeBpm) {
@@ -211,9 +210,21 @@ private:
     // The simulated room: the generator's time and the operator at the hand switch.
     bool SetUpRoom() {
         CMainFrame& f = *m_pFrame;
+        // The simulator's own calls are looked up, not linked: a real panel's
+        // library has none, and the options that need them say so.
+        if (m_plan.bOpenBeam && m_plan.bCalibrate && !m_sim.Available()) {
+            m_ui.Say("--open-beam: the loaded acquisition library has no AcquisitionSim_SetObjectIn "
+                     "(it is not the simulator)");
+            return false;
+        }
         if (m_plan.nFireAfterMs >= 0) {
+            if (!m_sim.CanAutoFire()) {
+                m_ui.Say("--fire-after: the loaded acquisition library has no AcquisitionSim_SetAutoFire "
+                         "(it is not the simulator)");
+                return false;
+            }
             // A shot due before the panel is ready is taken when it is: 1 ms means "as soon as ready".
-            const int32_t nResult = AcquisitionSim_SetAutoFire(f.m_hDetector, std::max(1, m_plan.nFireAfterMs));
+            const int32_t nResult = m_sim.SetAutoFire(f.m_hDetector, std::max(1, m_plan.nFireAfterMs));
             if (nResult != ORVIACQ_OK) {
                 m_ui.Say("--fire-after: the acquisition library refused it (" + std::to_string(nResult) + ")");
                 return false;
@@ -244,6 +255,7 @@ private:
     CStationPlan m_plan;
     CSingleInstance m_instance;
     CConsoleUi m_ui;
+    CSimulatorControls m_sim = CSimulatorControls::Lookup();
     CAppValues m_app;
     std::unique_ptr<CVirtualClock> m_pClock;
     std::unique_ptr<CEventLoopTimerService> m_pLoop;

@@ -1,26 +1,24 @@
 #include "ui/Station.h"
 
+#include "acquisition/StationStart.h"
+
 #include <QMessageBox>
 
 namespace orvi {
 
 std::optional<int> CStation::Start(const std::string& strProgramDir, const std::string& strLockDir) {
     if (!m_instance.Acquire(kInstanceMutexName, strLockDir)) {
-        QMessageBox::warning(nullptr, QString::fromUtf8(kAppTitle),
-                             QStringLiteral("Application is already running."));
+        QMessageBox::warning(nullptr, QString::fromUtf8(kAppTitle), QString::fromUtf8(kAlreadyRunning));
         return 0;
     }
 
     m_pWindow = std::make_unique<CMainWindow>(m_app, m_timers, m_board);
-    switch (m_pWindow->Frame().OnCreate(strProgramDir)) {
-    case CMainFrame::CreateResult::MissingIni: return 0;
-    case CMainFrame::CreateResult::BadConfig: return 1;
-    case CMainFrame::CreateResult::Ok: break;
+    switch (StartFrame(m_pWindow->Frame(), m_app, strProgramDir)) {
+    case StartOutcome::MissingIni: return 0;
+    case StartOutcome::BadConfig: return 1;
+    case StartOutcome::ImageStoreUnusable: return 1;
+    case StartOutcome::Ok: break;
     }
-
-    m_app.m_strProgramDir = strProgramDir;
-    m_app.m_imageStore.Initialize(m_app);
-    if (!m_pWindow->Frame().AttachImageStore()) return 1;
     m_pWindow->AttachDicom();
     m_pWindow->LoadSimulatorSettings();
     m_pWindow->LoadViewSettings();

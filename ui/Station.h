@@ -2,8 +2,8 @@
 // The start-up of the station program up to its shown window, in the order
 // the application object runs it: single instance, the frame's creation (its
 // configuration and log), the program folder, the image store, the window.
-#include "app/AppValues.h"
 #include "app/Startup.h"
+#include "display/AppValues.h"
 #include "ui/MainWindow.h"
 #include "ui/QtTimerService.h"
 

@@ -29,6 +29,21 @@ TEST(SimulatorControls, FoundInTheSimulatorOnly) {
     dlclose(pOther);
 }
 
+// The headless station's --fire-after looks its call up the same way.
+TEST(SimulatorControls, AutoFireFoundInTheSimulatorOnly) {
+    void* pSim = dlopen("libORVIAcquireLib.so", RTLD_NOW);
+    ASSERT_NE(pSim, nullptr) << dlerror();
+    EXPECT_TRUE(CSimulatorControls::LookupIn(pSim).CanAutoFire());
+    dlclose(pSim);
+
+    void* pOther = dlopen("libPelkio.so", RTLD_NOW);
+    ASSERT_NE(pOther, nullptr) << dlerror();
+    const CSimulatorControls none = CSimulatorControls::LookupIn(pOther);
+    EXPECT_FALSE(none.CanAutoFire());
+    EXPECT_EQ(none.SetAutoFire(1, 100), -1);
+    dlclose(pOther);
+}
+
 TEST(SimulatorControls, ConfiguredValuesWithTheirDefaultsAndLimits) {
     test::TempDir dir;
     const std::string strIni = dir.file("ORVI2.ini");

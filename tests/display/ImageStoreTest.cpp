@@ -1,4 +1,4 @@
-#include "app/AppValues.h"
+#include "display/AppValues.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>

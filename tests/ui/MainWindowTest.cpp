@@ -2,7 +2,7 @@
 // the status bar, the wheel over the frame forwarded to the view, a picture
 // with its frame, and the status panes fed by the view.
 #include "acquisition/VirtualClock.h"
-#include "app/AppValues.h"
+#include "display/AppValues.h"
 #include "support/PelkioRecorder.h"
 #include "ui/ChildView.h"
 #include "ui/MainWindow.h"
