@@ -7,8 +7,9 @@
 #include <tuple>
 
 // The row kernels are the hot path: built twice, so that processors with AVX2
-// run the wider version.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// run the wider version. Not under ThreadSanitizer: the clone's resolver runs
+// while the library is relocated, before the sanitizer's runtime is ready.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define ORVI_SIM_KERNEL __attribute__((target_clones("avx2", "default")))
 #else
 #define ORVI_SIM_KERNEL
