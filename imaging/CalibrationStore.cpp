@@ -50,6 +50,7 @@ void LoadReference(const std::vector<CCalibrationStore::CFileStamp>& stamps, siz
     set.nLevel = LevelFromFileName(set.strReference, kPrefixBright);
     set.bReferenceAllZero = std::all_of(pixels.begin(), pixels.end(), [](uint16_t v) { return v == 0; });
     set.reference = std::move(pixels);
+    FillGainQuotients(set.nLevel, set.quotient);
 }
 
 }  // namespace

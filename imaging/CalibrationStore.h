@@ -26,6 +26,8 @@ struct CCalibrationSet {
     int32_t nLevel = 0;
     std::vector<uint16_t> reference;
     bool bReferenceAllZero = false;
+    // The gain's table L / g for the reference's level (FillGainQuotients).
+    std::vector<double> quotient;
     // BPM.RAW's first W x H pixels; empty when missing, unreadable or short.
     std::vector<uint16_t> bpm;
 };
