@@ -105,6 +105,13 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
     Acquisition_DRConfigUpdateAll(m_hDetector);
     RequestDarkAfterImage(nDelay);
+    // While the dark is read out: the calibration set is loaded if the folder
+    // changed (the dark's arrival then only compares the folder with it) and
+    // the image buffers are made, so that the operator's wait from the dark
+    // to the saved image holds no file reads and no fresh memory.
+    if (m_nCalibration != 0) m_calibrationStore.Get(m_strCalPath, m_nImageWidth, m_nImageHeight);
+    const CImageGeometry g{m_nImageWidth, m_nImageHeight, m_nCutTop, m_nCutBottom, m_nCutLeft, m_nCutRight};
+    if (g.IsValid()) m_exposureWorkspace.CutImage(g.CutPixels());
 }
 
 // Asks for a dark after the held image and watches for it: a request that

@@ -110,7 +110,17 @@ CGainResult PrepareGainFromSets(int32_t nWidth, int32_t nHeight, const std::stri
     CGainResult result;
     if (nWidth <= 0 || nHeight <= 0) return result;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
-    std::vector<std::string> names = ListCalibrationFiles(strCalFolder);
+    // With the dark from memory and the folder's set just taken from the
+    // store, the set's listing and checks stand for the folder's (the store
+    // made them when the folder last changed).
+    const bool bListedInSet = pDarkInMemory != nullptr && pSet != nullptr && pSet->strFolder == strCalFolder &&
+                              size_t(pSet->nWidth) * size_t(pSet->nHeight) == nPixels;
+    std::vector<std::string> names;
+    if (bListedInSet) {
+        for (const CCalibrationSet::CListed& listed : pSet->listed) names.push_back(listed.strName);
+    } else {
+        names = ListCalibrationFiles(strCalFolder);
+    }
     if (pDarkInMemory != nullptr) {
         // The dark comes from memory: every listed dark file is left out, the
         // rest are the brights.
@@ -125,10 +135,14 @@ CGainResult PrepareGainFromSets(int32_t nWidth, int32_t nHeight, const std::stri
     // Every file is checked in listing order (the dark is last); files that
     // cannot be used are reported and left out.
     std::vector<std::string> usable;
-    for (size_t i = 0; i + 1 < names.size(); ++i)
-        if (CheckCalibrationFile(JoinPath(strCalFolder, names[i]), nPixels, kBrightFileOpenFail, "Bright file", ui) &&
-            BrightLevelUsable(strCalFolder, names[i], ui))
-            usable.push_back(names[i]);
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        const std::string strPath = JoinPath(strCalFolder, names[i]);
+        const bool bReadable =
+            bListedInSet ? ReportRead(pSet->listed[i].eCheck, strPath, pSet->listed[i].nBytes, nPixels,
+                                      kBrightFileOpenFail, "Bright file", ui)
+                         : CheckCalibrationFile(strPath, nPixels, kBrightFileOpenFail, "Bright file", ui);
+        if (bReadable && BrightLevelUsable(strCalFolder, names[i], ui)) usable.push_back(names[i]);
+    }
     const std::string& strDark = names.back();
     bool bDarkOk = pDarkInMemory != nullptr ||
                    CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file", ui);

@@ -25,6 +25,7 @@ uint16_t* CExposureWorkspace::CutImage(size_t nPixels) {
         m_nCutPixels = 0;
         auto pCut = std::make_unique<CFrameBuffer>(nPixels);
         if (!*pCut) return nullptr;
+        std::memset(pCut->get(), 0, nPixels * sizeof(uint16_t));  // its pages touched once, here
         m_pCut = std::move(pCut);
         m_nCutPixels = nPixels;
     }
@@ -132,8 +133,9 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
                     nHanded = nReady;
                 }
             }
-            // The frame receives the cut image as CutImage leaves it, while
-            // the file's last band goes to the disk.
+        };
+        // The frame receives the cut image as CutImage leaves it.
+        auto copyBack = [&] {
             const size_t nCut = g.CutPixels();
             RunRanges(nCut, WorkerCount(nCut, size_t{1} << 19),
                       [&](size_t b, size_t e) { std::memcpy(pFrame + b, pCut + b, (e - b) * sizeof(uint16_t)); });
@@ -142,6 +144,7 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
         CReplaceOptions options;
         options.bWriteBehind = true;
         options.bReleaseOldLater = true;
+        options.fnWhileFlushing = copyBack;  // while the file's last band goes to the disk
         bWritten = WriteFileReplacingFrom(
             strImageFile,
             [&](const ByteSink& fnWrite) {
@@ -152,7 +155,10 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
             options, &nError);
         // A file that could not even be opened: the image is made all the same,
         // for the view and the other sinks.
-        if (!bProduced) produce(nullptr);
+        if (!bProduced) {
+            produce(nullptr);
+            copyBack();
+        }
     }
     if (!bWritten) {
         WriteLog(FileFailLogLine("Image file creation fail", strImageFile, nError));

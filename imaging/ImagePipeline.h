@@ -26,8 +26,8 @@ public:
     CExposureWorkspace(const CExposureWorkspace&) = delete;
     CExposureWorkspace& operator=(const CExposureWorkspace&) = delete;
 
-    // A buffer of at least nPixels pixels for the cut image; null when no
-    // memory could be had.
+    // A buffer of at least nPixels pixels for the cut image, its pages
+    // touched when it is made; null when no memory could be had.
     uint16_t* CutImage(size_t nPixels);
 
 private:

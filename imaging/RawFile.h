@@ -96,6 +96,10 @@ struct CReplaceOptions {
     // last reference goes, which takes milliseconds. The name holds the new
     // file when the replace returns, as without this.
     bool bReleaseOldLater = false;
+    // With bWriteBehind: runs on the caller's thread once fnProduce has
+    // returned, while the file thread writes the last pieces and flushes the
+    // file; the rename follows when both are done.
+    std::function<void()> fnWhileFlushing;
 };
 bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink& fnWrite)>& fnProduce,
                             const CReplaceOptions& options, int* pnError = nullptr);
