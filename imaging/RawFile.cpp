@@ -298,103 +298,44 @@ bool PWriteAll(int fd, const char* p, size_t n, off_t nAt) {
     return true;
 }
 
-// The pieces of one replace written on the file thread, in order. Pieces
-// that follow each other in memory from a page boundary go to the disk
-// directly (O_DIRECT) in whole pages: no copy into the page cache, and
-// nothing left for the final fsync but the file's metadata. Anything else
-// (the last partial page, a file system without direct writes) is written
-// through the page cache and handed to the disk at once.
+// The pieces of one replace written on the file thread, in order, each
+// handed to the disk at once (sync_file_range), so that the final fsync waits
+// for little. They go through the page cache: a host program that reads the
+// file as soon as it appears reads it from memory.
 class CWriteBehind {
 public:
-    explicit CWriteBehind(int fd) : m_fd(fd) {
-        const int nFlags = ::fcntl(fd, F_GETFL);
-        m_bDirect = nFlags >= 0 && ::fcntl(fd, F_SETFL, nFlags | O_DIRECT) == 0;
-    }
+    explicit CWriteBehind(int fd) : m_fd(fd) {}
     ~CWriteBehind() { Drain(); }
 
     bool Write(const void* pBytes, size_t n) {
         if (m_bFailed.load()) return false;
-        m_last = PostToFileThread([this, pBytes, n] { Take(static_cast<const char*>(pBytes), n); });
+        const off_t nAt = m_nQueued;
+        m_nQueued += off_t(n);
+        m_last = PostToFileThread([this, pBytes, n, nAt] {
+            if (m_bFailed.load()) return;
+            if (!PWriteAll(m_fd, static_cast<const char*>(pBytes), n, nAt)) {
+                m_nError = errno;
+                m_bFailed.store(true);
+                return;
+            }
+            ::sync_file_range(m_fd, nAt, off_t(n), SYNC_FILE_RANGE_WRITE);  // a hint: fsync still follows
+        });
         return true;
     }
 
-    // Writes what is left and waits for every piece; false with *pnError set
-    // when one failed.
+    // Waits for every piece; false with *pnError set when one failed.
     bool Drain(int* pnError = nullptr) {
-        if (m_bOpen) {
-            m_bOpen = false;
-            m_last = PostToFileThread([this] {
-                SetDirect(false);
-                WriteBuffered();
-            });
-        }
         if (m_last.valid()) m_last.get();  // jobs run in order: the last one ends the replace's pieces
         if (m_bFailed.load() && pnError != nullptr) *pnError = m_nError;
         return !m_bFailed.load();
     }
 
 private:
-    static constexpr size_t kPage = 4096;
-
-    // On the file thread: the piece joins the bytes not yet written.
-    void Take(const char* p, size_t n) {
-        if (m_bFailed.load()) return;
-        if (m_nPending > 0 && p != m_pPending + m_nPending) WriteBuffered();  // not contiguous
-        if (m_nPending == 0) m_pPending = p;
-        m_nPending += n;
-        if (!m_bDirect) {
-            WriteBuffered();
-            return;
-        }
-        const size_t nWhole = m_nPending & ~(kPage - 1);
-        if (nWhole == 0) return;
-        if (reinterpret_cast<uintptr_t>(m_pPending) % kPage != 0 || size_t(m_nAt) % kPage != 0) {
-            WriteBuffered();
-            return;
-        }
-        if (!PWriteAll(m_fd, m_pPending, nWhole, m_nAt)) {
-            if (errno != EINVAL) return Failed();
-            SetDirect(false);  // refused: the page cache takes it
-            WriteBuffered();
-            return;
-        }
-        m_pPending += nWhole;
-        m_nPending -= nWhole;
-        m_nAt += off_t(nWhole);
-    }
-
-    void WriteBuffered() {
-        if (m_bFailed.load() || m_nPending == 0) return;
-        SetDirect(false);
-        if (!PWriteAll(m_fd, m_pPending, m_nPending, m_nAt)) return Failed();
-        ::sync_file_range(m_fd, m_nAt, off_t(m_nPending), SYNC_FILE_RANGE_WRITE);  // a hint: fsync still follows
-        m_nAt += off_t(m_nPending);
-        m_pPending += m_nPending;
-        m_nPending = 0;
-    }
-
-    void SetDirect(bool bDirect) {
-        if (m_bDirect == bDirect) return;
-        const int nFlags = ::fcntl(m_fd, F_GETFL);
-        if (nFlags >= 0) ::fcntl(m_fd, F_SETFL, bDirect ? (nFlags | O_DIRECT) : (nFlags & ~O_DIRECT));
-        m_bDirect = bDirect;
-    }
-
-    void Failed() {
-        m_nError = errno;
-        m_bFailed.store(true);
-    }
-
     int m_fd;
-    bool m_bOpen = true;  // the last bytes are still to be written
+    off_t m_nQueued = 0;  // caller's thread
     std::future<void> m_last;
     std::atomic<bool> m_bFailed{false};
     int m_nError = 0;
-    // File thread only.
-    bool m_bDirect = false;
-    const char* m_pPending = nullptr;
-    size_t m_nPending = 0;
-    off_t m_nAt = 0;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -230,9 +231,8 @@ size_t OpenFileCount() {
 }
 
 // Written behind the producer on the file thread: pieces of odd sizes from a
-// page-aligned frame (whole pages go directly to the disk, the rest through
-// the page cache), then a piece from elsewhere; the old file is released on
-// the file thread. Run twice, so that the second replaces the first.
+// frame, then a piece from elsewhere; the old file is released on the file
+// thread. Run twice, so that the second replaces the first.
 TEST(RawWrite, PiecesWrittenBehindTheProducerMakeTheWholeFile) {
     TempDir dir;
     WriteFile(dir.file("IMAGE.RAW"), "old");
@@ -268,6 +268,36 @@ TEST(RawWrite, PiecesWrittenBehindTheProducerMakeTheWholeFile) {
     }
     PostToFileThread([] {}).get();  // the old files' release has run
     EXPECT_EQ(OpenFileCount(), nFilesBefore);
+}
+
+// A write that fails behind the producer (the file size limit, as a full
+// disk) fails the replace: the old file stays and no temporary is left.
+TEST(RawWrite, AWriteFailingBehindTheProducerKeepsTheOldFile) {
+    TempDir dir;
+    WriteFile(dir.file("IMAGE.RAW"), "old");
+    constexpr size_t kBytes = CFrameBuffer::kMappedBytes + 1000;
+    CFrameBuffer frame(kBytes / 2);
+    ASSERT_TRUE(frame);
+    std::memset(frame.get(), 7, kBytes);
+    for (rlim_t nLimit : {rlim_t{100}, rlim_t{(1 << 20) + 4096}, rlim_t{kBytes - 10}}) {
+        SCOPED_TRACE(nLimit);
+        CReplaceOptions options;
+        options.bWriteBehind = true;
+        options.bReleaseOldLater = true;
+        int nError = 0;
+        FileSizeLimit limit(nLimit);
+        EXPECT_FALSE(WriteFileReplacingFrom(
+            dir.file("IMAGE.RAW"),
+            [&](const ByteSink& fnWrite) {
+                const char* p = reinterpret_cast<const char*>(frame.get());
+                for (size_t nAt = 0; nAt < kBytes; nAt += 300000) fnWrite(p + nAt, std::min<size_t>(300000, kBytes - nAt));
+                return true;
+            },
+            options, &nError));
+        EXPECT_EQ(nError, EFBIG);
+        EXPECT_EQ(ReadFile(dir.file("IMAGE.RAW")), "old");
+        EXPECT_EQ(ListFiles(dir.dir()), std::vector<std::string>{"IMAGE.RAW"});
+    }
 }
 
 TEST(RawWrite, ImageAppearsOnlyWhenComplete) {
