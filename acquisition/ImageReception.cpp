@@ -21,7 +21,6 @@
 #include <cstdio>
 #include <cstring>
 #include <future>
-#include <system_error>
 
 namespace orvi {
 
@@ -109,6 +108,13 @@ void CMainFrame::ImageArrived(uint16_t* pFrame) {
     Acquisition_SetDRConfigSetDelayTime(m_hDetector, nDelay);
     Acquisition_DRConfigUpdateAll(m_hDetector);
     RequestDarkAfterImage(nDelay);
+    // While the dark is read out: the calibration set is loaded if the folder
+    // changed (the dark's arrival then only compares the folder with it) and
+    // the image buffers are made, so that the operator's wait from the dark
+    // to the saved image holds no file reads and no fresh memory.
+    if (m_nCalibration != 0) m_calibrationStore.Get(m_strCalPath, m_nImageWidth, m_nImageHeight);
+    const CImageGeometry g{m_nImageWidth, m_nImageHeight, m_nCutTop, m_nCutBottom, m_nCutLeft, m_nCutRight};
+    if (g.IsValid()) m_exposureWorkspace.CutImage(g.CutPixels());
 }
 
 // Asks for a dark after the held image and watches for it: a request that
@@ -259,36 +265,33 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
     // The new dark is written before the old ones go, so that the folder never
     // lacks a dark file; a failure keeps the old ones and the dark in memory.
     // The image is corrected with the dark from memory either way, so the
-    // file is written on a helper thread meanwhile (the write waits mostly
-    // for the disk); its outcome is reported before the image's.
+    // dark file is written on the file thread once the image file is on
+    // disk: the two would otherwise share the disk while the operator waits
+    // for the image. Its outcome is reported when it is written, after the
+    // image's.
     int nError = 0;
-    auto fnWriteDark = [this, strDarkPath, nPixels, &nError] {
-        return WriteRawFile(strDarkPath, m_pDarkFrame.data(), nPixels, &nError);
-    };
-    std::future<bool> darkWritten;
-    try {
-        darkWritten = std::async(std::launch::async, fnWriteDark);
-    } catch (const std::system_error&) {
-        darkWritten = std::async(std::launch::deferred, fnWriteDark);  // no thread: written when awaited
-    }
-    bool bDarkReported = false;
-    auto fnReportDark = [&] {
-        if (bDarkReported) return;
-        bDarkReported = true;
-        if (darkWritten.get()) {
-            DeleteDarkFiles(m_strCalPath, strDarkName);
-            m_ui.FileSaved(strDarkPath);
-        } else {
-            WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
-            m_ui.ShowWarning(kDarkFileCreationFail);
-            m_ui.ShowWarning(strDarkPath + ": " + FileErrorText(nError) + "\n" + kImageCorrectedWithDarkInMemory);
-        }
+    bool bDarkWritten = false;
+    std::future<void> darkWrite;
+    auto fnWriteDark = [&] {
+        if (darkWrite.valid()) return;
+        darkWrite = PostToFileThread([this, strDarkPath, nPixels, &nError, &bDarkWritten] {
+            bDarkWritten = WriteRawFile(strDarkPath, m_pDarkFrame.data(), nPixels, &nError);
+        });
     };
 
     // The held exposure image replaces the dark and is corrected and saved.
     std::memcpy(pFrame, m_pImageBackup.data(), nPixels * sizeof(uint16_t));
-    FinishExposureImage(pFrame, hDetector, pStore, strImageName, DarkSource::Memory, strDarkName, fnReportDark);
-    fnReportDark();  // when the image was not processed
+    FinishExposureImage(pFrame, hDetector, pStore, strImageName, DarkSource::Memory, strDarkName, fnWriteDark);
+    fnWriteDark();  // when the image was not processed
+    darkWrite.get();
+    if (bDarkWritten) {
+        DeleteDarkFiles(m_strCalPath, strDarkName);
+        m_ui.FileSaved(strDarkPath);
+    } else {
+        WriteLog(FileFailLogLine("Dark file creation fail", strDarkPath, nError));
+        m_ui.ShowWarning(kDarkFileCreationFail);
+        m_ui.ShowWarning(strDarkPath + ": " + FileErrorText(nError) + "\n" + kImageCorrectedWithDarkInMemory);
+    }
 }
 
 // The held exposure image (restored into pFrame) is corrected with the dark
@@ -297,7 +300,7 @@ void CMainFrame::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CIm
 void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
                                      const std::string& strImageName, DarkSource dark,
                                      const std::string& strDarkName,
-                                     const std::function<void()>& fnBeforeImageSaved) {
+                                     const std::function<void()>& fnAfterImageWritten) {
     StopTimer(TIMER_DARK_WAIT);
     CFolderLocks locks = LockFolders();
     CImageSettings settings;
@@ -308,6 +311,7 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     settings.nMedianFilter = m_nMedianFilter;
     settings.strCalFolder = m_strCalPath;
     settings.pCalibrationStore = &m_calibrationStore;
+    settings.pWorkspace = &m_exposureWorkspace;
     // The dark just received is used from memory whether or not its file was
     // written: the file holds the same pixels, and reading it back would only
     // cost time.
@@ -329,14 +333,14 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     m_ui.SetBusy(true);
     CReport report;
     const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, report, &gainUsed);
+    // The image file is on disk (flushed, renamed, folder flushed) here.
+    const auto tSaved = std::chrono::steady_clock::now();
+    if (fnAfterImageWritten) fnAfterImageWritten();
     m_ui.ShowReport(report);
     m_ui.SetBusy(false);
-    if (fnBeforeImageSaved) fnBeforeImageSaved();
     if (bSaved) {
         if (dark != DarkSource::None)
-            m_ui.ExposurePathTimed(std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
-                                                                             m_tLastDarkArrived)
-                                       .count());
+            m_ui.ExposurePathTimed(std::chrono::duration<double, std::milli>(tSaved - m_tLastDarkArrived).count());
         m_ui.FileSaved(strImagePath);
         ShowSaved(strImageName);
         WriteLog("Processing finished.");

@@ -40,6 +40,7 @@
 #include "imaging/CalibrationStore.h"
 #include "imaging/FolderLock.h"
 #include "imaging/ImageHistory.h"
+#include "imaging/ImagePipeline.h"
 
 #include <chrono>
 #include <cstdint>
@@ -338,6 +339,7 @@ public:
     std::vector<uint16_t> m_pDarkFrame;
     std::chrono::steady_clock::time_point m_tLastDarkArrived;  // the dark of the exposure under way
     CCalibrationStore m_calibrationStore;  // the calibration folder's files the exposures use
+    CExposureWorkspace m_exposureWorkspace;  // the exposure path's buffers, kept between images
 
 private:
     size_t FramePixels() const;
@@ -356,12 +358,13 @@ private:
     void RequestDarkAfterImage(uint16_t nDelayMs);
     void OnTimerDarkWait();
     void SaveImageWithoutDark(const std::string& strReason);
-    // fnBeforeImageSaved runs once the image is processed and written, before
-    // its file is reported (the dark file's write finishes there).
+    // fnAfterImageWritten runs once the image is processed and its file
+    // written (or refused), before anything is reported (the dark file's
+    // write starts there).
     void FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
                              const std::string& strImageName, DarkSource dark,
                              const std::string& strDarkName = std::string(),
-                             const std::function<void()>& fnBeforeImageSaved = {});
+                             const std::function<void()>& fnAfterImageWritten = {});
 
     void LockFolder(CFolderLock& lock, const std::string& strFolder);
     CFolderLock m_calLock;

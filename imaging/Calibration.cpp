@@ -53,17 +53,27 @@ void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pRefer
         std::fill(pFrame, pFrame + nPixels, uint16_t{0});
         return;
     }
-    // q[g] = L / g, the first factor of the rule for every reference value
-    // (q[0] = 0 gives the rule's 0 for g = 0).
-    std::vector<double> quotient(65536);
-    quotient[0] = 0.0;
-    for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(nLevel) / double(g);
+    std::vector<double> quotient;
+    FillGainQuotients(nLevel, quotient);
     // The result is limited to L and to the 14 bits of a corrected image; a
     // bright file named above 16383 must not give larger values (or wrap).
     const double dLevel = double(std::min<int32_t>(nLevel, kMaxPixelValue));
     RunRanges(nPixels, WorkerCount(nPixels, size_t{1} << 19), [&](size_t b, size_t e) {
         ActiveKernels().GainRange(pFrame + b, pDark + b, pReference + b, quotient.data(), dLevel, e - b);
     });
+}
+
+// q[0] = 0 gives the rule's 0 for g = 0.
+void FillGainQuotients(int32_t nLevel, std::vector<double>& quotient) {
+    quotient.resize(65536);
+    quotient[0] = 0.0;
+    for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(nLevel) / double(g);
+}
+
+void GainCorrectPixels(uint16_t* pFrame, const CGainInputs& in, size_t nBegin, size_t nEnd) {
+    if (nEnd > nBegin)
+        ActiveKernels().GainRange(pFrame + nBegin, in.pDark + nBegin, in.pReference + nBegin, in.pQuotient, in.dLevel,
+                                  nEnd - nBegin);
 }
 
 int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights) {
@@ -93,16 +103,26 @@ bool BrightLevelUsable(const std::string& strFolder, const std::string& strName,
 
 }  // namespace
 
-CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
-                              CReport& report, const uint16_t* pDarkInMemory, const std::string& strDarkInMemory,
-                              const CCalibrationSet* pSet) {
+CGainResult PrepareGainFromSets(int32_t nWidth, int32_t nHeight, const std::string& strCalFolder, CReport& report,
+                                const uint16_t* pDarkInMemory, const std::string& strDarkInMemory,
+                                const CCalibrationSet* pSet, CGainInputs& inputs) {
     CGainResult result;
     if (nWidth <= 0 || nHeight <= 0) return result;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);
-    std::vector<std::string> names = ListCalibrationFiles(strCalFolder);
+    // With the dark from memory and the folder's set just taken from the
+    // store, the set's listing and checks stand for the folder's (the store
+    // made them when the folder last changed).
+    const bool bListedInSet = pDarkInMemory != nullptr && pSet != nullptr && pSet->strFolder == strCalFolder &&
+                              size_t(pSet->nWidth) * size_t(pSet->nHeight) == nPixels;
+    std::vector<std::string> names;
+    if (bListedInSet) {
+        for (const CCalibrationSet::CListed& listed : pSet->listed) names.push_back(listed.strName);
+    } else {
+        names = ListCalibrationFiles(strCalFolder);
+    }
     if (pDarkInMemory != nullptr) {
-        // The dark comes from memory (its file could not be written): every
-        // listed dark file is left out, the rest are the brights.
+        // The dark comes from memory: every listed dark file is left out, the
+        // rest are the brights.
         std::erase_if(names, [](const std::string& s) { return s.find("DARK") != std::string::npos; });
         names.push_back(strDarkInMemory);
     }
@@ -114,11 +134,14 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     // Every file is checked in listing order (the dark is last); files that
     // cannot be used are reported and left out.
     std::vector<std::string> usable;
-    for (size_t i = 0; i + 1 < names.size(); ++i)
-        if (CheckCalibrationFile(JoinPath(strCalFolder, names[i]), nPixels, kBrightFileOpenFail, "Bright file",
-                                 report) &&
-            BrightLevelUsable(strCalFolder, names[i], report))
-            usable.push_back(names[i]);
+    for (size_t i = 0; i + 1 < names.size(); ++i) {
+        const std::string strPath = JoinPath(strCalFolder, names[i]);
+        const bool bReadable =
+            bListedInSet ? ReportRead(pSet->listed[i].eCheck, strPath, pSet->listed[i].nBytes, nPixels,
+                                      kBrightFileOpenFail, "Bright file", report)
+                         : CheckCalibrationFile(strPath, nPixels, kBrightFileOpenFail, "Bright file", report);
+        if (bReadable && BrightLevelUsable(strCalFolder, names[i], report)) usable.push_back(names[i]);
+    }
     const std::string& strDark = names.back();
     bool bDarkOk = pDarkInMemory != nullptr ||
                    CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file",
@@ -130,8 +153,9 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     const bool bRefInSet = pSet != nullptr && pSet->strFolder == strCalFolder && pSet->strReference == strRef &&
                            pSet->reference.size() == nPixels;
     // The two files are read at once, one per core.
-    CFrameBuffer pDark(pDarkInMemory != nullptr ? 0 : nPixels), pRef(bRefInSet ? 0 : nPixels);
-    if ((pDarkInMemory == nullptr && !pDark) || (!bRefInSet && !pRef)) {
+    if (pDarkInMemory == nullptr) inputs.pDarkRead = std::make_unique<CFrameBuffer>(nPixels);
+    if (!bRefInSet) inputs.pReferenceRead = std::make_unique<CFrameBuffer>(nPixels);
+    if ((inputs.pDarkRead && !*inputs.pDarkRead) || (inputs.pReferenceRead && !*inputs.pReferenceRead)) {
         report.Log(kNoMemoryLogLine);
         return result;
     }
@@ -141,14 +165,14 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     uint64_t nBytes[2] = {0, 0};
     RunChunks(2, WorkerCount(2, 1), [&](size_t k) {
         if (k == 0 && !bRefInSet)
-            eRead[0] = ReadRawFile(strRefPath, pRef.get(), nPixels, &nBytes[0]);
+            eRead[0] = ReadRawFile(strRefPath, inputs.pReferenceRead->get(), nPixels, &nBytes[0]);
         else if (k == 1 && pDarkInMemory == nullptr)
-            eRead[1] = ReadRawFile(strDarkPath, pDark.get(), nPixels, &nBytes[1]);
+            eRead[1] = ReadRawFile(strDarkPath, inputs.pDarkRead->get(), nPixels, &nBytes[1]);
     });
     if (!ReportRead(eRead[0], strRefPath, nBytes[0], nPixels, kBrightFileOpenFail, "Bright file", report) ||
         !ReportRead(eRead[1], strDarkPath, nBytes[1], nPixels, kDarkFileOpenFail, "Dark file", report))
         return result;
-    const uint16_t* pReference = bRefInSet ? pSet->reference.data() : pRef.get();
+    const uint16_t* pReference = bRefInSet ? pSet->reference.data() : inputs.pReferenceRead->get();
     // A reference of zeros would make the image black as well.
     if (bRefInSet ? pSet->bReferenceAllZero
                   : std::all_of(pReference, pReference + nPixels, [](uint16_t v) { return v == 0; })) {
@@ -158,10 +182,34 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
     }
 
     result.nLevel = LevelFromFileName(strRef, kPrefixBright);
-    GainCorrect(pFrame, pDarkInMemory != nullptr ? pDarkInMemory : pDark.get(), pReference, result.nLevel, nPixels);
+    inputs.pDark = pDarkInMemory != nullptr ? pDarkInMemory : inputs.pDarkRead->get();
+    inputs.pReference = pReference;
+    // The set holds the table of its reference's level.
+    if (bRefInSet && pSet->quotient.size() == 65536 && pSet->nLevel == result.nLevel) {
+        inputs.pQuotient = pSet->quotient.data();
+    } else {
+        FillGainQuotients(result.nLevel, inputs.quotient);
+        inputs.pQuotient = inputs.quotient.data();
+    }
+    // The result is limited to L and to the 14 bits of a corrected image; a
+    // bright file named above 16383 must not give larger values (or wrap).
+    inputs.dLevel = double(std::min<int32_t>(result.nLevel, kMaxPixelValue));
     result.bApplied = true;
     result.strDarkFile = strDark;
     result.strReferenceFile = strRef;
+    return result;
+}
+
+CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
+                              CReport& report, const uint16_t* pDarkInMemory, const std::string& strDarkInMemory,
+                              const CCalibrationSet* pSet) {
+    CGainInputs inputs;
+    CGainResult result =
+        PrepareGainFromSets(nWidth, nHeight, strCalFolder, report, pDarkInMemory, strDarkInMemory, pSet, inputs);
+    if (!result.bApplied) return result;
+    const size_t nPixels = size_t(nWidth) * size_t(nHeight);
+    RunRanges(nPixels, WorkerCount(nPixels, size_t{1} << 19),
+              [&](size_t b, size_t e) { GainCorrectPixels(pFrame, inputs, b, e); });
     return result;
 }
 
@@ -223,23 +271,36 @@ void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int
               [&](size_t b, size_t e) { CorrectRows(pFrame, pMap, nWidth, nHeight, int32_t(b), int32_t(e)); });
 }
 
+void BadPixelCorrectRows(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int32_t nHeight, int32_t r0,
+                         int32_t r1, size_t nWorkers) {
+    if (r1 <= r0) return;
+    RunRanges(size_t(r1 - r0), nWorkers, [&](size_t b, size_t e) {
+        CorrectRows(pFrame, pMap, nWidth, nHeight, r0 + int32_t(b), r0 + int32_t(e));
+    });
+}
+
+const uint16_t* PrepareBadPixelMap(int32_t nWidth, int32_t nHeight, const std::string& strCalFolder, CReport& report,
+                                   const CCalibrationSet* pSet, std::unique_ptr<CFrameBuffer>& pRead) {
+    if (nWidth <= 0 || nHeight <= 0) return nullptr;
+    const size_t nPixels = size_t(nWidth) * size_t(nHeight);
+    if (pSet != nullptr && pSet->strFolder == strCalFolder && pSet->bpm.size() == nPixels) return pSet->bpm.data();
+    pRead = std::make_unique<CFrameBuffer>(nPixels);
+    if (!*pRead) {
+        report.Log(kNoMemoryLogLine);
+        return nullptr;
+    }
+    if (!ReadCalibrationFile(JoinPath(strCalFolder, kBpmFileName), pRead->get(), nPixels, kBpmFileOpenFail,
+                             "BPM file", report))
+        return nullptr;
+    return pRead->get();
+}
+
 bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
                       CReport& report, const CCalibrationSet* pSet) {
-    if (nWidth <= 0 || nHeight <= 0) return false;
-    const size_t nPixels = size_t(nWidth) * size_t(nHeight);
-    if (pSet != nullptr && pSet->strFolder == strCalFolder && pSet->bpm.size() == nPixels) {
-        BadPixelCorrect(pFrame, pSet->bpm.data(), nWidth, nHeight);
-        return true;
-    }
-    CFrameBuffer pMap(nPixels);
-    if (!pMap) {
-        report.Log(kNoMemoryLogLine);
-        return false;
-    }
-    if (!ReadCalibrationFile(JoinPath(strCalFolder, kBpmFileName), pMap.get(), nPixels, kBpmFileOpenFail,
-                             "BPM file", report))
-        return false;
-    BadPixelCorrect(pFrame, pMap.get(), nWidth, nHeight);
+    std::unique_ptr<CFrameBuffer> pRead;
+    const uint16_t* pMap = PrepareBadPixelMap(nWidth, nHeight, strCalFolder, report, pSet, pRead);
+    if (pMap == nullptr) return false;
+    BadPixelCorrect(pFrame, pMap, nWidth, nHeight);
     return true;
 }
 

@@ -7,7 +7,11 @@
 // the controller shows and logs.
 #include <cstddef>
 #include <cstdint>
+#include "imaging/FrameBuffer.h"
+
+#include <memory>
 #include <string>
+#include <vector>
 
 namespace orvi {
 
@@ -65,6 +69,29 @@ CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
                               const std::string& strDarkInMemory = std::string(),
                               const CCalibrationSet* pSet = nullptr);
 
+// The gain correction in two parts, for a caller that corrects the frame a
+// band of rows at a time: PrepareGainFromSets does everything of
+// ApplyGainFromSets but the correction itself (the same checks, messages and
+// result, bApplied telling whether the frame is to be corrected) and fills
+// inputs; GainCorrectPixels then corrects pixels nBegin .. nEnd - 1.
+struct CGainInputs {
+    const uint16_t* pDark = nullptr;
+    const uint16_t* pReference = nullptr;
+    const double* pQuotient = nullptr;  // L / g for every reference value g (0 for g = 0)
+    double dLevel = 0.0;                // the limit: L, at most 16383
+    // What the pointers lead into when this exposure read the files itself.
+    std::unique_ptr<CFrameBuffer> pDarkRead, pReferenceRead;
+    std::vector<double> quotient;
+};
+CGainResult PrepareGainFromSets(int32_t nWidth, int32_t nHeight, const std::string& strCalFolder, CReport& report,
+                                const uint16_t* pDarkInMemory, const std::string& strDarkInMemory,
+                                const CCalibrationSet* pSet, CGainInputs& inputs);
+void GainCorrectPixels(uint16_t* pFrame, const CGainInputs& inputs, size_t nBegin, size_t nEnd);
+
+// q[g] = L / g for g = 1 .. 65535 and q[0] = 0: the first factor of the gain
+// rule for every reference value.
+void FillGainQuotients(int32_t nLevel, std::vector<double>& quotient);
+
 // ---- Bad pixel map -----------------------------------------------------------
 
 // Every pixel whose map value is not 0 becomes the truncated mean of the good
@@ -80,5 +107,14 @@ void BadPixelCorrect(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int
 // used when it holds one.
 bool ApplyBadPixelMap(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
                       CReport& report, const CCalibrationSet* pSet = nullptr);
+
+// ApplyBadPixelMap in two parts: the map of the set or, failing that, of
+// BPM.RAW read into *pRead (null, reported as ApplyBadPixelMap does, when
+// there is none); then the correction of rows r0 .. r1 - 1, which reads the
+// frame's rows r0 - 2 .. r1 + 1 (those must hold their final unmarked values).
+const uint16_t* PrepareBadPixelMap(int32_t nWidth, int32_t nHeight, const std::string& strCalFolder, CReport& report,
+                                   const CCalibrationSet* pSet, std::unique_ptr<CFrameBuffer>& pRead);
+void BadPixelCorrectRows(uint16_t* pFrame, const uint16_t* pMap, int32_t nWidth, int32_t nHeight, int32_t r0,
+                         int32_t r1, size_t nWorkers);
 
 }  // namespace orvi

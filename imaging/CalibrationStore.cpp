@@ -10,8 +10,9 @@
 namespace orvi {
 namespace {
 
-// The listed bright files and BPM.RAW as they are now; a file that cannot be
-// looked at counts as absent. The dark files take no part: the exposure path
+// The listed bright files and BPM.RAW as they are now; a listed name that
+// cannot be looked at has an empty stamp, a BPM.RAW that cannot counts as
+// absent. The dark files take no part: the exposure path
 // uses the dark just received from memory, and a new dark file comes with
 // every exposure.
 std::vector<CCalibrationStore::CFileStamp> FolderStamps(const std::string& strFolder) {
@@ -21,10 +22,14 @@ std::vector<CCalibrationStore::CFileStamp> FolderStamps(const std::string& strFo
     std::vector<CCalibrationStore::CFileStamp> stamps;
     stamps.reserve(names.size());
     for (const std::string& strName : names) {
-        struct stat st {};
-        if (::stat(JoinPath(strFolder, strName).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) continue;
         CCalibrationStore::CFileStamp s;
         s.strName = strName;
+        struct stat st {};
+        if (::stat(JoinPath(strFolder, strName).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+            // Listed all the same (with no size): the gain step reports it.
+            if (strName != kBpmFileName) stamps.push_back(std::move(s));
+            continue;
+        }
         s.nDevice = uint64_t(st.st_dev);
         s.nInode = uint64_t(st.st_ino);
         s.nSize = uint64_t(st.st_size);
@@ -50,6 +55,7 @@ void LoadReference(const std::vector<CCalibrationStore::CFileStamp>& stamps, siz
     set.nLevel = LevelFromFileName(set.strReference, kPrefixBright);
     set.bReferenceAllZero = std::all_of(pixels.begin(), pixels.end(), [](uint16_t v) { return v == 0; });
     set.reference = std::move(pixels);
+    FillGainQuotients(set.nLevel, set.quotient);
 }
 
 }  // namespace
@@ -70,6 +76,13 @@ std::shared_ptr<const CCalibrationSet> CCalibrationStore::Get(const std::string&
     pSet->nHeight = nHeight;
     const size_t nPixels = nWidth > 0 && nHeight > 0 ? size_t(nWidth) * size_t(nHeight) : 0;
     if (nPixels > 0) {
+        for (const CFileStamp& stamp : stamps) {
+            if (stamp.strName == kBpmFileName) continue;
+            CCalibrationSet::CListed listed;
+            listed.strName = stamp.strName;
+            listed.eCheck = CheckRawFile(JoinPath(strFolder, stamp.strName), nPixels, &listed.nBytes);
+            pSet->listed.push_back(std::move(listed));
+        }
         LoadReference(stamps, nPixels, *pSet);
         std::vector<uint16_t> bpm(nPixels);
         if (ReadRawFile(JoinPath(strFolder, kBpmFileName), bpm.data(), nPixels) == RawRead::Ok)

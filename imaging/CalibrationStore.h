@@ -7,6 +7,8 @@
 // and the next exposure must use the new one. Only one reference is held,
 // however many bright files the folder has. The dark is not held: the
 // exposure path corrects with the dark it has just received.
+#include "imaging/RawFile.h"
+
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -26,8 +28,20 @@ struct CCalibrationSet {
     int32_t nLevel = 0;
     std::vector<uint16_t> reference;
     bool bReferenceAllZero = false;
+    // The gain's table L / g for the reference's level (FillGainQuotients).
+    std::vector<double> quotient;
     // BPM.RAW's first W x H pixels; empty when missing, unreadable or short.
     std::vector<uint16_t> bpm;
+    // The folder's calibration files other than darks, as listed when the
+    // set was made, each with the check of its size for W x H pixels
+    // (CheckRawFile) and the bytes it holds: the gain step reports them as
+    // if it had looked itself.
+    struct CListed {
+        std::string strName;
+        RawRead eCheck = RawRead::OpenFailed;
+        uint64_t nBytes = 0;
+    };
+    std::vector<CListed> listed;
 };
 
 class CCalibrationStore {

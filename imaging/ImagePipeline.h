@@ -7,12 +7,33 @@
 #include "imaging/FrameGeometry.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace orvi {
 
 class CReport;
 class CCalibrationStore;
+class CFrameBuffer;
+
+// Buffers the exposure path keeps from one image to the next, so that an
+// exposure obtains no frame-sized memory (and touches no fresh pages) once
+// the first one has run. One image at a time.
+class CExposureWorkspace {
+public:
+    CExposureWorkspace();
+    ~CExposureWorkspace();
+    CExposureWorkspace(const CExposureWorkspace&) = delete;
+    CExposureWorkspace& operator=(const CExposureWorkspace&) = delete;
+
+    // A buffer of at least nPixels pixels for the cut image, its pages
+    // touched when it is made; null when no memory could be had.
+    uint16_t* CutImage(size_t nPixels);
+
+private:
+    std::unique_ptr<CFrameBuffer> m_pCut;
+    size_t m_nCutPixels = 0;
+};
 
 // The main frame's settings these steps use, as loaded at start-up.
 struct CImageSettings {
@@ -30,6 +51,10 @@ struct CImageSettings {
     // The calibration folder's files held in memory: the reference bright and
     // BPM.RAW are read only when the folder changed. Null: read every time.
     CCalibrationStore* pCalibrationStore = nullptr;
+    // The buffers kept between images. Null: obtained for this image alone.
+    CExposureWorkspace* pWorkspace = nullptr;
+    // Rows of a band of the steps (at least 4); 0: about 1 MiB of the frame.
+    int32_t nBandRows = 0;
 };
 
 // On the working frame, in this order: ApplyGainFromSets (CALIBRATION),
@@ -37,7 +62,11 @@ struct CImageSettings {
 // MedianFilter3x3 (MEDIAN_FILTER), CutImage; then writes the cut image
 // ((W - left - right) x (H - top - bottom) pixels) to strImageFile, replacing
 // an existing file whole. Failures of the correction steps go to the report
-// and the sequence goes on. Returns false after reporting "Image file creation
+// and the sequence goes on. The steps run a band of rows at a time and each
+// finished band of the cut image goes to the disk while the next is worked
+// on; the result is that of the steps in turn on the whole frame, and the
+// file is on disk (flushed, in place, its folder flushed) when this returns.
+// Returns false after reporting "Image file creation
 // fail!!" when the image file cannot be written. When pGainUsed is given it
 // receives what the gain step used. The report's log line names the image
 // file and the reason of a failed write. The caller shows and logs the report.

@@ -10,6 +10,7 @@
 #include "imaging/PostProcess.h"
 #include "imaging/SimdKernels.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -56,6 +57,47 @@ void MedianFilter3x3(const uint16_t* pSrc, uint16_t* pDst, int32_t nWidth, int32
                 d[o + w - 2] = s[o + w - 2];
                 d[o + w - 1] = s[o + w - 1];
             }
+        }
+    });
+}
+
+void MedianCutRows(const uint16_t* pFrame, const CImageGeometry& g, bool bMedian, uint16_t* pOut, int32_t y0,
+                   int32_t y1, size_t nWorkers) {
+    y0 = std::max(y0, g.nCutTop);
+    y1 = std::min(y1, g.nHeight - g.nCutBottom);
+    if (y1 <= y0) return;
+    const size_t w = size_t(g.nWidth);
+    const size_t cw = size_t(g.CutWidth());
+    // The filtered area: rows 1 .. H - 3, columns 1 .. W - 3; of it, the
+    // columns the cut keeps.
+    const bool bFilter = bMedian && g.nWidth >= 4 && g.nHeight >= 4;
+    const int32_t c0 = std::max(g.nCutLeft, 1), c1 = std::min(g.nWidth - g.nCutRight, g.nWidth - 2);
+    const CSimdKernels& k = ActiveKernels();
+    // Pairs of rows share the kernel's sort of their middle rows.
+    const size_t nPairs = size_t(y1 - y0 + 1) / 2;
+    RunRanges(nPairs, nWorkers, [&](size_t b, size_t e) {
+        const int32_t yEnd = std::min(y1, y0 + 2 * int32_t(e));
+        for (int32_t y = y0 + 2 * int32_t(b); y < yEnd;) {
+            const uint16_t* s = pFrame + size_t(y) * w;
+            uint16_t* o = pOut + size_t(y - g.nCutTop) * cw;
+            const bool bRow = bFilter && y >= 1 && y <= g.nHeight - 3;
+            if (!bRow || c1 <= c0) {
+                std::memcpy(o, s + g.nCutLeft, cw * 2);
+                ++y;
+                continue;
+            }
+            const bool bPair = y + 1 < yEnd && y + 1 <= g.nHeight - 3;
+            k.MedianRows(s - w + c0, s + c0, s + w + c0, bPair ? s + 2 * w + c0 : nullptr, o + (c0 - g.nCutLeft),
+                         bPair ? o + cw + (c0 - g.nCutLeft) : nullptr, c1 - c0);
+            for (int32_t r = 0; r < (bPair ? 2 : 1); ++r) {
+                // The kept columns outside the filtered area: 0, W - 2 and W - 1.
+                const uint16_t* sr = s + size_t(r) * w;
+                uint16_t* orow = o + size_t(r) * cw;
+                for (int32_t c = g.nCutLeft; c < c0; ++c) orow[c - g.nCutLeft] = sr[c];
+                for (int32_t c = std::max(c1, g.nCutLeft); c < g.nWidth - g.nCutRight; ++c)
+                    orow[c - g.nCutLeft] = sr[c];
+            }
+            y += bPair ? 2 : 1;
         }
     });
 }

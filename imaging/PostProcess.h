@@ -69,6 +69,14 @@ void MedianFilter3x3(uint16_t* pFrame, int32_t nWidth, int32_t nHeight);
 // filtered frame, the pixels outside the filtered area copied from pSrc.
 void MedianFilter3x3(const uint16_t* pSrc, uint16_t* pDst, int32_t nWidth, int32_t nHeight);
 
+// Rows y0 .. y1 - 1 of the frame as MedianFilter3x3 (when bMedian) and then
+// CutImage would leave them, written to pOut at their places in the cut
+// image (row y at row y - nCutTop, CutWidth() pixels a row); rows outside the
+// cut are skipped. Reads rows y0 - 1 .. y1 of pFrame, which is not changed
+// and must not overlap pOut. Runs on up to nWorkers threads.
+void MedianCutRows(const uint16_t* pFrame, const CImageGeometry& geometry, bool bMedian, uint16_t* pOut, int32_t y0,
+                   int32_t y1, size_t nWorkers);
+
 // Packs the pixels left by the four cuts at the start of the frame, row after
 // row, with the configured width as row stride; the rest of the buffer is
 // left as it was. Returns false (frame untouched) on an invalid geometry.

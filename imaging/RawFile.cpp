@@ -4,6 +4,12 @@
 #include <atomic>
 #include <bit>
 #include <cerrno>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <system_error>
+#include <thread>
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
@@ -217,9 +223,133 @@ bool Fail(int* pnError, const std::string& strTemp = std::string()) {
 
 }  // namespace
 
+// ---- The file thread ---------------------------------------------------------
+
+namespace {
+
+class CFileThread {
+public:
+    CFileThread() {
+        try {
+            m_thread = std::thread(&CFileThread::Loop, this);
+        } catch (const std::system_error&) {
+            // no thread: jobs run on the caller's thread
+        }
+    }
+
+    std::future<void> Post(std::function<void()> fnJob) {
+        std::packaged_task<void()> task(std::move(fnJob));
+        std::future<void> done = task.get_future();
+        // A job that posts a job and waits for it would wait forever: run it here.
+        if (!m_thread.joinable() || std::this_thread::get_id() == m_thread.get_id()) {
+            task();
+            return done;
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(task));
+        }
+        m_wake.notify_one();
+        return done;
+    }
+
+private:
+    void Loop() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        for (;;) {
+            m_wake.wait(lock, [&] { return !m_jobs.empty(); });
+            std::packaged_task<void()> task = std::move(m_jobs.front());
+            m_jobs.pop_front();
+            lock.unlock();
+            task();
+            lock.lock();
+        }
+    }
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::packaged_task<void()>> m_jobs;
+    std::thread m_thread;
+};
+
+// Made at first use and kept to the end of the process, like the pixel
+// steps' pool: a job posted late must still find its thread.
+CFileThread& FileThread() {
+    static CFileThread* s_pThread = new CFileThread;
+    return *s_pThread;
+}
+
+// pwrite of exactly n bytes at nAt, in pieces, retrying after a signal.
+bool PWriteAll(int fd, const char* p, size_t n, off_t nAt) {
+    while (n > 0) {
+        ssize_t k = ::pwrite(fd, p, std::min<size_t>(n, size_t{1} << 30), nAt);
+        if (k < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        if (k == 0) {
+            errno = EIO;
+            return false;
+        }
+        p += k;
+        n -= size_t(k);
+        nAt += k;
+    }
+    return true;
+}
+
+// The pieces of one replace written on the file thread, in order, each
+// handed to the disk at once (sync_file_range), so that the final fsync waits
+// for little. They go through the page cache: a host program that reads the
+// file as soon as it appears reads it from memory.
+class CWriteBehind {
+public:
+    explicit CWriteBehind(int fd) : m_fd(fd) {}
+    ~CWriteBehind() { Drain(); }
+
+    bool Write(const void* pBytes, size_t n) {
+        if (m_bFailed.load()) return false;
+        const off_t nAt = m_nQueued;
+        m_nQueued += off_t(n);
+        m_last = PostToFileThread([this, pBytes, n, nAt] {
+            if (m_bFailed.load()) return;
+            if (!PWriteAll(m_fd, static_cast<const char*>(pBytes), n, nAt)) {
+                m_nError = errno;
+                m_bFailed.store(true);
+                return;
+            }
+            ::sync_file_range(m_fd, nAt, off_t(n), SYNC_FILE_RANGE_WRITE);  // a hint: fsync still follows
+        });
+        return true;
+    }
+
+    // Waits for every piece; false with *pnError set when one failed.
+    bool Drain(int* pnError = nullptr) {
+        if (m_last.valid()) m_last.get();  // jobs run in order: the last one ends the replace's pieces
+        if (m_bFailed.load() && pnError != nullptr) *pnError = m_nError;
+        return !m_bFailed.load();
+    }
+
+private:
+    int m_fd;
+    off_t m_nQueued = 0;  // caller's thread
+    std::future<void> m_last;
+    std::atomic<bool> m_bFailed{false};
+    int m_nError = 0;
+};
+
+}  // namespace
+
+std::future<void> PostToFileThread(std::function<void()> fnJob) { return FileThread().Post(std::move(fnJob)); }
+
 bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nBytes, int* pnError) {
     return WriteFileReplacingFrom(
         strPath, [&](const ByteSink& fnWrite) { return fnWrite(pData, nBytes); }, pnError);
+}
+
+bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink&)>& fnProduce,
+                            int* pnError) {
+    return WriteFileReplacingFrom(strPath, fnProduce, CReplaceOptions{}, pnError);
 }
 
 // The replace, in its file-system calls: open the temporary file, write it,
@@ -227,7 +357,7 @@ bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nB
 // the old or the new file at every moment, also after a crash), fsync the
 // folder. The test hook runs before each call.
 bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink&)>& fnProduce,
-                            int* pnError) {
+                            const CReplaceOptions& options, int* pnError) {
     if (pnError != nullptr) *pnError = 0;
     struct stat st {};
     if (::stat(strPath.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -246,7 +376,10 @@ bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool
     ReplaceStep(1);
     bool bWritten = true;
     int nWriteErr = 0;
+    std::optional<CWriteBehind> behind;
+    if (options.bWriteBehind) behind.emplace(fd);
     const ByteSink fnWrite = [&](const void* pBytes, size_t n) {
+        if (behind) return behind->Write(pBytes, n);
         if (bWritten && !WriteAll(fd, static_cast<const char*>(pBytes), n)) {
             bWritten = false;
             nWriteErr = errno;
@@ -254,25 +387,56 @@ bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool
         return bWritten;
     };
     // A producer that fails without a write error (an encoder) reports EIO.
-    bool bOk = fnProduce(fnWrite) && bWritten;
-    int nErr = bOk ? 0 : (bWritten ? EIO : nWriteErr);
-    if (bOk) {
-        ReplaceStep(2);
-        bOk = ::fsync(fd) == 0;
-        if (!bOk) nErr = errno;
-    }
-    ReplaceStep(3);
-    if (::close(fd) != 0 && bOk) {
-        bOk = false;
-        nErr = errno;
+    const bool bProduced = fnProduce(fnWrite);
+    bool bOk = false;
+    int nErr = 0;
+    auto fnFinish = [&] {
+        if (behind) bWritten = behind->Drain(&nWriteErr);
+        bOk = bProduced && bWritten;
+        nErr = bOk ? 0 : (bWritten ? EIO : nWriteErr);
+        if (bOk) {
+            ReplaceStep(2);
+            bOk = ::fsync(fd) == 0;
+            if (!bOk) nErr = errno;
+        }
+        ReplaceStep(3);
+        if (::close(fd) != 0 && bOk) {
+            bOk = false;
+            nErr = errno;
+        }
+    };
+    if (behind && options.fnWhileFlushing) {
+        // The last pieces, the fsync and the close on the file thread, the
+        // caller's own work meanwhile.
+        std::future<void> finished = PostToFileThread(fnFinish);
+        options.fnWhileFlushing();
+        finished.get();
+    } else {
+        fnFinish();
     }
     errno = nErr;
     if (!bOk) return Fail(pnError, strTemp);
+    // The file about to be replaced, held so that the rename does not free it.
+    int fdOld = -1;
+    if (options.bReleaseOldLater) {
+        fdOld = ::open(strPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+        struct stat stOld {};
+        if (fdOld >= 0 && (::fstat(fdOld, &stOld) != 0 || !S_ISREG(stOld.st_mode))) {
+            ::close(fdOld);
+            fdOld = -1;
+        }
+    }
     ReplaceStep(4);
-    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) return Fail(pnError, strTemp);
+    if (::rename(strTemp.c_str(), strPath.c_str()) != 0) {
+        const int nErr = errno;
+        if (fdOld >= 0) ::close(fdOld);
+        errno = nErr;
+        return Fail(pnError, strTemp);
+    }
     ReplaceStep(5);
     // The file is in place; a folder that cannot be synced is not a failure of the write.
     SyncFolderOf(strPath);
+    if (fdOld >= 0) PostToFileThread([fdOld] { ::close(fdOld); });
     ReplaceStep(6);
     return true;
 }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <string>
 #include <vector>
 
@@ -81,6 +82,35 @@ bool WriteFileReplacing(const std::string& strPath, const void* pData, size_t nB
 using ByteSink = std::function<bool(const void* pData, size_t nBytes)>;
 bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink& fnWrite)>& fnProduce,
                             int* pnError = nullptr);
+
+// How a replace may spend less of the caller's time on a large file.
+struct CReplaceOptions {
+    // The pieces are written on the file thread while fnProduce goes on, and
+    // each is pushed toward the disk at once (sync_file_range), so that the
+    // final flush waits for little. Every piece's bytes must stay as they are
+    // until the replace returns. A write error shows in the next piece's
+    // sink call and in the result.
+    bool bWriteBehind = false;
+    // The replaced file is kept open across the rename and closed on the file
+    // thread afterwards: the file system frees a large file's blocks when its
+    // last reference goes, which takes milliseconds. The name holds the new
+    // file when the replace returns, as without this.
+    bool bReleaseOldLater = false;
+    // With bWriteBehind: runs on the caller's thread once fnProduce has
+    // returned, while the file thread writes the last pieces and flushes the
+    // file; the rename follows when both are done.
+    std::function<void()> fnWhileFlushing;
+};
+bool WriteFileReplacingFrom(const std::string& strPath, const std::function<bool(const ByteSink& fnWrite)>& fnProduce,
+                            const CReplaceOptions& options, int* pnError = nullptr);
+
+// ---- The file thread -----------------------------------------------------
+
+// One long-lived thread for file work that should not hold up the caller:
+// jobs run one after another in the order posted. Started at first use and
+// kept to the end of the process; when no thread can be started, a job runs
+// at once on the caller's thread. The future is ready when the job has run.
+std::future<void> PostToFileThread(std::function<void()> fnJob);
 
 // Writes nPixels pixels as a RAW file at strPath through WriteFileReplacing.
 bool WriteRawFile(const std::string& strPath, const uint16_t* pPixels, size_t nPixels, int* pnError = nullptr);

@@ -136,10 +136,11 @@ TEST_F(ImageReception, OneExposureLeavesTheImageTheDarkAndTheMessageFiles) {
     EXPECT_EQ(CalFiles(), Lines{DarkFileOf(dark)});
     EXPECT_EQ(ReadPixels(m_strCalDir + DarkFileOf(dark)), dark);
 
-    // The view shows the image; pane 4 says "Done"; the saved files are reported.
+    // The view shows the image; pane 4 says "Done"; the saved files are
+    // reported, the image first: the dark file is written once the image is on disk.
     EXPECT_EQ(std::vector<uint16_t>(m_app.m_imageStore.m_pFrame1), image);
     EXPECT_EQ(m_ui.pane(4).back(), "Done");
-    EXPECT_EQ(m_ui.savedFiles, (Lines{m_strCalDir + DarkFileOf(dark), m_strImageDir + "IMAGE.RAW"}));
+    EXPECT_EQ(m_ui.savedFiles, (Lines{m_strImageDir + "IMAGE.RAW", m_strCalDir + DarkFileOf(dark)}));
 
     // After the image only the connection lamp is lit, on both boards.
     const Lines writes = BoardWrites();

@@ -13,6 +13,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <ctime>
@@ -74,6 +75,41 @@ TEST_F(CalibrationStore, KeepsTheSetWhileTheFolderIsUnchanged) {
     ExpectCorrectionsFromFiles(*p1);
     // Another frame size is another set.
     EXPECT_NE(m_store.Get(m_dir.dir(), kW, kH - 1), p1);
+}
+
+// With the dark from memory the gain step takes the folder's listing and
+// file checks from the set: it reports and chooses exactly as when it looks
+// at the folder itself, at every exposure, and sees the folder change.
+TEST_F(CalibrationStore, TheSetsListingReportsWhatTheFolderWould) {
+    test::WriteFile(m_dir.file("BRIGHT_10000.RAW"), "short");
+    ASSERT_EQ(::symlink("nowhere", m_dir.file("BRIGHT_10100.RAW").c_str()), 0);
+    const Frame dark = test::RandomFrame(kW, kH, 3);
+    auto gainBoth = [&](const char* szWhen) {
+        SCOPED_TRACE(szWhen);
+        auto pSet = m_store.Get(m_dir.dir(), kW, kH);
+        Frame fromSet = test::RandomFrame(kW, kH, 99), fromFolder = fromSet;
+        test::RecordingReport uiSet, uiFolder;
+        test::LogCapture logSet;
+        const CGainResult rSet =
+            ApplyGainFromSets(fromSet.data(), kW, kH, m_dir.dir(), uiSet, dark.data(), "DARK_00100.RAW", pSet.get());
+        const std::vector<std::string> linesSet = logSet.Messages();
+        test::LogCapture logFolder;
+        const CGainResult rFolder =
+            ApplyGainFromSets(fromFolder.data(), kW, kH, m_dir.dir(), uiFolder, dark.data(), "DARK_00100.RAW");
+        EXPECT_EQ(uiSet.texts(), uiFolder.texts());
+        EXPECT_EQ(linesSet, logFolder.Messages());
+        EXPECT_EQ(rSet.strReferenceFile, rFolder.strReferenceFile);
+        EXPECT_EQ(fromSet, fromFolder);
+        return uiSet.texts();
+    };
+    const std::vector<std::string> twoFailures{kBrightFileOpenFail, kBrightFileOpenFail};
+    EXPECT_EQ(gainBoth("first"), twoFailures);
+    EXPECT_EQ(gainBoth("again, from the same set"), twoFailures);
+    EXPECT_EQ(m_store.Generation(), 1u);
+    test::WriteRaw(m_dir.file("BRIGHT_10000.RAW"), test::RandomFrame(kW, kH, 5));
+    std::filesystem::remove(m_dir.file("BRIGHT_10100.RAW"));
+    EXPECT_EQ(gainBoth("after the folder changed"), std::vector<std::string>{});
+    EXPECT_EQ(m_store.Generation(), 2u);
 }
 
 struct Change {

@@ -4,6 +4,7 @@
 #include "imaging/Calibration.h"
 #include "imaging/CalibrationStore.h"
 #include "imaging/FrameBuffer.h"
+#include "imaging/ImagePipeline.h"
 #include "imaging/RawFile.h"
 
 #include "ImagingTestSupport.h"
@@ -144,6 +145,48 @@ TEST(GainMemory, StoredSetMakesNoFrameSizedBufferPerExposure) {
             EXPECT_LT(nPeak, kFrameBytes / 2) << nExposure;
     }
     EXPECT_EQ(store.Generation(), 1u);
+    EXPECT_TRUE(ui.boxes.empty());
+}
+
+// The whole exposure path with the station's store and workspace: after the
+// first image no frame-sized buffer is obtained (the cut image's buffer is
+// kept, the calibration comes from the set), and the file holds the image.
+TEST(GainMemory, ExposurePathObtainsNoFrameSizedBufferAfterTheFirstImage) {
+    constexpr int32_t kW = 1024, kH = 1024;
+    constexpr size_t kFrameBytes = size_t(kW) * kH * 2;
+    static_assert(kFrameBytes < CFrameBuffer::kMappedBytes);  // counted: it comes from operator new
+    test::TempDir cal, images;
+    test::WriteRaw(cal.file("BRIGHT_10000.RAW"), test::RandomFrame(kW, kH, 1));
+    const Frame dark = test::RandomFrame(kW, kH, 2);
+    Frame map(size_t(kW) * kH, 0);
+    for (size_t i = 0; i < map.size(); i += 997) map[i] = 8192;
+    test::WriteRaw(cal.file("BPM.RAW"), map);
+
+    CCalibrationStore store;
+    CExposureWorkspace workspace;
+    CImageSettings s;
+    s.geometry = CImageGeometry{kW, kH, 2, 2, 3, 3};
+    s.strCalFolder = cal.dir();
+    s.pCalibrationStore = &store;
+    s.pWorkspace = &workspace;
+    s.pDarkInMemory = dark.data();
+    s.strDarkInMemory = "DARK_00100.RAW";
+    test::RecordingReport ui;
+    for (int nExposure = 0; nExposure < 3; ++nExposure) {
+        Frame image = test::RandomFrame(kW, kH, 2000 + uint32_t(nExposure));
+        size_t nPeak = 0;
+        {
+            PeakMeter meter;
+            ASSERT_TRUE(ProcessExposureImage(image.data(), s, images.file("IMAGE.RAW"), ui));
+            nPeak = meter.PeakAboveStart();
+        }
+        image.resize(s.geometry.CutPixels());
+        EXPECT_EQ(test::ReadRaw(images.file("IMAGE.RAW")), image) << nExposure;
+        if (nExposure == 0)
+            EXPECT_GE(nPeak, 2 * kFrameBytes);  // the set and the cut image's buffer
+        else
+            EXPECT_LT(nPeak, kFrameBytes / 2) << nExposure;
+    }
     EXPECT_TRUE(ui.boxes.empty());
 }
 

@@ -1,4 +1,6 @@
+#include "imaging/CalibrationStore.h"
 #include "imaging/ImagePipeline.h"
+#include "imaging/Parallel.h"
 #include "imaging/RawFile.h"
 
 #include "ImagingTestSupport.h"
@@ -48,6 +50,75 @@ TEST_F(ExposureImage, SequenceEqualsTheLiteralSteps) {
     EXPECT_EQ(test::ReadFile(m_images.file("IMAGE.RAW")), test::ReadFile(m_images.file("literal.RAW")));
     EXPECT_EQ(test::ReadFile(m_images.file("IMAGE.RAW")).size(), size_t(71) * 55 * 2);
 }
+
+// The steps run a band of rows at a time, the bands' file pieces written
+// while the next band is worked on: file and frame equal the literal steps on
+// the whole frame, whatever the bands, cuts, threads and instruction set.
+struct CBandCase {
+    const char* szName;
+    CImageGeometry g;
+    int32_t nOffset, nMedian, nBandRows;
+    bool bStore;  // the set from the calibration store, the dark from memory
+};
+
+void PrintTo(const CBandCase& c, std::ostream* os) { *os << c.szName; }
+
+class BandedExposureImage : public ExposureImage, public ::testing::WithParamInterface<CBandCase> {};
+
+TEST_P(BandedExposureImage, EqualsTheLiteralStepsOnTheWholeFrame) {
+    const CBandCase& c = GetParam();
+    const CImageGeometry& g = c.g;
+    Calibrate(g.nWidth, g.nHeight);
+    const Frame dark = test::ReadRaw(m_cal.file("DARK_00300.RAW"));
+    const Frame image = test::RandomFrame(g.nWidth, g.nHeight, 7);
+    Frame expected = image;
+    ASSERT_TRUE(literal::ApplyGainFromSets(expected.data(), g.nWidth, g.nHeight, m_cal.dir()));
+    if (c.nOffset != 0) literal::ApplyOffset(expected.data(), expected.size(), c.nOffset);
+    ASSERT_TRUE(literal::ApplyBadPixelMap(expected.data(), g.nWidth, g.nHeight, m_cal.dir()));
+    if (c.nMedian != 0) literal::MedianFilter3x3(expected.data(), g.nWidth, g.nHeight);
+    literal::CutImage(expected.data(), g.nWidth, g.nHeight, g.nCutTop, g.nCutBottom, g.nCutLeft, g.nCutRight);
+    expected.resize(g.CutPixels());
+
+    CCalibrationStore store;
+    CExposureWorkspace workspace;
+    m_settings.geometry = g;
+    m_settings.nOffsetControl = c.nOffset;
+    m_settings.nMedianFilter = c.nMedian;
+    m_settings.nBandRows = c.nBandRows;
+    m_settings.pWorkspace = &workspace;
+    if (c.bStore) {
+        m_settings.pCalibrationStore = &store;
+        m_settings.pDarkInMemory = dark.data();
+        m_settings.strDarkInMemory = "DARK_00300.RAW";
+    }
+    for (SimdLevel eLevel : test::SimdLevels())
+        for (size_t nThreads : {size_t{1}, size_t{0}}) {
+            SCOPED_TRACE(test::SimdName(eLevel) + (nThreads == 1 ? " one thread" : " all threads"));
+            test::SimdScope simd(eLevel);
+            LimitThreads(nThreads);
+            Frame frame = image;
+            const bool bSaved = ProcessExposureImage(frame.data(), m_settings, m_images.file("IMAGE.RAW"), m_ui);
+            LimitThreads(0);
+            ASSERT_TRUE(bSaved);
+            EXPECT_EQ(test::ReadRaw(m_images.file("IMAGE.RAW")), expected);
+            frame.resize(g.CutPixels());
+            EXPECT_EQ(frame, expected);
+        }
+    EXPECT_TRUE(m_ui.boxes.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, BandedExposureImage,
+    ::testing::Values(CBandCase{"NoCutOneRowLeftInTheLastBand", {40, 33, 0, 0, 0, 0}, 37, 1, 4, false},
+                      CBandCase{"CutsOnEverySide", {70, 61, 3, 5, 2, 6}, 37, 1, 4, true},
+                      CBandCase{"CutsKeepingTheUnfilteredEdges", {70, 61, 0, 0, 0, 0}, 0, 1, 5, true},
+                      CBandCase{"BandEdgesOnTheCut", {48, 64, 8, 8, 1, 1}, -20, 1, 8, false},
+                      CBandCase{"NoMedian", {64, 40, 2, 3, 4, 5}, 0, 0, 4, true},
+                      CBandCase{"NarrowerThanAVector", {9, 30, 1, 1, 1, 1}, 37, 1, 4, false},
+                      CBandCase{"FourRows", {32, 4, 0, 0, 0, 0}, 37, 1, 4, false},
+                      CBandCase{"ThreeRowsUnfiltered", {32, 3, 0, 1, 0, 0}, 37, 1, 4, false},
+                      CBandCase{"OneBandOfAutomaticSize", {300, 200, 4, 4, 4, 4}, 37, 1, 0, true}),
+    [](const ::testing::TestParamInfo<CBandCase>& info) { return std::string(info.param.szName); });
 
 TEST_F(ExposureImage, MissingCalibrationIsReportedAndTheImageStillSaved) {
     m_settings.geometry = CImageGeometry{16, 8, 0, 0, 0, 0};

@@ -1,3 +1,4 @@
+#include "imaging/FrameBuffer.h"
 #include "imaging/RawFile.h"
 
 #include "ImagingTestSupport.h"
@@ -6,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <sys/inotify.h>
 #include <sys/resource.h>
@@ -220,6 +222,82 @@ TEST(RawWrite, ContentMadeInPiecesIsWrittenWholeOrNotAtAll) {
     }));
     EXPECT_EQ(ReadFile(dir.file("OUT.dcm")), "abcdefg");
     EXPECT_EQ(ListFiles(dir.dir()), std::vector<std::string>{"OUT.dcm"});
+}
+
+size_t OpenFileCount() {
+    size_t n = 0;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator("/proc/self/fd")) ++n;
+    return n;
+}
+
+// Written behind the producer on the file thread: pieces of odd sizes from a
+// frame, then a piece from elsewhere; the old file is released on the file
+// thread. Run twice, so that the second replaces the first.
+TEST(RawWrite, PiecesWrittenBehindTheProducerMakeTheWholeFile) {
+    TempDir dir;
+    WriteFile(dir.file("IMAGE.RAW"), "old");
+    constexpr size_t kPixels = CFrameBuffer::kMappedBytes / 2 + 12345;
+    CFrameBuffer frame(kPixels);
+    ASSERT_TRUE(frame);
+    const Frame pixels = RandomFrame(int32_t(kPixels / 5), 5, 9);
+    std::copy(pixels.begin(), pixels.end(), frame.get());
+    const std::string strTail = "tail from elsewhere";
+    std::string strExpected(reinterpret_cast<const char*>(frame.get()), pixels.size() * 2);
+    strExpected += strTail;
+    const size_t nFilesBefore = OpenFileCount();
+    for (int nRun = 0; nRun < 2; ++nRun) {
+        CReplaceOptions options;
+        options.bWriteBehind = true;
+        options.bReleaseOldLater = true;
+        int nError = -1;
+        ASSERT_TRUE(WriteFileReplacingFrom(
+            dir.file("IMAGE.RAW"),
+            [&](const ByteSink& fnWrite) {
+                const char* p = reinterpret_cast<const char*>(frame.get());
+                size_t nDone = 0;
+                for (size_t nPiece : {size_t{1}, size_t{4095}, size_t{6113}, size_t{1} << 20, size_t{0}}) {
+                    EXPECT_TRUE(fnWrite(p + nDone, nPiece));
+                    nDone += nPiece;
+                }
+                return fnWrite(p + nDone, pixels.size() * 2 - nDone) && fnWrite(strTail.data(), strTail.size());
+            },
+            options, &nError));
+        EXPECT_EQ(nError, 0);
+        EXPECT_EQ(ReadFile(dir.file("IMAGE.RAW")), strExpected) << nRun;
+        EXPECT_EQ(ListFiles(dir.dir()), std::vector<std::string>{"IMAGE.RAW"});
+    }
+    PostToFileThread([] {}).get();  // the old files' release has run
+    EXPECT_EQ(OpenFileCount(), nFilesBefore);
+}
+
+// A write that fails behind the producer (the file size limit, as a full
+// disk) fails the replace: the old file stays and no temporary is left.
+TEST(RawWrite, AWriteFailingBehindTheProducerKeepsTheOldFile) {
+    TempDir dir;
+    WriteFile(dir.file("IMAGE.RAW"), "old");
+    constexpr size_t kBytes = CFrameBuffer::kMappedBytes + 1000;
+    CFrameBuffer frame(kBytes / 2);
+    ASSERT_TRUE(frame);
+    std::memset(frame.get(), 7, kBytes);
+    for (rlim_t nLimit : {rlim_t{100}, rlim_t{(1 << 20) + 4096}, rlim_t{kBytes - 10}}) {
+        SCOPED_TRACE(nLimit);
+        CReplaceOptions options;
+        options.bWriteBehind = true;
+        options.bReleaseOldLater = true;
+        int nError = 0;
+        FileSizeLimit limit(nLimit);
+        EXPECT_FALSE(WriteFileReplacingFrom(
+            dir.file("IMAGE.RAW"),
+            [&](const ByteSink& fnWrite) {
+                const char* p = reinterpret_cast<const char*>(frame.get());
+                for (size_t nAt = 0; nAt < kBytes; nAt += 300000) fnWrite(p + nAt, std::min<size_t>(300000, kBytes - nAt));
+                return true;
+            },
+            options, &nError));
+        EXPECT_EQ(nError, EFBIG);
+        EXPECT_EQ(ReadFile(dir.file("IMAGE.RAW")), "old");
+        EXPECT_EQ(ListFiles(dir.dir()), std::vector<std::string>{"IMAGE.RAW"});
+    }
 }
 
 TEST(RawWrite, ImageAppearsOnlyWhenComplete) {
