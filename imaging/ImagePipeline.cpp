@@ -13,7 +13,7 @@
 namespace orvi {
 
 bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::string& strImageFile, IUiPort& ui,
-                          CGainResult* pGainUsed) {
+                          CGainResult* pGainUsed, std::shared_ptr<const CCalibrationSet>* ppSetUsed) {
     const CImageGeometry& g = s.geometry;
     if (!g.IsValid()) {
         ui.ShowWarning(kImageFileCreationFail);
@@ -22,6 +22,7 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
     std::shared_ptr<const CCalibrationSet> pSet;
     if (s.nCalibration != 0 && s.pCalibrationStore != nullptr)
         pSet = s.pCalibrationStore->Get(s.strCalFolder, g.nWidth, g.nHeight);
+    if (ppSetUsed != nullptr) *ppSetUsed = pSet;
     if (s.nCalibration != 0 && s.bNoDark) {
         WriteLog("No dark after the image: gain correction left out");
     } else if (s.nCalibration != 0) {

@@ -7,12 +7,14 @@
 #include "imaging/FrameGeometry.h"
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 namespace orvi {
 
 class IUiPort;
 class CCalibrationStore;
+struct CCalibrationSet;
 
 // The main frame's settings these steps use, as loaded at start-up.
 struct CImageSettings {
@@ -39,10 +41,12 @@ struct CImageSettings {
 // an existing file whole. Failures of the correction steps are shown by them
 // and the sequence goes on. Returns false after showing "Image file creation
 // fail!!" when the image file cannot be written. When pGainUsed is given it
-// receives what the gain step used. The log names the image file and the
-// reason of a failed write.
+// receives what the gain step used, and ppSetUsed the calibration store's
+// set the steps took (null without a store or without CALIBRATION). The log
+// names the image file and the reason of a failed write.
 bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& settings, const std::string& strImageFile,
-                          IUiPort& ui, CGainResult* pGainUsed = nullptr);
+                          IUiPort& ui, CGainResult* pGainUsed = nullptr,
+                          std::shared_ptr<const CCalibrationSet>* ppSetUsed = nullptr);
 
 // The log line of a file that could not be written, e.g.
 // "Image file creation fail: /img/IMAGE.RAW: No space left on device".
