@@ -3,6 +3,7 @@
 #include "app/Profile.h"
 #include "display/AutoWindow.h"
 #include "imaging/AcquiredImage.h"
+#include "imaging/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -47,10 +48,11 @@ bool SpanOfHalfMax(const std::vector<uint32_t>& counts, int32_t& nFirst, int32_t
     return true;
 }
 
-// The gain correction's rule without its limit (imaging/Calibration.h).
-inline uint32_t UnlimitedGain(uint16_t v, uint16_t d, uint16_t g, double dLevel) {
+// The gain correction's rule without its limit (imaging/Calibration.h), with
+// its factor L / g from a table as the correction takes it (pQuotient[0] = 0).
+inline uint32_t UnlimitedGain(uint16_t v, uint16_t d, uint16_t g, const double* pQuotient) {
     if (v == 0 || g == 0) return 0;
-    const double dValue = std::trunc(dLevel / double(g) * (double(v) - double(d)));
+    const double dValue = std::trunc(pQuotient[g] * (double(v) - double(d)));
     if (!(dValue > 0.0)) return 0;
     return dValue >= 4294967295.0 ? 4294967295u : uint32_t(dValue);
 }
@@ -64,6 +66,10 @@ public:
     void Add(uint32_t v) {
         if (v < 65536) ++m_hist[v];
         else m_above.push_back(v);
+    }
+    void Merge(const CMedian& other) {
+        for (size_t v = 0; v < m_hist.size(); ++v) m_hist[v] += other.m_hist[v];
+        m_above.insert(m_above.end(), other.m_above.begin(), other.m_above.end());
     }
     uint32_t Lower(uint64_t nCount) {
         const uint64_t nRank = (nCount - 1) / 2;
@@ -151,21 +157,38 @@ CExposureIndex ComputeExposureIndex(const CSignalSource& s, const CExposureIndex
 
     const bool bGain = pGain != nullptr && pGain->pRaw != nullptr && pGain->pDark != nullptr &&
                        pGain->pReference != nullptr && pGain->nLevel > 0 && pGain->nStride > 0;
-    CMedian median;
-    for (int32_t y = ei.region.nTop; y < ei.region.nTop + ei.region.nHeight; ++y) {
-        if (bGain) {
-            const double dLevel = double(pGain->nLevel);
-            const size_t nRow = size_t(y + pGain->nTop) * size_t(pGain->nStride) + size_t(pGain->nLeft);
-            for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x) {
-                const size_t i = nRow + size_t(x);
-                median.Add(UnlimitedGain(pGain->pRaw[i], pGain->pDark[i], pGain->pReference[i], dLevel));
-            }
-            continue;
-        }
-        const size_t nRow = size_t(y) * size_t(s.nWidth);
-        for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x)
-            median.Add(Signal(s, nRow + size_t(x)));
+    std::vector<double> quotient;
+    if (bGain) {
+        quotient.assign(65536, 0.0);
+        for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(pGain->nLevel) / double(g);
     }
+    // The region's rows in one block per thread, each counted apart, then merged.
+    auto fnRows = [&](CMedian& median, int32_t nFirst, int32_t nEnd) {
+        for (int32_t y = nFirst; y < nEnd; ++y) {
+            if (bGain) {
+                const size_t nRow = size_t(y + pGain->nTop) * size_t(pGain->nStride) + size_t(pGain->nLeft);
+                for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x) {
+                    const size_t i = nRow + size_t(x);
+                    median.Add(
+                        UnlimitedGain(pGain->pRaw[i], pGain->pDark[i], pGain->pReference[i], quotient.data()));
+                }
+                continue;
+            }
+            const size_t nRow = size_t(y) * size_t(s.nWidth);
+            for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x)
+                median.Add(Signal(s, nRow + size_t(x)));
+        }
+    };
+    const size_t nWorkers =
+        WorkerCount(size_t(ei.region.nWidth) * size_t(ei.region.nHeight), size_t{1} << 19);
+    std::vector<CMedian> parts(nWorkers);
+    RunChunks(nWorkers, nWorkers, [&](size_t c) {
+        const int64_t nRows = ei.region.nHeight;
+        fnRows(parts[c], ei.region.nTop + int32_t(nRows * int64_t(c) / int64_t(nWorkers)),
+               ei.region.nTop + int32_t(nRows * int64_t(c + 1) / int64_t(nWorkers)));
+    });
+    CMedian& median = parts[0];
+    for (size_t c = 1; c < parts.size(); ++c) median.Merge(parts[c]);
     const uint64_t nCount = uint64_t(ei.region.nWidth) * uint64_t(ei.region.nHeight);
     // The median; of an even count the lower of the two middle values.
     ei.nValueOfInterest = median.Lower(nCount);
