@@ -9,6 +9,8 @@
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
 #include "display/AutoWindow.h"
+#include "imaging/CalibrationStore.h"
+#include "imaging/ExposureIndex.h"
 #include "imaging/ImagePipeline.h"
 #include "imaging/MessageFiles.h"
 #include "imaging/PostProcess.h"
@@ -329,10 +331,11 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
         m_ui.ShowWarning(std::string(kImageNameHasFolder) + "\n" + strImageName);
     }
     CGainResult gainUsed;
+    std::shared_ptr<const CCalibrationSet> pSetUsed;
     ShowProgress(kProgressCorrecting);
     m_ui.SetBusy(true);
     CReport report;
-    const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, report, &gainUsed);
+    const bool bSaved = bNameOk && ProcessExposureImage(pFrame, settings, strImagePath, report, &gainUsed, &pSetUsed);
     // The image file is on disk (flushed, renamed, folder flushed) here.
     const auto tSaved = std::chrono::steady_clock::now();
     if (fnAfterImageWritten) fnAfterImageWritten();
@@ -390,6 +393,28 @@ void CMainFrame::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImag
     pImage->gain = std::move(gainUsed);
     pImage->nDoseIndicator = m_nDoseIndicatorHeld;
     pImage->autoWindow = ComputeAutoWindow(pImage->pixels.data(), pImage->Width(), pImage->Height());
+    // The exposure index, once for every sink. Over a gain correction its
+    // value of interest comes from the uncorrected frame (still held in the
+    // backup), the dark and the reference the correction used, so that a
+    // dose above the calibration's level is not read as that level.
+    std::string strEiProblems;
+    const dose::CExposureIndexSettings eiSettings = dose::ReadExposureIndexSettings(m_strIniPath, strEiProblems);
+    if (!strEiProblems.empty()) WriteLog("Exposure index settings: " + strEiProblems + " - defaults used");
+    dose::CGainInputs gainInputs;
+    const bool bRawHeld = pFrame != m_pImageBackup.data() && dark == DarkSource::Memory;
+    if (pImage->gain.bApplied && bRawHeld && pSetUsed && pSetUsed->strReference == pImage->gain.strReferenceFile &&
+        pSetUsed->reference.size() == g.Pixels() && m_pDarkFrame.size() >= g.Pixels() &&
+        m_pImageBackup.size() >= g.Pixels()) {
+        gainInputs.pRaw = m_pImageBackup.data();
+        gainInputs.pDark = m_pDarkFrame.data();
+        gainInputs.pReference = pSetUsed->reference.data();
+        gainInputs.nLevel = pImage->gain.nLevel;
+        gainInputs.nStride = g.nWidth;
+        gainInputs.nLeft = g.nCutLeft;
+        gainInputs.nTop = g.nCutTop;
+    }
+    pImage->exposureIndex = dose::ExposureIndexOf(*pImage, eiSettings, &gainInputs);
+    WriteLog("Exposure index: " + dose::ExposureIndexText(pImage->exposureIndex));
     HandOver(std::move(pImage));
 }
 

@@ -411,7 +411,8 @@ void BM_WriteImage(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteImage)->Name("WriteRawFile")->MinWarmUpTime(0.2)->Apply(BestOfFive);
 
-// The DICOM sink on a finished 3072 x 3072 exposure; each file is removed
+// The DICOM sink on a finished 3072 x 3072 exposure, from the hand-over to
+// the file on disk (the writer's thread, waited for); each file is removed
 // untimed, so the folder does not grow.
 void BM_DicomFile(benchmark::State& state) {
     namespace fs = std::filesystem;
@@ -427,10 +428,12 @@ void BM_DicomFile(benchmark::State& state) {
     pImage->tAcquired = std::chrono::system_clock::now();
     pImage->autoWindow = ComputeAutoWindow(pImage->pixels.data(), kSide, kSide);
     NullStatus ui;
-    dicom::CDicomSink sink(ui, strIni, F().strImages);
+    CQueuedExecutor executor;
+    dicom::CDicomSink sink(ui, strIni, F().strImages, executor);
     const AcquiredImagePtr pShared = pImage;
     for (auto _ : state) {
         sink.OnImageAcquired(pShared);
+        sink.Finish();
         state.PauseTiming();
         if (sink.LastFile().empty() || !sink.LastError().empty()) state.SkipWithError(sink.LastError().c_str());
         std::error_code ec;
@@ -441,11 +444,47 @@ void BM_DicomFile(benchmark::State& state) {
 BENCHMARK(BM_DicomFile)->Name("DicomFile/explicit")->Arg(0)->MinWarmUpTime(0.2)->Apply(BestOfFive);
 BENCHMARK(BM_DicomFile)->Name("DicomFile/jpegls")->Arg(1)->Apply(BestOfFive);
 
+// What the window thread spends on a DICOM file: the hand-over to the
+// writer's thread (the file itself is waited for untimed).
+void BM_DicomHandOver(benchmark::State& state) {
+    const std::string strIni = F().strImages + "handover.ini";
+    WriteProfileText(strIni, "DICOM", "FOLDER", F().strImages + "dicom-handover/");
+    WriteProfileText(strIni, "DICOM", "TRANSFER", "jpegls");
+    auto pImage = std::make_shared<CAcquiredImage>();
+    pImage->geometry = CImageGeometry{kSide, kSide, 0, 0, 0, 0};
+    pImage->pixels = D().image;
+    pImage->tAcquired = std::chrono::system_clock::now();
+    NullStatus ui;
+    CQueuedExecutor executor;
+    dicom::CDicomSink sink(ui, strIni, F().strImages, executor);
+    const AcquiredImagePtr pShared = pImage;
+    for (auto _ : state) {
+        sink.OnImageAcquired(pShared);
+        state.PauseTiming();
+        sink.Finish();
+        std::error_code ec;
+        std::filesystem::remove(sink.LastFile(), ec);
+        state.ResumeTiming();
+    }
+}
+BENCHMARK(BM_DicomHandOver)->Name("DicomFile/window-thread")->Iterations(5)->Unit(benchmark::kMillisecond);
+
 void BM_ExposureIndex(benchmark::State& state) {
     const dicom::CSignalSource src{D().image.data(), D().dark.data(), 0, kSide, kSide};
     for (auto _ : state) benchmark::DoNotOptimize(dicom::ComputeExposureIndex(src, {}));
 }
 BENCHMARK(BM_ExposureIndex)->Name("ExposureIndex")->Apply(BestOfFive);
+
+// Over a gain correction: the value of interest from the signal before the
+// correction's limit (raw frame, dark, reference bright of level 10000).
+void BM_ExposureIndexGain(benchmark::State& state) {
+    Frame corrected = D().image;
+    GainCorrect(corrected.data(), D().dark.data(), D().bright.data(), 10000, kPixels);
+    const dicom::CSignalSource src{corrected.data(), nullptr, 0, kSide, kSide};
+    const dicom::CGainInputs gain{D().image.data(), D().dark.data(), D().bright.data(), 10000, kSide, 0, 0};
+    for (auto _ : state) benchmark::DoNotOptimize(dicom::ComputeExposureIndex(src, {}, &gain));
+}
+BENCHMARK(BM_ExposureIndexGain)->Name("ExposureIndex/gain")->Apply(BestOfFive);
 
 void BM_LiteralSequence(benchmark::State& state) {
     Frame f(kPixels);

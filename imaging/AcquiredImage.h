@@ -5,6 +5,7 @@
 // headless station's printout, the history, the DICOM writer). Sinks may keep
 // the pointer as long as they like and read it from any thread.
 #include "imaging/Calibration.h"
+#include "imaging/ExposureIndex.h"
 #include "imaging/FrameGeometry.h"
 #include "imaging/WindowLevel.h"
 
@@ -51,6 +52,10 @@ struct CAcquiredImage {
     // for every sink that needs one (the history's sidecar, a file made
     // without a screen).
     CWindowLevel autoWindow;
+    // The exposure index (imaging/ExposureIndex.h), worked out once by the
+    // controller with [EXPOSURE_INDEX] as it was at the exposure; over a gain
+    // correction from the signal before the correction's limit.
+    dose::CExposureIndex exposureIndex;
     int32_t nDoseIndicator = -1;
 
     int32_t Width() const { return geometry.CutWidth(); }

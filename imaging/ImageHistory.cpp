@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -86,6 +87,26 @@ bool FindInt(const std::string& strText, const char* szKey, int32_t& nValue) {
     return true;
 }
 
+// A number member of the outermost object (fraction and exponent allowed).
+bool FindNumber(const std::string& strText, const char* szKey, double& dValue) {
+    const size_t i = FindMember(strText, szKey);
+    if (i == std::string::npos) return false;
+    const char* p = strText.c_str() + i;
+    char* pEnd = nullptr;
+    const double d = std::strtod(p, &pEnd);
+    if (pEnd == p || !std::isfinite(d) || d < -1e9 || d > 1e9) return false;
+    dValue = d;
+    return true;
+}
+
+// A JSON number of a double, or null when there is none.
+std::string JsonNumber(bool bValid, double d) {
+    if (!bValid || !std::isfinite(d)) return "null";
+    char sz[32];
+    std::snprintf(sz, sizeof sz, "%.4f", d);
+    return sz;
+}
+
 // A string member of the outermost object, as written (escapes kept).
 bool FindString(const std::string& strText, const char* szKey, std::string& strValue) {
     const size_t i = FindMember(strText, szKey);
@@ -140,7 +161,12 @@ std::string HistorySidecarText(const CHistoryEntry& e) {
         o << "null";
     o << ",\n"
       << "  \"window_width\": " << e.nWindowWidth << ",\n"
-      << "  \"window_level\": " << e.nWindowLevel << "\n"
+      << "  \"window_level\": " << e.nWindowLevel << ",\n";
+    const dose::CExposureIndex& ei = e.exposureIndex;
+    o << "  \"exposure_index\": " << JsonNumber(ei.bValid, ei.dEI) << ",\n"
+      << "  \"target_exposure_index\": " << JsonNumber(ei.bValid, ei.dTargetEI) << ",\n"
+      << "  \"deviation_index\": " << JsonNumber(ei.bValid && ei.bDeviationValid, ei.dDI) << ",\n"
+      << "  \"exposure_verdict\": " << JsonString(dose::ExposureIndexWords(ei)) << "\n"
       << "}\n";
     return o.str();
 }
@@ -171,6 +197,16 @@ bool ParseHistorySidecar(const std::string& strText, CHistoryEntry& e) {
     FindInt(strText, "dose_indicator", r.nDoseIndicator);
     FindInt(strText, "window_width", r.nWindowWidth);
     FindInt(strText, "window_level", r.nWindowLevel);
+    // The exposure index: EI and its target, the deviation when there is one.
+    dose::CExposureIndex& ei = r.exposureIndex;
+    if (FindNumber(strText, "exposure_index", ei.dEI) && ei.dEI >= 0.0 &&
+        FindNumber(strText, "target_exposure_index", ei.dTargetEI) && ei.dTargetEI >= 0.0) {
+        ei.bValid = true;
+        ei.dKermaUGy = ei.dEI / 100.0;
+        ei.bDeviationValid = FindNumber(strText, "deviation_index", ei.dDI);
+    } else {
+        ei = dose::CExposureIndex{};
+    }
     std::string strDetector;
     if (FindString(strText, "detector", strDetector) && strDetector.size() == 1) r.cDetector = strDetector[0];
     FindString(strText, "time", r.strTime);
@@ -245,6 +281,7 @@ bool CImageHistory::Keep(const CAcquiredImage& image, const std::string& strFold
     entry.nDoseIndicator = image.nDoseIndicator;
     entry.nWindowWidth = image.autoWindow.nWidth;
     entry.nWindowLevel = image.autoWindow.nLevel;
+    entry.exposureIndex = image.exposureIndex;
     const std::tm tm = LocalTime(image.tAcquired);
     char sz[16];
     std::snprintf(sz, sizeof sz, "%02d:%02d:%02d", tm.tm_hour, tm.tm_min, tm.tm_sec);

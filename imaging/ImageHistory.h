@@ -3,7 +3,7 @@
 // "history" beside the image file, as YYYYMMDD-HHMMSS-NNN.RAW (the time it
 // arrived, NNN its milliseconds) with a small JSON sidecar of the same name
 // that says what the RAW file alone cannot (size, cuts, trigger mode,
-// detector, dose indicator, the automatic window). Both are written the
+// detector, dose indicator, the automatic window, the exposure index). Both are written the
 // atomic way of every RAW file. At most HISTORY_KEEP ([VIEW], read at every
 // image) exposures are kept, the oldest removed first; 0 keeps none (and
 // removes nothing). IMAGE.RAW and the message files are not touched.
@@ -33,6 +33,9 @@ struct CHistoryEntry {
     int32_t nWindowWidth = 0;
     int32_t nWindowLevel = 0;
     std::string strTime;          // "14:03:22", local time of the exposure
+    // The exposure index as worked out at the exposure (bValid false: none,
+    // or a sidecar written before it was kept).
+    dose::CExposureIndex exposureIndex;
 };
 
 class CImageHistory final : public IImageSink {

@@ -43,7 +43,7 @@ int32_t BandRows(int32_t nWidth) {
 }  // namespace
 
 bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::string& strImageFile, CReport& report,
-                          CGainResult* pGainUsed) {
+                          CGainResult* pGainUsed, std::shared_ptr<const CCalibrationSet>* ppSetUsed) {
     const CImageGeometry& g = s.geometry;
     if (!g.IsValid()) {
         report.Warn(kImageFileCreationFail);
@@ -54,6 +54,7 @@ bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& s, const std::
     const size_t nPixels = g.Pixels();
     std::shared_ptr<const CCalibrationSet> pSet;
     if (s.nCalibration != 0 && s.pCalibrationStore != nullptr) pSet = s.pCalibrationStore->Get(s.strCalFolder, W, H);
+    if (ppSetUsed != nullptr) *ppSetUsed = pSet;
 
     // What the steps need, read, checked and reported before any pixel changes.
     CGainInputs gain;

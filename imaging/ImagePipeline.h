@@ -34,6 +34,7 @@ private:
     std::unique_ptr<CFrameBuffer> m_pCut;
     size_t m_nCutPixels = 0;
 };
+struct CCalibrationSet;
 
 // The main frame's settings these steps use, as loaded at start-up.
 struct CImageSettings {
@@ -68,10 +69,13 @@ struct CImageSettings {
 // file is on disk (flushed, in place, its folder flushed) when this returns.
 // Returns false after reporting "Image file creation
 // fail!!" when the image file cannot be written. When pGainUsed is given it
-// receives what the gain step used. The report's log line names the image
-// file and the reason of a failed write. The caller shows and logs the report.
+// receives what the gain step used, and ppSetUsed the calibration store's
+// set the steps took (null without a store or without CALIBRATION). The
+// report's log line names the image file and the reason of a failed write.
+// The caller shows and logs the report.
 bool ProcessExposureImage(uint16_t* pFrame, const CImageSettings& settings, const std::string& strImageFile,
-                          CReport& report, CGainResult* pGainUsed = nullptr);
+                          CReport& report, CGainResult* pGainUsed = nullptr,
+                          std::shared_ptr<const CCalibrationSet>* ppSetUsed = nullptr);
 
 // The log line of a file that could not be written, e.g.
 // "Image file creation fail: /img/IMAGE.RAW: No space left on device".

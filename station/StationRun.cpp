@@ -82,10 +82,9 @@ public:
         if (m_plan.NetworkSteps() && !m_plan.DetectorSteps()) return NetworkOnly();
         if (StartFrame(*m_pFrame, m_app, m_plan.strProgramDir) != StartOutcome::Ok) return kStationCannotStart;
         // Every exposure also as a DICOM file, after its RAW file.
-        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath,
+                                                       m_dicomResults);
         m_pDicom->SetPatient(m_plan.patient);
-        m_pDicom->SetExposureIndexListener(
-            [this](const dicom::CExposureIndex& ei) { m_ui.Say("exposure index: " + dicom::ExposureIndexText(ei)); });
         m_pFrame->AddImageSink(m_pDicom.get());
         m_ui.Say("program folder " + m_plan.strProgramDir + (m_plan.bVirtualTime ? ", virtual time" : ""));
 
@@ -105,6 +104,9 @@ public:
         m_pFrame->RemoveImageSink(this);
         if (m_pDicom) {
             m_pFrame->RemoveImageSink(m_pDicom.get());
+            // Every exposure's file is written and handed to the outbox
+            // before the sending is finished.
+            m_pDicom->Finish();
             m_pDicom->SetFileListener(nullptr);
         }
         m_pFrame.reset();
@@ -128,7 +130,10 @@ private:
     bool Failed() const { return m_ui.nAborted > 0 || m_ui.nExitCode >= 0; }
 
     // A finished exposure, from the controller.
-    void OnImageAcquired(const AcquiredImagePtr& /*pImage*/) override { ++m_nImages; }
+    void OnImageAcquired(const AcquiredImagePtr& pImage) override {
+        ++m_nImages;
+        if (pImage) m_ui.Say("exposure index: " + dicom::ExposureIndexText(pImage->exposureIndex));
+    }
 
     // Runs until pane 4 says "Done" once more (an exposure: until its image is
     // handed over), or a message box stops the run.
@@ -138,6 +143,7 @@ private:
         const WaitEnd eEnd = m_runUntil(
             [&] { return (bImage ? m_nImages > nImages : m_ui.nDone > nDone) || Failed(); },
             uint64_t{m_plan.nStepTimeoutS} * 1000);
+        m_dicomResults.RunPending();  // the DICOM files written meanwhile
         if (Failed()) return false;
         if (eEnd == WaitEnd::Idle) {
             // The step stopped on its own (no hand-switch board in mode 6, a
@@ -261,6 +267,7 @@ private:
     std::unique_ptr<CEventLoopTimerService> m_pLoop;
     RunUntil m_runUntil;
     std::unique_ptr<CMainFrame> m_pFrame;
+    CQueuedExecutor m_dicomResults;  // the DICOM writer's outcomes, run between the steps
     std::unique_ptr<dicom::CDicomSink> m_pDicom;
     ITimerService* m_pTimers = nullptr;
     std::unique_ptr<CHandSwitchDriver> m_pHandSwitch;  // destroyed before the frame

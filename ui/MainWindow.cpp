@@ -86,7 +86,10 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
 }
 
 CMainWindow::~CMainWindow() {
-    if (m_pDicom) m_pFrame->RemoveImageSink(m_pDicom.get());
+    if (m_pDicom) {
+        m_pFrame->RemoveImageSink(m_pDicom.get());
+        m_pDicom->Finish();  // no exposure's file is left unwritten
+    }
     // The dialogs and the panel let go of the controller's state before it goes.
     delete m_pViewer;
     delete m_pConfigWnd;
@@ -117,7 +120,8 @@ void CMainWindow::ConnectPanelToController() {
 
 void CMainWindow::AttachDicom() {
     if (m_pDicom) return;
-    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath,
+                                                   m_dicomExecutor);
     // The window on screen as the view's table holds it now: the image was
     // handed to the view (and got its automatic window) before the sinks run,
     // while the panel's boxes follow only after.
@@ -338,6 +342,9 @@ void CMainWindow::closeEvent(QCloseEvent* pEvent) {
         return;
     }
     m_pFrame->OnClose();
+    // The files of the last exposures are written and handed to the outbox
+    // before the window goes.
+    if (m_pDicom) m_pDicom->Finish();
     pEvent->accept();
 }
 

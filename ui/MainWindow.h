@@ -9,6 +9,7 @@
 #include "acquisition/UiPort.h"
 #include "export/dicom/DicomSink.h"
 #include "ui/ConfigDlg.h"
+#include "ui/QtMainThreadExecutor.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -117,6 +118,8 @@ private:
     CCalibrationDlg* m_pCalibrationWnd = nullptr;
     CSimulatorControls m_sim;
     CSimulatorBox* m_pSimBox = nullptr;
+    // The DICOM writer's outcomes come back to the window thread through it.
+    CQtMainThreadExecutor m_dicomExecutor;
     std::unique_ptr<dicom::CDicomSink> m_pDicom;
     CPatientBox* m_pPatientBox = nullptr;
     QLabel* m_pExposureIndex = nullptr;

@@ -18,7 +18,6 @@ namespace orvi::dicom {
 namespace {
 
 constexpr const char* kSectionDicom = "DICOM";
-constexpr const char* kSectionExposureIndex = "EXPOSURE_INDEX";
 constexpr size_t kTextSize = 512;
 
 std::string Lower(std::string s) {
@@ -43,20 +42,6 @@ std::string HostName() {
 void Problem(CDicomSettings& s, const std::string& strText) {
     if (!s.strProblems.empty()) s.strProblems += "; ";
     s.strProblems += strText;
-}
-
-// A positive number from a text key; the default when empty or unusable.
-double ReadPositive(CDicomSettings& s, const std::string& strIni, const char* szSection, const char* szKey,
-                    double dDefault) {
-    const std::string strText = Trim(ReadProfileText(strIni, szSection, szKey, "", kTextSize));
-    if (strText.empty()) return dDefault;
-    char* pEnd = nullptr;
-    const double d = std::strtod(strText.c_str(), &pEnd);
-    if (pEnd == strText.c_str() || *pEnd != '\0' || !(d > 0.0) || d > 1e9) {
-        Problem(s, std::string(szKey) + "=" + strText + " is not a positive number");
-        return dDefault;
-    }
-    return d;
 }
 
 }  // namespace
@@ -101,23 +86,10 @@ CDicomSettings ReadDicomSettings(const std::string& strIni, const std::string& s
         s.dPixelPitchMm = nPitch / 1000.0;
     }
 
-    const int32_t nRegion = ReadProfileInt(strIni, kSectionExposureIndex, "REGION_PERCENT", s.ei.nRegionPercent);
-    if (nRegion < 1 || nRegion > 100) Problem(s, "REGION_PERCENT=" + std::to_string(nRegion) + " is not 1 to 100");
-    else s.ei.nRegionPercent = nRegion;
-    s.ei.dSignalPerUGy = ReadPositive(s, strIni, kSectionExposureIndex, "SIGNAL_PER_UGY", s.ei.dSignalPerUGy);
-    s.ei.dTargetEI = ReadPositive(s, strIni, kSectionExposureIndex, "TARGET_EI", s.ei.dTargetEI);
+    std::string strEiProblems;
+    s.ei = ReadExposureIndexSettings(strIni, strEiProblems);
+    if (!strEiProblems.empty()) Problem(s, strEiProblems);
     return s;
-}
-
-CExposureIndex ExposureIndexOf(const CAcquiredImage& image, const CExposureIndexSettings& settings) {
-    CSignalSource src;
-    src.pPixels = image.pixels.data();
-    src.nWidth = image.Width();
-    src.nHeight = image.Height();
-    if (image.pixels.size() != size_t(std::max(0, src.nWidth)) * size_t(std::max(0, src.nHeight))) return {};
-    src.nOffset = image.nOffsetControl;
-    if (!image.gain.bApplied && image.dark.size() == image.pixels.size()) src.pDark = image.dark.data();
-    return ComputeExposureIndex(src, settings);
 }
 
 CDxObject MakeDxObject(const CDicomSettings& s, const CImagePlace& place, const std::string& strSopUid) {
@@ -141,8 +113,19 @@ CDxObject MakeDxObject(const CDicomSettings& s, const CImagePlace& place, const 
     return o;
 }
 
-CDicomSink::CDicomSink(IStatusPort& ui, std::string strIniPath, std::string strImagePath)
-    : m_ui(ui), m_strIniPath(std::move(strIniPath)), m_strImagePath(std::move(strImagePath)) {}
+CDicomSink::CDicomSink(IStatusPort& ui, std::string strIniPath, std::string strImagePath, IMainThreadExecutor& executor)
+    : m_ui(ui), m_executor(executor), m_strIniPath(std::move(strIniPath)), m_strImagePath(std::move(strImagePath)) {}
+
+CDicomSink::~CDicomSink() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_bStop = true;
+    }
+    m_cv.notify_all();
+    // The worker writes what is queued before it ends.
+    if (m_worker.joinable()) m_worker.join();
+    m_pAlive.reset();
+}
 
 void CDicomSink::Fail(const std::string& strError) {
     m_strLastError = strError;
@@ -160,41 +143,125 @@ void CDicomSink::OnImageAcquired(const AcquiredImagePtr& pImage) {
     const CDicomSettings s = ReadDicomSettings(m_strIniPath, m_strImagePath);
     if (!s.strProblems.empty()) WriteLog("DICOM settings: " + s.strProblems + " - defaults used");
 
-    m_lastEI = ExposureIndexOf(img, s.ei);
-    WriteLog("Exposure index: " + ExposureIndexText(m_lastEI));
+    m_lastEI = img.exposureIndex;
     if (m_fnExposureIndex) m_fnExposureIndex(m_lastEI);
     if (!s.bWrite) return;
 
+    // Everything of the moment is taken now: the study and series, the UIDs,
+    // the window on screen.
     const auto tAcquired =
         img.tAcquired.time_since_epoch().count() != 0 ? img.tAcquired : std::chrono::system_clock::now();
     const CImagePlace place = m_session.Next(img.cDetector, tAcquired, s.strUidRoot);
-    CDxObject obj = MakeDxObject(s, place, NewUid(s.strUidRoot));
-    obj.tAcquired = tAcquired;
-    obj.strDetectorId = img.strDetectorId;
-    obj.strDetectorFirmware = img.strDetectorFirmware;
-    obj.ei = m_lastEI;
+    Job job;
+    job.obj = MakeDxObject(s, place, NewUid(s.strUidRoot));
+    job.obj.tAcquired = tAcquired;
+    job.obj.strDetectorId = img.strDetectorId;
+    job.obj.strDetectorFirmware = img.strDetectorFirmware;
+    job.obj.ei = m_lastEI;
     std::optional<CWindow> window;
     if (m_fnWindow) window = m_fnWindow();
-    obj.window = window ? *window
-                        : CWindow{double(img.autoWindow.nLevel), double(std::max(1, img.autoWindow.nWidth))};
+    job.obj.window = window ? *window
+                            : CWindow{double(img.autoWindow.nLevel), double(std::max(1, img.autoWindow.nWidth))};
+    job.pImage = pImage;
+    job.transfer = s.transfer;
+    job.strFolder = s.strFolder;
+    job.strPath = s.strFolder + DxFileName(tAcquired, job.obj.strSopUid);
+    Enqueue(std::move(job));
+}
 
-    std::error_code ec;
-    std::filesystem::create_directories(s.strFolder, ec);
-    if (ec) {
-        Fail("cannot create the folder " + s.strFolder + " (" + ec.message() + ")");
-        return;
+void CDicomSink::Enqueue(Job job) {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    if (!m_worker.joinable()) {
+        try {
+            m_worker = std::thread([this] { WorkerLoop(); });
+        } catch (const std::system_error& e) {
+            // No thread to be had: this file is written here and now.
+            lock.unlock();
+            WriteLog(std::string("DICOM writer thread not started (") + e.what() + "): the file is written at once");
+            Report(Write(job));
+            return;
+        }
     }
-    const std::string strPath = s.strFolder + DxFileName(tAcquired, obj.strSopUid);
-    std::string strError;
-    if (!WriteDxFile(img.pixels.data(), img.Width(), img.Height(), obj, s.transfer, strPath, strError)) {
-        Fail(strError);
+    m_jobs.push_back(std::move(job));
+    lock.unlock();
+    m_cv.notify_one();
+}
+
+void CDicomSink::WorkerLoop() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    for (;;) {
+        m_cv.wait(lock, [this] { return m_bStop || !m_jobs.empty(); });
+        if (m_jobs.empty()) return;  // stopped with nothing left to write
+        Job job = std::move(m_jobs.front());
+        m_jobs.pop_front();
+        ++m_nWriting;
+        lock.unlock();
+        Result r = Write(job);
+        job.pImage.reset();
+        lock.lock();
+        m_results.push_back(std::move(r));
+        --m_nWriting;
+        m_cvIdle.notify_all();
+        if (!m_bStop) {
+            std::weak_ptr<int> alive = m_pAlive;
+            m_executor.Post([this, alive] {
+                if (alive.lock()) Deliver();
+            });
+        }
+    }
+}
+
+CDicomSink::Result CDicomSink::Write(const Job& job) {
+    Result r;
+    std::error_code ec;
+    std::filesystem::create_directories(job.strFolder, ec);
+    if (ec) {
+        r.strError = "cannot create the folder " + job.strFolder + " (" + ec.message() + ")";
+        return r;
+    }
+    const CAcquiredImage& img = *job.pImage;
+    if (!WriteDxFile(img.pixels.data(), img.Width(), img.Height(), job.obj, job.transfer, job.strPath, r.strError))
+        return r;
+    r.strPath = job.strPath;
+    return r;
+}
+
+void CDicomSink::Finish() {
+    {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_cvIdle.wait(lock, [this] { return m_jobs.empty() && m_nWriting == 0; });
+    }
+    Deliver();
+}
+
+size_t CDicomSink::Pending() const {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    return m_jobs.size() + m_nWriting + m_results.size();
+}
+
+void CDicomSink::Deliver() {
+    for (;;) {
+        Result r;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_results.empty()) return;
+            r = std::move(m_results.front());
+            m_results.pop_front();
+        }
+        Report(r);
+    }
+}
+
+void CDicomSink::Report(const Result& r) {
+    if (r.strPath.empty()) {
+        Fail(r.strError);
         return;
     }
     m_strLastError.clear();
-    m_strLastFile = strPath;
-    WriteLog("DICOM file saved: " + strPath);
-    m_ui.FileSaved(strPath);
-    if (m_fnFile) m_fnFile(strPath);
+    m_strLastFile = r.strPath;
+    WriteLog("DICOM file saved: " + r.strPath);
+    m_ui.FileSaved(r.strPath);
+    if (m_fnFile) m_fnFile(r.strPath);
 }
 
 }  // namespace orvi::dicom

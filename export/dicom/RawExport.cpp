@@ -9,19 +9,24 @@
 namespace orvi::dicom {
 
 bool ReadSidecarSize(const std::string& strRawFile, int32_t& nWidth, int32_t& nHeight, std::string& strError) {
+    CHistoryEntry entry;
+    if (!ReadSidecar(strRawFile, entry, strError)) return false;
+    nWidth = entry.nWidth;
+    nHeight = entry.nHeight;
+    return true;
+}
+
+bool ReadSidecar(const std::string& strRawFile, CHistoryEntry& entry, std::string& strError) {
     const std::string strSidecar = std::filesystem::path(strRawFile).replace_extension(".json").string();
     std::error_code ec;
     if (!std::filesystem::is_regular_file(strSidecar, ec)) {
         strError = "no size given and no sidecar " + strSidecar + " (give --width and --height)";
         return false;
     }
-    CHistoryEntry entry;
     if (!ReadHistorySidecar(strRawFile, entry)) {
         strError = "the sidecar " + strSidecar + " names no usable \"width\" and \"height\"";
         return false;
     }
-    nWidth = entry.nWidth;
-    nHeight = entry.nHeight;
     return true;
 }
 
@@ -31,7 +36,12 @@ bool ExportRawFile(const CExportRequest& r, CExposureIndex& ei, std::string& str
         strError = "give both --width and --height, or neither for a history image";
         return false;
     }
-    if (nWidth == 0 && !ReadSidecarSize(r.strRawFile, nWidth, nHeight, strError)) return false;
+    CHistoryEntry sidecar;
+    if (nWidth == 0) {
+        if (!ReadSidecar(r.strRawFile, sidecar, strError)) return false;
+        nWidth = sidecar.nWidth;
+        nHeight = sidecar.nHeight;
+    }
     if (nWidth < 1 || nHeight < 1 || nWidth > 65535 || nHeight > 65535) {
         strError = "the size must be 1 to 65535 pixels each way";
         return false;
@@ -60,8 +70,12 @@ bool ExportRawFile(const CExportRequest& r, CExposureIndex& ei, std::string& str
                                     ftime - std::filesystem::file_time_type::clock::now() +
                                     std::chrono::system_clock::now());
 
-    CSignalSource src{pixels.data(), nullptr, 0, nWidth, nHeight};
-    ei = ComputeExposureIndex(src, r.settings.ei);
+    if (sidecar.exposureIndex.bValid) {
+        ei = sidecar.exposureIndex;
+    } else {
+        CSignalSource src{pixels.data(), nullptr, 0, nWidth, nHeight};
+        ei = ComputeExposureIndex(src, r.settings.ei);
+    }
     CStudySession session;
     session.SetPatient(r.patient);
     CDxObject obj = MakeDxObject(r.settings, session.Next('A', tAcquired, r.settings.strUidRoot),

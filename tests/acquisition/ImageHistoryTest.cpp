@@ -58,6 +58,15 @@ TEST_F(ImageHistory, EveryExposureIsKeptWithItsSidecarBesideIMAGE_RAW) {
     const CWindowLevel wl = ComputeAutoWindow(saved.data(), kSide - 6, kSide - 2);
     EXPECT_EQ(e.nWindowWidth, wl.nWidth);
     EXPECT_EQ(e.nWindowLevel, wl.nLevel);
+    // The exposure index the controller worked out for the image.
+    ASSERT_TRUE(Frame().LastImage());
+    const dose::CExposureIndex& ei = Frame().LastImage()->exposureIndex;
+    ASSERT_TRUE(ei.bValid && e.exposureIndex.bValid);
+    EXPECT_NEAR(e.exposureIndex.dEI, ei.dEI, 1e-4);
+    EXPECT_NEAR(e.exposureIndex.dTargetEI, ei.dTargetEI, 1e-4);
+    EXPECT_NEAR(e.exposureIndex.dDI, ei.dDI, 1e-4);
+    EXPECT_NE(ReadFile(HistoryDir() + files[1]).find("\"exposure_verdict\": \"" + dose::ExposureIndexWords(ei) + "\""),
+              std::string::npos);
     ASSERT_EQ(Frame().History()->RunEntries().size(), 1u);
     EXPECT_EQ(Frame().History()->RunEntries()[0].strRawPath, HistoryDir() + files[0]);
     // IMAGE.RAW and the message files are where they always were.

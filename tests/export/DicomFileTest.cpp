@@ -51,13 +51,15 @@ protected:
     }
     void StartWithSink() {
         Start();
-        m_pSink = std::make_unique<CDicomSink>(m_ui, m_strIni, m_strImageDir);
+        m_pSink = std::make_unique<CDicomSink>(m_ui, m_strIni, m_strImageDir, m_executor);
         Frame().AddImageSink(m_pSink.get());
     }
+    // An exposure, and its DICOM file written by the sink's thread.
     void Expose() {
         Acquire();
         FireAt(m_nT0 + 600);
         RunTo(m_nT0 + 20000);
+        m_pSink->Finish();
     }
     std::string DicomDir() const { return m_strImageDir + "dicom/"; }
     void SetDicom(const std::string& strKey, const std::string& strValue) {
@@ -71,6 +73,7 @@ protected:
         return false;
     }
 
+    CQueuedExecutor m_executor;
     std::unique_ptr<CDicomSink> m_pSink;
 };
 
@@ -295,6 +298,56 @@ TEST_F(DicomSinkTest, WriteZeroKeepsTheFilesOffButTheExposureIndexOn) {
     EXPECT_TRUE(m_pSink->LastExposureIndex().bValid);
 }
 
+// ---- The writer's thread ------------------------------------------------------------------
+
+TEST_F(DicomSinkTest, FilesAreReportedThroughTheExecutorInTheOrderOfTheExposures) {
+    SetDicom("TRANSFER", "jpegls");
+    StartWithSink();
+    std::vector<std::string> told;
+    m_pSink->SetFileListener([&](const std::string& strPath) { told.push_back(strPath); });
+    for (int i = 0; i < 3; ++i) {
+        Acquire();
+        FireAt(m_nT0 + 600);
+        RunTo(m_nT0 + 20000);
+        // The exposure index is there at once; the file only through the executor.
+        EXPECT_TRUE(m_pSink->LastExposureIndex().bValid);
+        EXPECT_TRUE(told.empty());
+        EXPECT_TRUE(m_pSink->LastFile().empty());
+    }
+    for (int nWaits = 0; m_pSink->Pending() > 0 && nWaits < 6000; ++nWaits) m_executor.WaitAndRun(10);
+    ASSERT_EQ(m_pSink->Pending(), 0u);
+    const std::vector<std::string> files = DicomFiles(DicomDir());
+    ASSERT_EQ(told.size(), 3u);
+    EXPECT_EQ(std::set<std::string>(told.begin(), told.end()), std::set<std::string>(files.begin(), files.end()));
+    for (size_t i = 0; i < told.size(); ++i) EXPECT_EQ(ReadDicom(told[i])["InstanceNumber"], std::to_string(i + 1));
+    EXPECT_EQ(m_pSink->LastFile(), told.back());
+    EXPECT_EQ(m_ui.savedFiles.back(), told.back());
+}
+
+TEST_F(DicomSinkTest, FilesHandedOverAreFinishedWhenTheWriterGoes) {
+    StartWithSink();
+    for (int i = 0; i < 3; ++i) {
+        Acquire();
+        FireAt(m_nT0 + 600);
+        RunTo(m_nT0 + 20000);
+    }
+    Frame().RemoveImageSink(m_pSink.get());
+    m_pSink.reset();  // at once, as at the end of the program
+    const std::vector<std::string> files = DicomFiles(DicomDir());
+    ASSERT_EQ(files.size(), 3u);
+    for (const std::string& f : files) {
+        const CDicomRead r = ReadDicom(f);
+        ASSERT_TRUE(r.bLoaded) << r.strError;
+        EXPECT_EQ(r.pixels.size(), size_t(kSide) * kSide);
+    }
+    for (const auto& entry : std::filesystem::directory_iterator(DicomDir()))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();  // no half-written file
+    // What the writer posted meanwhile finds it gone and does nothing.
+    m_executor.RunPending();
+    for (const std::string& f : files)
+        EXPECT_EQ(std::count(m_ui.savedFiles.begin(), m_ui.savedFiles.end(), f), 0) << f;
+}
+
 // ---- Exposure index against the dose ----------------------------------------------------
 
 TEST_F(DicomSinkTest, DoublingTheDoseRaisesTheDeviationIndexByThree) {
@@ -310,6 +363,78 @@ TEST_F(DicomSinkTest, DoublingTheDoseRaisesTheDeviationIndexByThree) {
     EXPECT_NEAR(seen[1].dDI - seen[0].dDI, 3.0, 0.1);
     EXPECT_NEAR(seen[1].dEI / seen[0].dEI, 2.0, 0.05);
     EXPECT_TRUE(LogHas("Exposure index: EI "));
+}
+
+// On a calibrated station: a bright taken with GET BRIGHT at DOSE 10000 (the
+// gain correction's level L is its mean, near 10000) and its BPM. The gain
+// correction limits every pixel to L; the exposure index must not.
+class CalibratedDicomSinkTest : public DicomSinkTest {
+protected:
+    void SetUp() override {
+        DicomSinkTest::SetUp();
+        SetConfig("CALIBRATION", "1");
+        SetSim("OBJECT", "0");
+        SetSim("DOSE", "10000");
+    }
+    void Calibrate() {
+        StartWithSink();
+        CCalibration& dlg = Frame().m_dlgCalibration;
+        Frame().OnMakeCalibration();
+        m_nT0 = m_clock.now();
+        dlg.OnGetBright();
+        FireAt(m_nT0 + 600);
+        RunTo(m_nT0 + 5000);
+        dlg.OnMakeBpm();
+        ASSERT_TRUE(std::filesystem::exists(m_strCalDir + "BPM.RAW"));
+        m_ui.boxes.clear();
+    }
+    // The exposure index of one exposure at a dose.
+    dicom::CExposureIndex ExposeAt(int32_t nDose) {
+        AcquisitionSim_SetDose(Handle(), nDose);
+        Expose();
+        const AcquiredImagePtr pImage = Frame().LastImage();
+        EXPECT_TRUE(pImage && pImage->gain.bApplied);
+        return pImage ? pImage->exposureIndex : dicom::CExposureIndex{};
+    }
+};
+
+TEST_F(CalibratedDicomSinkTest, DoublingTheDoseRaisesTheDeviationIndexByThreeAlsoAboveTheCalibrationLevel) {
+    ASSERT_NO_FATAL_FAILURE(Calibrate());
+    // Both doses below the level L (about 10000 grey levels); then twice a
+    // dose beyond it, where the corrected image holds L throughout.
+    dicom::CExposureIndex last;
+    for (const int32_t nDose : {2500, 6000, 7000}) {
+        const dicom::CExposureIndex single = ExposeAt(nDose);
+        last = ExposeAt(2 * nDose);
+        ASSERT_TRUE(single.bDeviationValid && last.bDeviationValid) << nDose;
+        EXPECT_NEAR(last.dDI - single.dDI, 3.0, 0.1) << nDose;
+        // The image itself is limited to L as ever.
+        ASSERT_TRUE(Frame().LastImage());
+        const CAcquiredImage& img = *Frame().LastImage();
+        EXPECT_LE(*std::max_element(img.pixels.begin(), img.pixels.end()), img.gain.nLevel) << nDose;
+    }
+    EXPECT_GT(last.dDI, 1.0);
+    EXPECT_EQ(dicom::ExposureIndexWords(last), "over target");
+    // The file carries the index the controller worked out.
+    const std::vector<std::string> files = DicomFiles(DicomDir());
+    ASSERT_EQ(files.size(), 6u);
+    EXPECT_NEAR(std::stod(ReadDicom(files.back())["DeviationIndex"]), last.dDI, 0.006);
+}
+
+TEST_F(CalibratedDicomSinkTest, AHeavyOverExposureReadsExcessive) {
+    // The simulated detector's 14 bits end near 15400 grey levels of signal
+    // (EI 385): against a target of 150 the full dose is more than twice
+    // the target, while the corrected image's level L alone (EI 250) is not.
+    ASSERT_TRUE(WriteProfileText(m_strIni, "EXPOSURE_INDEX", "TARGET_EI", "150"));
+    ASSERT_NO_FATAL_FAILURE(Calibrate());
+    std::vector<dicom::CExposureIndex> told;
+    m_pSink->SetExposureIndexListener([&](const dicom::CExposureIndex& ei) { told.push_back(ei); });
+    const dicom::CExposureIndex ei = ExposeAt(16000);
+    EXPECT_GT(ei.dDI, 3.0);
+    EXPECT_EQ(dicom::ExposureIndexWords(ei), "excessive exposure");
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(dicom::ExposureIndexText(told[0]), dicom::ExposureIndexText(ei));
+    EXPECT_TRUE(LogHas("DI +") && LogHas(": excessive exposure"));
 }
 
 // ---- A folder that cannot be written ----------------------------------------------------
@@ -389,6 +514,32 @@ TEST_F(RawExport, AHistoryImageTakesItsSizeFromTheSidecar) {
     const CDicomRead r = ReadDicom(m_dir.file("out.dcm"));
     EXPECT_EQ(r.nColumns, 40);
     EXPECT_EQ(r.nRows, 30);
+}
+
+TEST_F(RawExport, AHistoryImageKeepsTheExposureIndexOfItsSidecarAndABareFileIsMeasured) {
+    // The sidecar's index was worked out at the exposure (over a gain
+    // correction, from the signal before its limit): the pixels cannot say it.
+    WriteFile(m_dir.file("20261210-101500-001.json"),
+              "{\"width\": 40, \"height\": 30, \"exposure_index\": 612.5, \"target_exposure_index\": 250.0,"
+              " \"deviation_index\": 3.8917, \"exposure_verdict\": \"excessive exposure\"}");
+    std::string strError;
+    dicom::CExportRequest req;
+    req.strRawFile = m_strRaw;
+    req.strOutFile = m_dir.file("out.dcm");
+    dicom::CExposureIndex ei;
+    ASSERT_TRUE(dicom::ExportRawFile(req, ei, strError)) << strError;
+    EXPECT_DOUBLE_EQ(ei.dEI, 612.5);
+    const CDicomRead r = ReadDicom(m_dir.file("out.dcm"));
+    EXPECT_EQ(r["ExposureIndex"], "612.5");
+    EXPECT_EQ(r["TargetExposureIndex"], "250");
+    EXPECT_EQ(r["DeviationIndex"], "3.89");
+
+    // Given its size, the same file is a bare RAW file: measured from its pixels.
+    req.nWidth = 40;
+    req.nHeight = 30;
+    ASSERT_TRUE(dicom::ExportRawFile(req, ei, strError)) << strError;
+    EXPECT_TRUE(ei.bValid);
+    EXPECT_NE(ei.dEI, 612.5);
 }
 
 TEST_F(RawExport, WrongSizesAndMissingSidecarsAreRefusedWithAReason) {

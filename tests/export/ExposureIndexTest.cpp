@@ -93,6 +93,33 @@ TEST(ExposureIndex, AnEmptyImageOrRegionHasNoIndex) {
     EXPECT_DOUBLE_EQ(ComputeExposureIndex(one.Source(), {}).dEI, 100.0);
 }
 
+TEST(ExposureIndex, OverAGainCorrectionTheSignalBeforeItsLimitCounts) {
+    // A 6 x 4 detector frame cut by one column left and one row top to a
+    // 5 x 3 image; the corrected image holds L = 1000 everywhere (limited),
+    // while (L / g) x (v - d) is 1000 / 125 x 1500 = 12000, and 2 x that
+    // where the reference is half as bright: values past 16 bits.
+    const int32_t nStride = 6, nFrameHeight = 4;
+    std::vector<uint16_t> raw(size_t(nStride) * nFrameHeight, 2000), dark(raw.size(), 500), ref(raw.size(), 125);
+    for (int32_t y = 0; y < nFrameHeight; ++y) ref[size_t(y) * nStride + 3] = 0;  // g = 0 gives 0
+    const CImage img = Uniform(5, 3, 1000);
+    CGainInputs gain{raw.data(), dark.data(), ref.data(), 1000, nStride, 1, 1};
+    const CExposureIndex ei = ComputeExposureIndex(img.Source(), {100, 4000.0, 250.0}, &gain);
+    ASSERT_TRUE(ei.bValid);
+    // The region is the whole 5 x 3 image; one of its columns (frame column 3) reads 0.
+    EXPECT_EQ(ei.nValueOfInterest, 12000u);
+    EXPECT_DOUBLE_EQ(ei.dEI, 300.0);
+    // Without the gain's inputs the limit shows.
+    EXPECT_EQ(ComputeExposureIndex(img.Source(), {100, 4000.0, 250.0}).nValueOfInterest, 1000u);
+
+    // A median among values past 65535: half the reference, 2 x 8 x 10000.
+    std::fill(ref.begin(), ref.end(), 62);
+    std::fill(raw.begin(), raw.end(), 10500);
+    gain.pReference = ref.data();
+    const CExposureIndex high = ComputeExposureIndex(img.Source(), {100, 4000.0, 250.0}, &gain);
+    EXPECT_EQ(high.nValueOfInterest, uint32_t(1000.0 / 62.0 * 10000.0));
+    EXPECT_EQ(ExposureIndexWords(high), "excessive exposure");
+}
+
 struct CLevelCase {
     double dDI;
     EDoseLevel level;

@@ -77,12 +77,41 @@ TEST(HistorySidecarText, RoundTripsAndNamesFollowThePattern) {
     EXPECT_EQ(e.nCutLeft, 6);
     EXPECT_EQ(e.nDoseIndicator, -1);
     EXPECT_EQ(e.strTime, "14:03:22");
+    EXPECT_FALSE(e.exposureIndex.bValid);  // none kept: null
     for (const auto& [sz, bOk] : std::vector<std::pair<const char*, bool>>{{"20261210-140322-045.RAW", true},
                                                                             {"20261210-140322-045.raw", false},
                                                                             {"20261210_140322-045.RAW", false},
                                                                             {"IMAGE.RAW", false},
                                                                             {"20261210-140322-04.RAW", false}})
         EXPECT_EQ(IsHistoryRawName(sz), bOk) << sz;
+}
+
+TEST(HistorySidecarText, KeepsTheExposureIndexAndItsVerdict) {
+    CHistoryEntry e;
+    e.strName = "20261210-140322-045";
+    e.nWidth = e.nHeight = e.nFrameWidth = e.nFrameHeight = 100;
+    e.exposureIndex.bValid = e.exposureIndex.bDeviationValid = true;
+    e.exposureIndex.dEI = 612.35;
+    e.exposureIndex.dTargetEI = 250.0;
+    e.exposureIndex.dDI = 3.8906;
+    const std::string strText = HistorySidecarText(e);
+    EXPECT_NE(strText.find("\"exposure_verdict\": \"excessive exposure\""), std::string::npos) << strText;
+    CHistoryEntry r;
+    ASSERT_TRUE(ParseHistorySidecar(strText, r));
+    EXPECT_TRUE(r.exposureIndex.bValid && r.exposureIndex.bDeviationValid);
+    EXPECT_DOUBLE_EQ(r.exposureIndex.dEI, 612.35);
+    EXPECT_DOUBLE_EQ(r.exposureIndex.dTargetEI, 250.0);
+    EXPECT_DOUBLE_EQ(r.exposureIndex.dDI, 3.8906);
+
+    // An index without a deviation (a target of 0) keeps its EI; a sidecar
+    // with an EI but no target has none.
+    ASSERT_TRUE(ParseHistorySidecar(
+        R"({"width": 10, "height": 10, "exposure_index": 12.5, "target_exposure_index": 0, "deviation_index": null})",
+        r));
+    EXPECT_TRUE(r.exposureIndex.bValid);
+    EXPECT_FALSE(r.exposureIndex.bDeviationValid);
+    ASSERT_TRUE(ParseHistorySidecar(R"({"width": 10, "height": 10, "exposure_index": 12.5})", r));
+    EXPECT_FALSE(r.exposureIndex.bValid);
 }
 
 }  // namespace

@@ -47,6 +47,7 @@ TEST_F(PatientSession, ThePatientOfTheDialogGoesIntoTheNextFileAndTheIndexIntoTh
 
     Click(Id::IDC_ACQUISITION);
     m_clock.advance(30000);
+    Window().Dicom()->Finish();  // the file is written on the DICOM writer's thread
     const std::string strFile = Window().Dicom()->LastFile();
     ASSERT_FALSE(strFile.empty());
     const CDicomRead r = ReadDicom(strFile);

@@ -1,13 +1,16 @@
-#include "export/dicom/ExposureIndex.h"
+#include "imaging/ExposureIndex.h"
 
-#include "display/AutoWindow.h"
+#include "app/Profile.h"
+#include "imaging/AcquiredImage.h"
+#include "imaging/Parallel.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
-namespace orvi::dicom {
+namespace orvi::dose {
 
 namespace {
 
@@ -43,6 +46,43 @@ bool SpanOfHalfMax(const std::vector<uint32_t>& counts, int32_t& nFirst, int32_t
         }
     return true;
 }
+
+// The gain correction's rule without its limit (imaging/Calibration.h), with
+// its factor L / g from a table as the correction takes it (pQuotient[0] = 0).
+inline uint32_t UnlimitedGain(uint16_t v, uint16_t d, uint16_t g, const double* pQuotient) {
+    if (v == 0 || g == 0) return 0;
+    const double dValue = std::trunc(pQuotient[g] * (double(v) - double(d)));
+    if (!(dValue > 0.0)) return 0;
+    return dValue >= 4294967295.0 ? 4294967295u : uint32_t(dValue);
+}
+
+// The lower median of the region: from a histogram of 16-bit values, and
+// the few above them (only over a gain correction) kept apart and sorted
+// when the median lies among them.
+class CMedian {
+public:
+    CMedian() : m_hist(65536, 0) {}
+    void Add(uint32_t v) {
+        if (v < 65536) ++m_hist[v];
+        else m_above.push_back(v);
+    }
+    void Merge(const CMedian& other) {
+        for (size_t v = 0; v < m_hist.size(); ++v) m_hist[v] += other.m_hist[v];
+        m_above.insert(m_above.end(), other.m_above.begin(), other.m_above.end());
+    }
+    uint32_t Lower(uint64_t nCount) {
+        const uint64_t nRank = (nCount - 1) / 2;
+        uint64_t nBelow = nCount - m_above.size();
+        if (nRank < nBelow) return ValueAtRank(m_hist, nRank);
+        auto it = m_above.begin() + ptrdiff_t(nRank - nBelow);
+        std::nth_element(m_above.begin(), it, m_above.end());
+        return *it;
+    }
+
+private:
+    Histogram m_hist;
+    std::vector<uint32_t> m_above;
+};
 
 }  // namespace
 
@@ -106,22 +146,51 @@ CPixelRect CentralRegion(const CPixelRect& field, int32_t nPercent) {
     return r;
 }
 
-CExposureIndex ComputeExposureIndex(const CSignalSource& s, const CExposureIndexSettings& settings) {
+CExposureIndex ComputeExposureIndex(const CSignalSource& s, const CExposureIndexSettings& settings,
+                                    const CGainInputs* pGain) {
     CExposureIndex ei;
     ei.dTargetEI = settings.dTargetEI;
     ei.field = ExposedField(s);
     ei.region = CentralRegion(ei.field, settings.nRegionPercent);
     if (ei.region.IsEmpty() || !(settings.dSignalPerUGy > 0.0)) return ei;
 
-    Histogram hist(65536, 0);
-    for (int32_t y = ei.region.nTop; y < ei.region.nTop + ei.region.nHeight; ++y) {
-        const size_t nRow = size_t(y) * size_t(s.nWidth);
-        for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x)
-            ++hist[Signal(s, nRow + size_t(x))];
+    const bool bGain = pGain != nullptr && pGain->pRaw != nullptr && pGain->pDark != nullptr &&
+                       pGain->pReference != nullptr && pGain->nLevel > 0 && pGain->nStride > 0;
+    std::vector<double> quotient;
+    if (bGain) {
+        quotient.assign(65536, 0.0);
+        for (uint32_t g = 1; g < 65536; ++g) quotient[g] = double(pGain->nLevel) / double(g);
     }
+    // The region's rows in one block per thread, each counted apart, then merged.
+    auto fnRows = [&](CMedian& median, int32_t nFirst, int32_t nEnd) {
+        for (int32_t y = nFirst; y < nEnd; ++y) {
+            if (bGain) {
+                const size_t nRow = size_t(y + pGain->nTop) * size_t(pGain->nStride) + size_t(pGain->nLeft);
+                for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x) {
+                    const size_t i = nRow + size_t(x);
+                    median.Add(
+                        UnlimitedGain(pGain->pRaw[i], pGain->pDark[i], pGain->pReference[i], quotient.data()));
+                }
+                continue;
+            }
+            const size_t nRow = size_t(y) * size_t(s.nWidth);
+            for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x)
+                median.Add(Signal(s, nRow + size_t(x)));
+        }
+    };
+    const size_t nWorkers =
+        WorkerCount(size_t(ei.region.nWidth) * size_t(ei.region.nHeight), size_t{1} << 19);
+    std::vector<CMedian> parts(nWorkers);
+    RunChunks(nWorkers, nWorkers, [&](size_t c) {
+        const int64_t nRows = ei.region.nHeight;
+        fnRows(parts[c], ei.region.nTop + int32_t(nRows * int64_t(c) / int64_t(nWorkers)),
+               ei.region.nTop + int32_t(nRows * int64_t(c + 1) / int64_t(nWorkers)));
+    });
+    CMedian& median = parts[0];
+    for (size_t c = 1; c < parts.size(); ++c) median.Merge(parts[c]);
     const uint64_t nCount = uint64_t(ei.region.nWidth) * uint64_t(ei.region.nHeight);
     // The median; of an even count the lower of the two middle values.
-    ei.nValueOfInterest = ValueAtRank(hist, (nCount - 1) / 2);
+    ei.nValueOfInterest = median.Lower(nCount);
     ei.dKermaUGy = double(ei.nValueOfInterest) / settings.dSignalPerUGy;
     ei.dEI = 100.0 * ei.dKermaUGy;
     ei.bValid = true;
@@ -177,9 +246,64 @@ std::string ExposureIndexText(const CExposureIndex& ei) {
     return sz;
 }
 
-CWindow AutomaticWindow(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight) {
-    const CWindowLevel wl = ComputeAutoWindow(pPixels, nWidth, nHeight);
-    return CWindow{double(wl.nLevel), double(std::max(1, wl.nWidth))};
+std::string ExposureIndexWords(const CExposureIndex& ei) {
+    return ei.bValid && ei.bDeviationValid ? DoseLevelText(ClassifyDeviation(ei.dDI)) : "";
 }
 
-}  // namespace orvi::dicom
+CExposureIndex ExposureIndexOf(const CAcquiredImage& image, const CExposureIndexSettings& settings,
+                               const CGainInputs* pGain) {
+    CSignalSource src;
+    src.pPixels = image.pixels.data();
+    src.nWidth = image.Width();
+    src.nHeight = image.Height();
+    if (src.nWidth <= 0 || src.nHeight <= 0 || image.pixels.size() != size_t(src.nWidth) * size_t(src.nHeight))
+        return {};
+    src.nOffset = image.nOffsetControl;
+    if (!image.gain.bApplied && image.dark.size() == image.pixels.size()) src.pDark = image.dark.data();
+    return ComputeExposureIndex(src, settings, image.gain.bApplied ? pGain : nullptr);
+}
+
+namespace {
+
+constexpr const char* kSectionExposureIndex = "EXPOSURE_INDEX";
+
+void AddProblem(std::string& strProblems, const std::string& strText) {
+    if (!strProblems.empty()) strProblems += "; ";
+    strProblems += strText;
+}
+
+std::string Trimmed(const std::string& s) {
+    const size_t nFirst = s.find_first_not_of(" \t");
+    if (nFirst == std::string::npos) return "";
+    return s.substr(nFirst, s.find_last_not_of(" \t") - nFirst + 1);
+}
+
+// A positive number from a text key; the default when empty or unusable.
+double ReadPositive(const std::string& strIni, const char* szKey, double dDefault, std::string& strProblems) {
+    const std::string strText = Trimmed(ReadProfileText(strIni, kSectionExposureIndex, szKey, "", 512));
+    if (strText.empty()) return dDefault;
+    char* pEnd = nullptr;
+    const double d = std::strtod(strText.c_str(), &pEnd);
+    if (pEnd == strText.c_str() || *pEnd != '\0' || !(d > 0.0) || d > 1e9) {
+        AddProblem(strProblems, std::string(szKey) + "=" + strText + " is not a positive number");
+        return dDefault;
+    }
+    return d;
+}
+
+}  // namespace
+
+CExposureIndexSettings ReadExposureIndexSettings(const std::string& strIni, std::string& strProblems) {
+    CExposureIndexSettings s;
+    strProblems.clear();
+    const int32_t nRegion = ReadProfileInt(strIni, kSectionExposureIndex, "REGION_PERCENT", s.nRegionPercent);
+    if (nRegion < 1 || nRegion > 100)
+        AddProblem(strProblems, "REGION_PERCENT=" + std::to_string(nRegion) + " is not 1 to 100");
+    else
+        s.nRegionPercent = nRegion;
+    s.dSignalPerUGy = ReadPositive(strIni, "SIGNAL_PER_UGY", s.dSignalPerUGy, strProblems);
+    s.dTargetEI = ReadPositive(strIni, "TARGET_EI", s.dTargetEI, strProblems);
+    return s;
+}
+
+}  // namespace orvi::dose
