@@ -411,6 +411,18 @@ void BM_WriteImage(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteImage)->Name("WriteRawFile")->MinWarmUpTime(0.2)->Apply(BestOfFive);
 
+// The exposure the DICOM cases write: the bench's image with its dark and
+// automatic window, as the controller hands it over.
+AcquiredImagePtr DicomBenchImage() {
+    auto pImage = std::make_shared<CAcquiredImage>();
+    pImage->geometry = CImageGeometry{kSide, kSide, 0, 0, 0, 0};
+    pImage->pixels = D().image;
+    pImage->dark = D().dark;
+    pImage->tAcquired = std::chrono::system_clock::now();
+    pImage->autoWindow = ComputeAutoWindow(pImage->pixels.data(), kSide, kSide);
+    return pImage;
+}
+
 // The DICOM sink on a finished 3072 x 3072 exposure, from the hand-over to
 // the file on disk (the writer's thread, waited for); each file is removed
 // untimed, so the folder does not grow.
@@ -421,16 +433,10 @@ void BM_DicomFile(benchmark::State& state) {
     const std::string strIni = F().strImages + (bJpegLs ? "jpegls.ini" : "explicit.ini");
     WriteProfileText(strIni, "DICOM", "FOLDER", strFolder);
     WriteProfileText(strIni, "DICOM", "TRANSFER", bJpegLs ? "jpegls" : "explicit");
-    auto pImage = std::make_shared<CAcquiredImage>();
-    pImage->geometry = CImageGeometry{kSide, kSide, 0, 0, 0, 0};
-    pImage->pixels = D().image;
-    pImage->dark = D().dark;
-    pImage->tAcquired = std::chrono::system_clock::now();
-    pImage->autoWindow = ComputeAutoWindow(pImage->pixels.data(), kSide, kSide);
     NullStatus ui;
     CQueuedExecutor executor;
     dicom::CDicomSink sink(ui, strIni, F().strImages, executor);
-    const AcquiredImagePtr pShared = pImage;
+    const AcquiredImagePtr pShared = DicomBenchImage();
     for (auto _ : state) {
         sink.OnImageAcquired(pShared);
         sink.Finish();
@@ -450,14 +456,10 @@ void BM_DicomHandOver(benchmark::State& state) {
     const std::string strIni = F().strImages + "handover.ini";
     WriteProfileText(strIni, "DICOM", "FOLDER", F().strImages + "dicom-handover/");
     WriteProfileText(strIni, "DICOM", "TRANSFER", "jpegls");
-    auto pImage = std::make_shared<CAcquiredImage>();
-    pImage->geometry = CImageGeometry{kSide, kSide, 0, 0, 0, 0};
-    pImage->pixels = D().image;
-    pImage->tAcquired = std::chrono::system_clock::now();
     NullStatus ui;
     CQueuedExecutor executor;
     dicom::CDicomSink sink(ui, strIni, F().strImages, executor);
-    const AcquiredImagePtr pShared = pImage;
+    const AcquiredImagePtr pShared = DicomBenchImage();
     for (auto _ : state) {
         sink.OnImageAcquired(pShared);
         state.PauseTiming();
