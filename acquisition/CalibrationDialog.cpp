@@ -1,7 +1,8 @@
 #include "acquisition/CalibrationDialog.h"
 
 #include "acquisition/ConfigDialog.h"
-#include "acquisition/MainFrame.h"
+#include "acquisition/StationSettings.h"
+#include "acquisition/UiPort.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
 #include "imaging/BadPixelMap.h"
@@ -41,7 +42,7 @@ std::string BpmSavedText(uint64_t nMarked) {
            " marked)";
 }
 
-CCalibration::CCalibration(CMainFrame& frame) : m_frame(frame) {}
+CCalibration::CCalibration(ICalibrationHost& host) : m_host(host) {}
 
 void CCalibration::OnInitDialog() {
     const CBpmThresholds defaults;
@@ -49,9 +50,10 @@ void CCalibration::OnInitDialog() {
     m_strAreaDark = std::to_string(defaults.nAreaDark);
     m_strLineBright = std::to_string(defaults.nLineBright);
     m_strLineDark = std::to_string(defaults.nLineDark);
-    m_strCalPath = m_frame.m_strCalPath;
-    m_nImageWidth = m_frame.m_nImageWidth;
-    m_nImageHeight = m_frame.m_nImageHeight;
+    const CStationSettings& settings = m_host.Settings();
+    m_strCalPath = settings.m_strCalPath;
+    m_nImageWidth = settings.m_nImageWidth;
+    m_nImageHeight = settings.m_nImageHeight;
     // A fresh window: every button enabled, the caption as in the template.
     m_bGetBrightEnabled = m_bGetDarkEnabled = m_bMakeBpmEnabled = true;
     m_strGetBrightCaption = kGetBrightCaption;
@@ -103,42 +105,25 @@ void CCalibration::EnableGetButtons(bool bEnabled) {
     m_bGetBrightEnabled = m_bGetDarkEnabled = m_bMakeBpmEnabled = bEnabled;
 }
 
-void CCalibration::Changed() { m_frame.Ui().CalibrationChanged(); }
+void CCalibration::Changed() { m_host.Ui().CalibrationChanged(); }
 
 void CCalibration::OnGetBright() {
     WriteLog("Click get bright");
-    m_frame.m_nAcqMode = ACQ_BRIGHT;
-    m_frame.ResetSequenceFlags();
-    // A GET DARK whose frame never came must not turn this pair into a lone dark.
-    m_frame.m_bDarkOnly = false;
+    m_host.PrepareBright();
     EnableGetButtons(false);
     Changed();
-    if (m_frame.m_nTriggerMode == kTriggerUsb) {
-        m_frame.StartTimer(TIMER_MANUAL_READ, kManualReadMs);
-        m_frame.StartWaitingProgress(-1);
-        return;
-    }
-    const int32_t nDelay = m_frame.ExpDelay();
-    m_frame.StartTimer(TIMER_EXP_DELAY, kExposureLeadMs - nDelay);
-    m_frame.StartTimer(TIMER_PRE_EXPOSURE, kExposureLeadMs - 1000 - nDelay);
-    if (!m_frame.CheckLink(Acquisition_StartAecReady(m_frame.m_hDetector), m_frame.m_hDetector)) {
+    if (!m_host.ArmBright()) {
         EnableGetButtons(true);
         Changed();
-    } else {
-        m_frame.StartWaitingProgress(kExposureLeadMs - nDelay);
     }
 }
 
 void CCalibration::OnGetDark() {
-    m_frame.m_nAcqMode = ACQ_DARK;
-    m_frame.m_bDarkOnly = true;
-    m_frame.m_bReadyLampLatched = true;
+    m_host.PrepareDarkAlone();
     EnableGetButtons(false);
     Changed();
-    const uint16_t nDelay = Acquisition_GetInnerDelayTime(m_frame.m_hDetector);
-    if (!m_frame.CheckLink(Acquisition_StartClearTimeAcquisition(m_frame.m_hDetector, nDelay),
-                           m_frame.m_hDetector)) {
-        m_frame.m_bDarkOnly = false;
+    uint16_t nDelay = 0;
+    if (!m_host.RequestDarkAlone(nDelay)) {
         EnableGetButtons(true);
         Changed();
         return;
@@ -146,14 +131,14 @@ void CCalibration::OnGetDark() {
     char sz[64];
     std::snprintf(sz, sizeof sz, "Click get dark(%ld)", static_cast<long>(nDelay));
     WriteLog(sz);
-    m_frame.ShowProgress("Dark 1 of 1");
+    m_host.ShowProgress("Dark 1 of 1");
 }
 
 void CCalibration::OnDeleteFile() {
     if (m_nSelected < 0 || m_nSelected >= static_cast<int32_t>(m_listFiles.size())) return;
     const int32_t nIndex = m_nSelected;
     // The folder as the file says now, not as it was at start.
-    const std::string strFolder = cfg::Read(m_frame.m_strIniPath, cfg::CAL_PATH);
+    const std::string strFolder = cfg::Read(m_host.Settings().m_strIniPath, cfg::CAL_PATH);
     std::error_code ec;
     std::filesystem::remove(JoinPath(strFolder, m_listFiles[static_cast<size_t>(nIndex)]), ec);
     DeleteString(nIndex);
@@ -172,13 +157,14 @@ void CCalibration::OnMakeBpm() {
     t.nLineBright = DialogInt(m_strLineBright);
     t.nLineDark = DialogInt(m_strLineDark);
     size_t nMarked = 0;
-    CMainFrame::CFolderLocks locks = m_frame.LockFolders();
     CReport report;
-    const MakeBpmResult r =
-        RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, report, &nMarked);
-    m_frame.Ui().ShowReport(report);
+    MakeBpmResult r = MakeBpmResult::Written;
+    m_host.WithFoldersLocked([&] {
+        r = RunMakeBpm(m_listFiles, m_strCalPath, m_nImageWidth, m_nImageHeight, t, report, &nMarked);
+        m_host.Ui().ShowReport(report);
+        if (r == MakeBpmResult::Written) m_host.Ui().FileSaved(JoinPath(m_strCalPath, kBpmFileName));
+    });
     if (r != MakeBpmResult::Written) return;  // stays disabled until a new frame or opening
-    m_frame.Ui().FileSaved(JoinPath(m_strCalPath, kBpmFileName));
     m_strProgress = BpmSavedText(nMarked);
     m_bMakeBpmEnabled = true;
     Changed();

@@ -1,6 +1,7 @@
 #include "acquisition/ConfigDialog.h"
 
 #include "acquisition/MainFrame.h"
+#include "acquisition/UiPort.h"
 #include "app/ConfigKeys.h"
 #include "app/NumberText.h"
 #include "app/Profile.h"
@@ -30,7 +31,7 @@ double DialogFloat(const std::string& strText) {
     return pEnd == p ? 0.0 : d;
 }
 
-CTarsoConfigDlg::CTarsoConfigDlg(CMainFrame& frame) : m_frame(frame) {}
+CTarsoConfigDlg::CTarsoConfigDlg(IDetectorConfigHost& host) : m_host(host) {}
 
 void CTarsoConfigDlg::SelectTrigger(int32_t nIndex) {
     if (nIndex < 0 || nIndex > 3) {
@@ -57,7 +58,7 @@ std::string DetectorSerialText(uint32_t h) {
 }
 
 void CTarsoConfigDlg::Refresh(uint32_t h) {
-    const CImageStore& store = m_frame.App().m_imageStore;
+    const CImageStore& store = m_host.App().m_imageStore;
     m_bAutoNaming = store.m_bAutoNaming != 0;
     m_strImageName = store.m_strImageName;
     m_strFolder = store.m_strImagePath;
@@ -69,7 +70,7 @@ void CTarsoConfigDlg::Refresh(uint32_t h) {
     m_strSpan = Decimal(Acquisition_GetDRConfigSerialTimeSpan(h));
 
     if (Acquisition_GetDRConfigAecMode(h) == 1) {
-        const int32_t nMode = m_frame.m_nTriggerMode;
+        const int32_t nMode = m_host.TriggerMode();
         SelectTrigger(nMode < 2 ? nMode : nMode - 4);
     } else {
         SelectTrigger(-1);
@@ -91,8 +92,8 @@ void CTarsoConfigDlg::Refresh(uint32_t h) {
 }
 
 bool CTarsoConfigDlg::OnWrite() {
-    IUiPort& ui = m_frame.Ui();
-    const uint32_t h = m_frame.m_hDetector;
+    IUiPort& ui = m_host.Ui();
+    const uint32_t h = m_host.CurrentDetector();
 
     const float fVt = static_cast<float>(DialogFloat(m_strVt));
     if (fVt < 1.25f || fVt > 4.5f) {
@@ -124,8 +125,8 @@ bool CTarsoConfigDlg::OnWrite() {
     }
 
     // Image naming, saved in the configuration file.
-    CImageStore& store = m_frame.App().m_imageStore;
-    const std::string& strIni = m_frame.m_strIniPath;
+    CImageStore& store = m_host.App().m_imageStore;
+    const std::string& strIni = m_host.IniPath();
     if (m_bAutoNaming) {
         store.m_bAutoNaming = 1;
         cfg::Write(strIni, cfg::AUTO_NAMING_SAVED, "1");
@@ -149,8 +150,8 @@ bool CTarsoConfigDlg::OnWrite() {
     Acquisition_SetDRConfigSerialTimeSpan(h, nSpan);
 
     // No item chosen (or a typed text) means auto.
-    m_frame.m_nTriggerMode =
-        m_nTriggerIndex >= 0 && m_nTriggerIndex <= 3 ? kTriggerModes[m_nTriggerIndex] : kTriggerAuto;
+    m_host.SetTriggerMode(
+        m_nTriggerIndex >= 0 && m_nTriggerIndex <= 3 ? kTriggerModes[m_nTriggerIndex] : kTriggerAuto);
     Acquisition_SetDRConfigAecMode(h, 1);
 
     auto flag = [](bool b) { return b ? 1 : 0; };
@@ -161,7 +162,7 @@ bool CTarsoConfigDlg::OnWrite() {
     Acquisition_SetDRConfigClearTime(h, 1500);
 
     if (Acquisition_DRConfigUpdateAll(h) == 0) return false;
-    m_frame.Timers().sleep_ms(kParameterWaitMs);
+    m_host.SleepMs(kParameterWaitMs);
     Acquisition_ReadDRConfig(h);
     // The delay is kept where the next start reads it (EXP_DELAY) and under
     // AEC_EXP_TIME, where earlier versions kept it.
@@ -169,9 +170,9 @@ bool CTarsoConfigDlg::OnWrite() {
     const std::string strIntegrate = m_strIntegrate;
     cfg::Write(strIni, cfg::EXP_DELAY.szName, strDelay);
     cfg::Write(strIni, cfg::AEC_EXP_TIME, strDelay);
-    m_frame.App().m_strExpDelay = strDelay;
+    m_host.App().m_strExpDelay = strDelay;
     cfg::Write(strIni, cfg::INTEGRATE.szName, strIntegrate);
-    m_frame.App().m_strIntegrate = strIntegrate;
+    m_host.App().m_strIntegrate = strIntegrate;
     return true;
 }
 
@@ -180,10 +181,10 @@ void CTarsoConfigDlg::OnBrowse(const std::string& strPickedFolder) {
     m_strFolder = NormaliseFolder(strPickedFolder);
 }
 
-void CTarsoConfigDlg::OnRead() { Acquisition_ReadDRConfig(m_frame.m_hDetector); }
+void CTarsoConfigDlg::OnRead() { Acquisition_ReadDRConfig(m_host.CurrentDetector()); }
 
-void CTarsoConfigDlg::OnReset() { Acquisition_ResetDRConfig(m_frame.m_hDetector); }
+void CTarsoConfigDlg::OnReset() { Acquisition_ResetDRConfig(m_host.CurrentDetector()); }
 
-void CTarsoConfigDlg::OnExit() { m_frame.DestroyConfigDialog(); }
+void CTarsoConfigDlg::OnExit() { m_host.DestroyConfigDialog(); }
 
 }  // namespace orvi

@@ -6,7 +6,8 @@
 // parameter block arrives (the frame's ComCallback calls it and then
 // IUiPort::ConfigDialogChanged()).
 //
-// The frame owns the object (m_pConfigDlg): OnOpenConfig creates it on first
+// The dialog reaches the station through IDetectorConfigHost.
+// The frame owns the object: OnOpenConfig creates it on first
 // use and asks the port to show it; OnExit ends it (the port is told with
 // ConfigDialogDestroyed, then the object is deleted: nothing of it may be used
 // after OnExit returns, so a widget that calls OnExit from its own slot closes
@@ -17,7 +18,26 @@
 
 namespace orvi {
 
-class CMainFrame;
+class CAppValues;
+class IUiPort;
+
+// What the configuration dialog asks of the station.
+class IDetectorConfigHost {
+public:
+    virtual ~IDetectorConfigHost() = default;
+    virtual IUiPort& Ui() = 0;
+    // The program's values (image naming, the exposure delay's text).
+    virtual CAppValues& App() = 0;
+    virtual const std::string& IniPath() const = 0;
+    // The detector the dialog shows and writes.
+    virtual uint32_t CurrentDetector() const = 0;
+    virtual int32_t TriggerMode() const = 0;
+    virtual void SetTriggerMode(int32_t nMode) = 0;
+    // Waits nMs on the station's clock (the detector answers a parameter update).
+    virtual void SleepMs(uint32_t nMs) = 0;
+    // Exit: the dialog is destroyed.
+    virtual void DestroyConfigDialog() = 0;
+};
 
 // Trigger-mode items of the dialog, in order.
 inline constexpr const char* kTriggerItems[4] = {"0:Manual", "1:Auto", "6:USB", "7:Repeat"};
@@ -33,7 +53,7 @@ inline constexpr const char* kImageNameEmpty = "Image name is empty.";
 
 class CTarsoConfigDlg {
 public:
-    explicit CTarsoConfigDlg(CMainFrame& frame);
+    explicit CTarsoConfigDlg(IDetectorConfigHost& host);
 
     // Fills every field from the library for this handle (and the naming
     // fields from the image store).
@@ -75,7 +95,7 @@ public:
     void SelectTrigger(int32_t nIndex);
 
 private:
-    CMainFrame& m_frame;
+    IDetectorConfigHost& m_host;
 };
 
 // The dialog's number readings: a signed integer from the leading digits

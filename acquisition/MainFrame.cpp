@@ -1,5 +1,6 @@
-// CMainFrame: creation, connection, the configuration and calibration
-// commands, the panel's selectors, Open File and destruction.
+// CMainFrame: creation, connection, the commands, the panel's selectors,
+// Open File and destruction; the timers and the detector's reports are handed
+// to the part that owns them.
 #include "acquisition/MainFrame.h"
 
 #include "acquisition/BoardSimControls.h"
@@ -37,12 +38,6 @@ void CreateFolder(const std::string& strFolder) {
     std::filesystem::create_directories(strFolder, ec);
 }
 
-// Copies text into a fixed field of the open record, always NUL-terminated.
-void CopyField(char* pField, const std::string& strText) {
-    std::memset(pField, 0, ORVIACQ_TEXT_SIZE);
-    std::strncpy(pField, strText.c_str(), ORVIACQ_TEXT_SIZE - 1);
-}
-
 std::string InitFailureText(const std::string& strLabel, int32_t nResult) {
     const char* szFormat = nullptr;
     switch (nResult) {
@@ -60,7 +55,14 @@ std::string InitFailureText(const std::string& strLabel, int32_t nResult) {
 }  // namespace
 
 CMainFrame::CMainFrame(CAppValues& app, IUiPort& ui, ITimerService& timers, CPelkioApi board)
-    : m_dlgCalibration(*this), m_app(app), m_ui(ui), m_timers(timers), m_board(std::move(board)) {
+    : m_app(app),
+      m_ui(ui),
+      m_timers(timers),
+      m_board(std::move(board)),
+      m_dlgCalibration(*this),
+      m_connection(timers, *this),
+      m_sequencer(*this, m_dlgCalibration),
+      m_reception(*this, m_dlgCalibration) {
     m_timers.set_handler([this](uint32_t nId) { OnTimer(nId); });
     s_pCurrent = this;
 }
@@ -79,12 +81,7 @@ CMainFrame::~CMainFrame() {
                          TIMER_EXP_DELAY, TIMER_PROGRESS, TIMER_DARK_WAIT})
         m_timers.stop(nId);
     m_timers.set_handler(nullptr);
-    for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})
-        if (*ph != 0) {
-            Acquisition_Close(*ph);
-            *ph = 0;
-        }
-    if (m_bDispatchInstalled) UninstallLibraryDispatch();
+    m_connection.Release();
     if (s_pCurrent == this) s_pCurrent = nullptr;
     SetLogClock(nullptr);
 }
@@ -95,14 +92,20 @@ CMainFrame* CMainFrame::Current() { return s_pCurrent; }
 
 CMainFrame::CFolderLocks::CFolderLocks(CMainFrame& frame) : m_frame(frame) {
     if (m_frame.m_nLockDepth++ > 0) return;
-    m_frame.LockFolder(m_frame.m_calLock, m_frame.m_strCalPath);
-    if (m_frame.m_strImagePath != m_frame.m_strCalPath) m_frame.LockFolder(m_frame.m_imageLock, m_frame.m_strImagePath);
+    const CStationSettings& s = m_frame.m_settings;
+    m_frame.LockFolder(m_frame.m_calLock, s.m_strCalPath);
+    if (s.m_strImagePath != s.m_strCalPath) m_frame.LockFolder(m_frame.m_imageLock, s.m_strImagePath);
 }
 
 CMainFrame::CFolderLocks::~CFolderLocks() {
     if (--m_frame.m_nLockDepth > 0) return;
     m_frame.m_imageLock.Unlock();
     m_frame.m_calLock.Unlock();
+}
+
+void CMainFrame::WithFoldersLocked(const std::function<void()>& fn) {
+    CFolderLocks locks = LockFolders();
+    fn();
 }
 
 // Another station writing there is waited for; after the wait (or when the
@@ -128,46 +131,45 @@ void CMainFrame::LockFolder(CFolderLock& lock, const std::string& strFolder) {
 CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) {
     DeleteLogFile();
 
-    m_strIniPath = strProgramDir + cfg::kIniFileName;
+    CStationSettings& st = m_settings;
+    st.m_strIniPath = strProgramDir + cfg::kIniFileName;
     std::error_code ec;
-    if (!std::filesystem::exists(m_strIniPath, ec)) {
+    if (!std::filesystem::exists(st.m_strIniPath, ec)) {
         m_ui.ShowWarning("ORVI2.ini don`t exist.");
         return CreateResult::MissingIni;
     }
     // Every key is read from the whole file: a huge file would stall every image.
-    const uintmax_t nIniBytes = std::filesystem::file_size(m_strIniPath, ec);
+    const uintmax_t nIniBytes = std::filesystem::file_size(st.m_strIniPath, ec);
     if (!ec && nIniBytes > kMaxProfileBytes) {
-        m_ui.ShowWarning(std::string(kIniTooLarge) + "\n" + m_strIniPath + ": " + std::to_string(nIniBytes) +
+        m_ui.ShowWarning(std::string(kIniTooLarge) + "\n" + st.m_strIniPath + ": " + std::to_string(nIniBytes) +
                          " bytes");
         return CreateResult::BadConfig;
     }
 
-    cfg::CFrameConfig c = cfg::ReadFrameConfig(m_strIniPath);
-    m_strImagePath = NormaliseFolder(c.strImagePath);
-    CreateFolder(m_strImagePath);
-    m_strCalPath = NormaliseFolder(c.strCalPath);
-    CreateFolder(m_strCalPath);
+    cfg::CFrameConfig c = cfg::ReadFrameConfig(st.m_strIniPath);
+    st.m_strImagePath = NormaliseFolder(c.strImagePath);
+    CreateFolder(st.m_strImagePath);
+    st.m_strCalPath = NormaliseFolder(c.strCalPath);
+    CreateFolder(st.m_strCalPath);
     g_bWriteLog = c.nWriteLog;
-    m_nStdDevOption = c.nStdDevOption;
-    m_nDoseIndicator = c.nDoseIndicator;
-    m_nMedianFilter = c.nMedianFilter;
-    m_nCalibration = c.nCalibration;
-    m_nImageWidth = c.nImageWidth;
-    m_nImageHeight = c.nImageHeight;
-    m_nStdDevRange = c.nStdDevRange;
-    m_nTriggerMode = c.nTriggerMode;
-    m_nOffsetControl = c.nOffsetControl;
-    m_nRepeatLeft = c.nRepeatNumber;
-    m_nRepeatPeriod = c.nRepeatPeriod;
-    m_nCutTop = c.nCutTop;
-    m_nCutBottom = c.nCutBottom;
-    m_nCutLeft = c.nCutLeft;
-    m_nCutRight = c.nCutRight;
+    st.m_nStdDevOption = c.nStdDevOption;
+    st.m_nDoseIndicator = c.nDoseIndicator;
+    st.m_nMedianFilter = c.nMedianFilter;
+    st.m_nCalibration = c.nCalibration;
+    st.m_nImageWidth = c.nImageWidth;
+    st.m_nImageHeight = c.nImageHeight;
+    st.m_nStdDevRange = c.nStdDevRange;
+    st.m_nOffsetControl = c.nOffsetControl;
+    st.m_nCutTop = c.nCutTop;
+    st.m_nCutBottom = c.nCutBottom;
+    st.m_nCutLeft = c.nCutLeft;
+    st.m_nCutRight = c.nCutRight;
+    m_sequencer.Configure(c.nTriggerMode, c.nRepeatNumber, c.nRepeatPeriod);
 
     // The frame buffers hold 3072 x 3072 pixels: a larger or empty image, or
     // cuts that leave nothing, are refused before anything else happens.
-    std::string strBad = cfg::CheckImageGeometry(m_nImageWidth, m_nImageHeight, m_nCutTop,
-                                                 m_nCutBottom, m_nCutLeft, m_nCutRight);
+    std::string strBad = cfg::CheckImageGeometry(st.m_nImageWidth, st.m_nImageHeight, st.m_nCutTop,
+                                                 st.m_nCutBottom, st.m_nCutLeft, st.m_nCutRight);
     if (!strBad.empty()) {
         m_ui.ShowWarning(strBad);
         return CreateResult::BadConfig;
@@ -178,7 +180,7 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
 
     // Temporaries of a write that an earlier run did not finish (it crashed or
     // was killed); a running station's own stay.
-    for (const std::string& strFolder : {m_strImagePath, m_strCalPath})
+    for (const std::string& strFolder : {st.m_strImagePath, st.m_strCalPath})
         for (const std::string& strPath : RemoveStaleTemporaries(strFolder, m_tStarted))
             WriteLog("Removed an unfinished file of an earlier run: " + strPath);
 
@@ -187,19 +189,16 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
     DeleteMessageFile(kFileImageComing);
     DeleteMessageFile(kFileDoseIndicator);
 
-    m_pImageBackup.assign(kFramePixels, 0);
-    m_pDarkFrame.assign(kFramePixels, 0);
+    m_reception.AllocateBuffers();
 
     // The simulated boards [SIMULATOR] BOARDS asks for, when the board library has them.
-    CBoardSimControls::Lookup().SetBoards(CBoardSimControls::ConfiguredBoards(m_strIniPath));
+    CBoardSimControls::Lookup().SetBoards(CBoardSimControls::ConfiguredBoards(st.m_strIniPath));
     m_board.StartupConfiguration();
 
     // The image history is the first to receive every finished exposure.
-    m_pHistory = std::make_unique<CImageHistory>(m_strIniPath, [this](const std::string& strProblem) {
-        m_strProgressShown.clear();
-        m_ui.SetStatusText(0, "History: " + strProblem);
+    m_reception.CreateHistory(st.m_strIniPath, [this](const std::string& strProblem) {
+        m_sequencer.ShowOtherText("History: " + strProblem);
     });
-    m_sinks.insert(m_sinks.begin(), m_pHistory.get());
     return CreateResult::Ok;
 }
 
@@ -210,12 +209,9 @@ bool CMainFrame::AttachImageStore() {
         m_ui.ShowWarning(strBad.empty() ? "The image buffers could not be obtained." : strBad);
         return false;
     }
-    store.SetFrameLinks(&m_hDetectorB, m_pDarkFrame.data(), m_pDarkFrame.size());
+    const std::vector<uint16_t>& dark = m_reception.DarkFrame();
+    store.SetFrameLinks(m_connection.DetectorBAddress(), dark.data(), dark.size());
     return true;
-}
-
-size_t CMainFrame::FramePixels() const {
-    return static_cast<size_t>(m_nImageWidth) * static_cast<size_t>(m_nImageHeight);
 }
 
 bool CMainFrame::CanClose() const { return !m_timers.is_running(TIMER_DARK); }
@@ -225,14 +221,14 @@ void CMainFrame::OnClose() { OnDisconnect(); }
 // ---- Small services ---------------------------------------------------------------
 
 void CMainFrame::CreateMessageFile(const std::string& strBaseName) {
-    if (!CreateEmptyFile(m_strImagePath, strBaseName + ".txt")) {
-        WriteLog(FileFailLogLine("Message file creation fail", m_strImagePath + strBaseName + ".txt", errno));
+    if (!CreateEmptyFile(m_settings.m_strImagePath, strBaseName + ".txt")) {
+        WriteLog(FileFailLogLine("Message file creation fail", m_settings.m_strImagePath + strBaseName + ".txt", errno));
         m_ui.ShowWarning(kMessageFileCreationFail);
     }
 }
 
 void CMainFrame::DeleteMessageFile(const std::string& strFileName) {
-    DeleteFileIn(m_strImagePath, strFileName);
+    DeleteFileIn(m_settings.m_strImagePath, strFileName);
 }
 
 void CMainFrame::WriteOutputs() { m_board.WriteOutputs(); }
@@ -256,46 +252,41 @@ int32_t CMainFrame::Integrate() const { return TextToInt(m_app.m_strIntegrate); 
 
 // ---- Connection -------------------------------------------------------------------
 
-void CMainFrame::OpenSlot(int32_t nIndex, const std::string& strPort, const std::string& strAdapter,
-                          uint32_t& hDetector, const std::string& strLabel, int32_t& nResult) {
-    ORVIAcqOpenRecord record{};
-    record.nDetectorIndex = nIndex;
-    std::string strProgramDir = m_app.m_strProgramDir;
-    if (strProgramDir.empty())
-        strProgramDir = m_strIniPath.substr(0, m_strIniPath.size() - std::strlen(cfg::kIniFileName));
-    CopyField(record.szIniPath, m_strIniPath);
-    CopyField(record.szProgramFolder, strProgramDir);
-    nResult = Acquisition_Initialize(record, strPort.c_str(), strAdapter.c_str(), &hDetector);
-    InitDetector(hDetector, strLabel, nResult);
-}
-
 void CMainFrame::OnConnect() {
     WriteLog("Click connect");
     // The library runs its timed work and its callbacks on our timer service.
-    if (InstallLibraryDispatch(m_timers) == ORVIACQ_OK) m_bDispatchInstalled = true;
+    m_connection.InstallDispatch();
 
     int32_t nResultA = -1;
     int32_t nResultB = -1;
     CImageStore& store = m_app.m_imageStore;
+    std::string strProgramDir = m_app.m_strProgramDir;
+    if (strProgramDir.empty())
+        strProgramDir = IniPath().substr(0, IniPath().size() - std::strlen(cfg::kIniFileName));
+    auto fnOpen = [&](int32_t nIndex, const std::string& strPort, const std::string& strAdapter, int32_t& nResult) {
+        nResult = m_connection.OpenSlot(nIndex, strPort, strAdapter, IniPath(), strProgramDir);
+        InitDetector(nIndex == 1 ? m_connection.DetectorB() : m_connection.DetectorA(), nIndex == 1 ? "B" : "A",
+                     nResult);
+    };
     if (store.m_bShowNetworkWindow != 0) {
         CAdapterChoice choice;
         if (!m_ui.RunAdapterDialog(choice)) return;  // cancelled: nothing is opened
         if (!choice.strAdapter1.empty() && !choice.strPort1.empty()) {
             store.m_strAdapterName1 = choice.strAdapter1;
             store.m_strComName1 = choice.strPort1;
-            OpenSlot(0, store.m_strComName1, store.m_strAdapterName1, m_hDetectorA, "A", nResultA);
+            fnOpen(0, store.m_strComName1, store.m_strAdapterName1, nResultA);
         }
         if (!store.m_strDetectorName2.empty() && !choice.strAdapter2.empty() && !choice.strPort2.empty()) {
             store.m_strAdapterName2 = choice.strAdapter2;
             store.m_strComName2 = choice.strPort2;
-            OpenSlot(1, store.m_strComName2, store.m_strAdapterName2, m_hDetectorB, "B", nResultB);
+            fnOpen(1, store.m_strComName2, store.m_strAdapterName2, nResultB);
         }
     } else {
         if (!store.m_strAdapterName1.empty() && !store.m_strComName1.empty())
-            OpenSlot(0, store.m_strComName1, store.m_strAdapterName1, m_hDetectorA, "A", nResultA);
+            fnOpen(0, store.m_strComName1, store.m_strAdapterName1, nResultA);
         if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName2.empty() &&
             !store.m_strComName2.empty())
-            OpenSlot(1, store.m_strComName2, store.m_strAdapterName2, m_hDetectorB, "B", nResultB);
+            fnOpen(1, store.m_strComName2, store.m_strAdapterName2, nResultB);
     }
     FinishConnect(nResultA, nResultB);
 }
@@ -303,9 +294,9 @@ void CMainFrame::OnConnect() {
 void CMainFrame::FinishConnect(int32_t nResultA, int32_t nResultB) {
     const CImageStore& store = m_app.m_imageStore;
     if (nResultA == 0)
-        m_hDetector = m_hDetectorA;
+        m_connection.SetCurrent(m_connection.DetectorA());
     else if (nResultB == 0)
-        m_hDetector = m_hDetectorB;
+        m_connection.SetCurrent(m_connection.DetectorB());
 
     if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName1.empty() &&
         !store.m_strComName1.empty() && !store.m_strAdapterName2.empty() && !store.m_strComName2.empty() &&
@@ -319,13 +310,13 @@ void CMainFrame::FinishConnect(int32_t nResultA, int32_t nResultB) {
     SetConnectionLamp(true);
     WriteOutputs();
 
-    Acquisition_SetDRConfigPGA(m_hDetector, 5);
-    Acquisition_SetDRConfigAecExpTime(m_hDetector, ExpDelay() & 0xFFFF);
-    Acquisition_SetDRConfigAecMode(m_hDetector, 1);
-    Acquisition_SetDRConfigSetDelayTime(m_hDetector, 1000);
-    if (Acquisition_DRConfigUpdateAll(m_hDetector) != 0) {
+    Acquisition_SetDRConfigPGA(Detector(), 5);
+    Acquisition_SetDRConfigAecExpTime(Detector(), ExpDelay() & 0xFFFF);
+    Acquisition_SetDRConfigAecMode(Detector(), 1);
+    Acquisition_SetDRConfigSetDelayTime(Detector(), 1000);
+    if (Acquisition_DRConfigUpdateAll(Detector()) != 0) {
         m_timers.sleep_ms(kParameterWaitMs);
-        Acquisition_ReadDRConfig(m_hDetector);
+        Acquisition_ReadDRConfig(Detector());
     }
 
     CreateMessageFile(kMsgConnectionSuccess);
@@ -339,9 +330,7 @@ void CMainFrame::InitDetector(uint32_t hDetector, const std::string& strLabel, i
         m_ui.SequenceAborted();
         return;
     }
-    Acquisition_SetComCallback(hDetector, &CMainFrame::ComCallback, this);
-    Acquisition_GigeAdapterObjectSetImageCallback(hDetector, &CMainFrame::ImageCallback, &m_app.m_imageStore);
-    Acquisition_SetAecCallback(hDetector, &CMainFrame::AecInfoCallback, this);
+    m_connection.InstallCallbacks(hDetector, &m_app.m_imageStore);
     Acquisition_ReadDRConfig(hDetector);
     m_timers.sleep_ms(kParameterWaitMs);
     Acquisition_SetDRConfigAecExpTime(hDetector, ExpDelay());
@@ -358,63 +347,48 @@ bool CMainFrame::CheckLink(int32_t nResult, uint32_t hDetector) {
 }
 
 void CMainFrame::ReportLinkLost(uint32_t hDetector) {
-    if (hDetector == 0 || (hDetector != m_hDetectorA && hDetector != m_hDetectorB)) return;  // reported already
+    if (!m_connection.IsOpen(hDetector)) return;  // reported already
     char sz[64];
-    std::snprintf(sz, sizeof sz, kLinkLostFormat, hDetector == m_hDetectorB ? "B" : "A");
+    const char szLabel[2] = {m_connection.Label(hDetector), 0};
+    std::snprintf(sz, sizeof sz, kLinkLostFormat, szLabel);
     WriteLog(sz);
     for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_READ_2,
                          TIMER_MANUAL_EXP, TIMER_READY_TIMEOUT, TIMER_EXP_DELAY, TIMER_DARK_WAIT})
         StopTimer(nId);
     // Closed first: what the frame does from here on gets no second report.
     OnDisconnect();
-    m_hDetector = 0;
+    m_connection.SetCurrent(0);
     m_ui.ShowWarning(sz);
     m_ui.SequenceAborted();
     // A held exposure is the patient's dose: it is saved without its dark.
-    if (m_nAcqMode == ACQ_DARK_AFTER_IMAGE && m_nDarkRepeat >= 0) SaveImageWithoutDark(sz);
+    if (m_reception.HoldsExposure()) m_reception.SaveImageWithoutDark(sz);
     SetConnectionLamp(false);
     SetEnableLamp(false);
     SetReadyLamp(false);
     WriteOutputs();
-    m_nAcqMode = ACQ_IMAGE;
-    m_bImageBusy = false;
+    m_sequencer.AbortAfterLinkLost();
 }
 
 void CMainFrame::OnDisconnect() {
-    // An exposure still pending ends here: its timers would otherwise go on
-    // logging and switching lamps on a station that is no longer connected.
-    // A repeat series cut short starts full the next time.
-    if (m_timers.is_running(TIMER_REPEAT)) m_nRepeatLeft = cfg::Read(m_strIniPath, cfg::REPEAT_NUMBER);
-    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_EXP_DELAY, TIMER_REPEAT, TIMER_MANUAL_READ,
-                         TIMER_MANUAL_READ_2, TIMER_MANUAL_EXP, TIMER_READY_TIMEOUT})
-        StopTimer(nId);
+    m_sequencer.StopForDisconnect();
     m_ui.SetStatusText(4, "");
-    for (uint32_t* ph : {&m_hDetectorA, &m_hDetectorB})
-        if (*ph != 0) {
-            Acquisition_Close(*ph);
-            *ph = 0;
-        }
+    m_connection.CloseAll();
     m_panel.SetDisconnected();
     m_ui.PanelChanged();
-    if (m_bWaitingForXray || m_progress != Progress::None) {
-        StopProgress();
-        m_bWaitingForXray = false;
-        m_strProgressShown.clear();
-        m_ui.SetStatusText(0, "");
-    }
+    m_sequencer.ClearPane0AfterDisconnect();
 }
 
 void CMainFrame::OnSaveAdapter() {
     const CImageStore& store = m_app.m_imageStore;
     if (!store.m_strAdapterName1.empty() && !store.m_strComName1.empty()) {
-        cfg::Write(m_strIniPath, "ADAPTER_NAME_1", store.m_strAdapterName1);
-        cfg::Write(m_strIniPath, "COM_NAME_1", store.m_strComName1);
+        cfg::Write(IniPath(), "ADAPTER_NAME_1", store.m_strAdapterName1);
+        cfg::Write(IniPath(), "COM_NAME_1", store.m_strComName1);
     }
     if (!store.m_strAdapterName2.empty() && !store.m_strComName2.empty()) {
-        cfg::Write(m_strIniPath, "ADAPTER_NAME_2", store.m_strAdapterName2);
-        cfg::Write(m_strIniPath, "COM_NAME_2", store.m_strComName2);
+        cfg::Write(IniPath(), "ADAPTER_NAME_2", store.m_strAdapterName2);
+        cfg::Write(IniPath(), "COM_NAME_2", store.m_strComName2);
     }
-    cfg::Write(m_strIniPath, cfg::SELECT_ADAPTER, store.m_bShowNetworkWindow != 0 ? "1" : "0");
+    cfg::Write(IniPath(), cfg::SELECT_ADAPTER, store.m_bShowNetworkWindow != 0 ? "1" : "0");
 }
 
 void CMainFrame::OnShowNetworkWindow() {
@@ -426,15 +400,65 @@ void CMainFrame::OnShowNetworkWindow() {
 // ---- Dialogs ----------------------------------------------------------------------
 
 void CMainFrame::OnOpenConfig() {
-    if (!m_pConfigDlg) m_pConfigDlg = std::make_unique<CTarsoConfigDlg>(*this);
+    if (!m_pConfigDlg) m_pConfigDlg = std::make_unique<CTarsoConfigDlg>(static_cast<IDetectorConfigHost&>(*this));
     m_ui.ShowConfigDialog();
-    if (Acquisition_ReadDRConfig(m_hDetector) == 0) m_ui.ShowWarning(kSendReadError);
+    if (Acquisition_ReadDRConfig(Detector()) == 0) m_ui.ShowWarning(kSendReadError);
 }
 
 void CMainFrame::DestroyConfigDialog() {
     if (!m_pConfigDlg) return;
     m_ui.ConfigDialogDestroyed();
     m_pConfigDlg.reset();
+}
+
+// ---- The parts' commands, timers and reports ---------------------------------------
+
+void CMainFrame::OnAcquisition() { m_sequencer.OnAcquisition(); }
+
+void CMainFrame::OnDark() {
+    if (!m_sequencer.StartDark()) return;
+    m_panel.SetDarkRunning(true);
+    m_ui.PanelChanged();
+    m_sequencer.StartDarkTimer();
+    m_ui.SetCloseEnabled(false);
+}
+
+void CMainFrame::OnNoClear() { m_sequencer.OnNoClear(); }
+
+void CMainFrame::OnTimer(uint32_t nId) {
+    if (m_sequencer.IsDarkTimer(nId)) {
+        m_sequencer.EndDarkTimer();
+        m_panel.SetDarkRunning(false);
+        m_ui.PanelChanged();
+        m_ui.SetCloseEnabled(true);
+        return;
+    }
+    if (nId == TIMER_DARK_WAIT) {
+        m_reception.OnTimerDarkWait();
+        return;
+    }
+    m_sequencer.OnTimer(nId);
+}
+
+void CMainFrame::OnAecInfo(uint32_t hDetector, int32_t nState) { m_sequencer.OnAecInfo(hDetector, nState); }
+
+void CMainFrame::OnImage(uint32_t hDetector, uint16_t* pPixels, CImageStore* pStore) {
+    m_reception.OnImage(hDetector, pPixels, pStore);
+}
+
+void CMainFrame::OnComPacket(uint32_t hDetector, const uint8_t* pBytes, int32_t nCount) {
+    // Only a whole parameter block carries its checksum byte.
+    if (pBytes == nullptr || nCount < ORVIACQ_PACKET_SIZE) return;
+    uint8_t bySum = 0;
+    for (int32_t i = ORVIACQ_PACKET_CHECKSUM_FIRST; i <= ORVIACQ_PACKET_CHECKSUM_LAST; ++i) bySum ^= pBytes[i];
+    if (bySum != pBytes[ORVIACQ_PACKET_CHECKSUM_AT]) {
+        m_ui.ShowWarning(kChecksumError);
+        return;
+    }
+    if (m_pConfigDlg) {
+        m_pConfigDlg->Refresh(hDetector);
+        m_ui.ConfigDialogChanged();
+    }
 }
 
 void CMainFrame::OnMakeCalibration() {
@@ -446,9 +470,9 @@ void CMainFrame::OnMakeCalibration() {
 
 void CMainFrame::OnGain() {
     if (m_panel.bGainTicked) {
-        Correction_SetDoGain(m_hDetector, 0);
+        Correction_SetDoGain(Detector(), 0);
         m_panel.bGainTicked = false;
-    } else if (Correction_SetDoGain(m_hDetector, 1) < 0) {
+    } else if (Correction_SetDoGain(Detector(), 1) < 0) {
         m_ui.ShowWarning(kCorrectFileFailed);
         m_panel.bGainTicked = false;
     } else {
@@ -459,9 +483,9 @@ void CMainFrame::OnGain() {
 
 void CMainFrame::OnDefect() {
     if (m_panel.bDefectTicked) {
-        Correction_SetDoDefect(m_hDetector, 0);
+        Correction_SetDoDefect(Detector(), 0);
         m_panel.bDefectTicked = false;
-    } else if (Correction_SetDoDefect(m_hDetector, 1) < 0) {
+    } else if (Correction_SetDoDefect(Detector(), 1) < 0) {
         m_ui.ShowWarning(kCorrectFileFailed);
         m_panel.bDefectTicked = false;
     } else {
@@ -473,19 +497,19 @@ void CMainFrame::OnDefect() {
 void CMainFrame::OnOffsetSelChange(int nIndex) {
     m_panel.nOffsetSelection = nIndex;
     if (nIndex == 1) {
-        if (Correction_SetDoOffset2(m_hDetector, 1) < 0) {
+        if (Correction_SetDoOffset2(Detector(), 1) < 0) {
             m_ui.ShowWarning(kOffsetFileFailed);
             m_panel.nOffsetSelection = 0;
             m_ui.PanelChanged();
             return;
         }
-        Correction_SetAutoOffset(m_hDetector, 0);
+        Correction_SetAutoOffset(Detector(), 0);
     } else if (nIndex == 2) {
-        Correction_SetAutoOffset(m_hDetector, 1);
-        Correction_SetDoOffset2(m_hDetector, 0);
+        Correction_SetAutoOffset(Detector(), 1);
+        Correction_SetDoOffset2(Detector(), 0);
     } else {
-        Correction_SetAutoOffset(m_hDetector, 0);
-        Correction_SetDoOffset2(m_hDetector, 0);
+        Correction_SetAutoOffset(Detector(), 0);
+        Correction_SetDoOffset2(Detector(), 0);
     }
     m_ui.FocusMakeCalibration();
     m_ui.PanelChanged();
@@ -496,14 +520,11 @@ void CMainFrame::OnDetectorSelChange(int nIndex) {
     m_panel.bGainTicked = false;
     m_panel.bDefectTicked = false;
     // The detector that stops being current has every correction switched off.
-    Correction_SetAutoOffset(m_hDetector, 0);
-    Correction_SetDoOffset2(m_hDetector, 0);
-    Correction_SetDoGain(m_hDetector, 0);
-    Correction_SetDoDefect(m_hDetector, 0);
-    if (nIndex == 0)
-        m_hDetector = m_hDetectorA;
-    else if (nIndex == 1)
-        m_hDetector = m_hDetectorB;
+    Correction_SetAutoOffset(Detector(), 0);
+    Correction_SetDoOffset2(Detector(), 0);
+    Correction_SetDoGain(Detector(), 0);
+    Correction_SetDoDefect(Detector(), 0);
+    m_connection.SelectDetector(nIndex);
     m_panel.nDetectorSelection = nIndex;
     m_ui.FocusMakeCalibration();
     m_ui.PanelChanged();
@@ -511,7 +532,7 @@ void CMainFrame::OnDetectorSelChange(int nIndex) {
 
 // ---- Open File ------------------------------------------------------------------------
 
-std::string CMainFrame::FileOpenInitialPath() const { return cfg::Read(m_strIniPath, cfg::IMAGE_PATH); }
+std::string CMainFrame::FileOpenInitialPath() const { return cfg::Read(IniPath(), cfg::IMAGE_PATH); }
 
 void CMainFrame::OnFileOpen(const std::string& strPath) {
     std::vector<uint16_t> buffer(kFramePixels);

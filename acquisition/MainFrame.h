@@ -1,8 +1,15 @@
 #pragma once
-// CMainFrame: the program's controller. It owns the detector connection, the
-// acquisition state, the two full-frame buffers and the configuration copies,
-// and carries the operator's commands. It never touches a widget: what a
-// person sees goes through IUiPort, time through ITimerService.
+// CMainFrame: the program's controller, a façade over its parts:
+//   CConnection          the detectors open, their handles and callbacks;
+//   CExposureSequencer   the trigger modes' timers, the exposure's state and
+//                        what status pane 0 says;
+//   CImageReception      every frame of the detector, the frame buffers, the
+//                        calibration store and the image sinks;
+// and the two dialogs' logic, which reach the station through narrow
+// interfaces (ICalibrationHost, IDetectorConfigHost). The frame keeps the
+// configuration read at creation, the panel's state, the board and the folder
+// locks, and carries the operator's commands. It never touches a widget: what
+// a person sees goes through IUiPort, time through ITimerService.
 //
 // How a front end drives it (the Qt main window, orvi-station, the tests):
 //   construction      CMainFrame(app, ui, timers[, board library]); the frame
@@ -11,15 +18,15 @@
 //   creation          OnCreate(programDir); then the image store's
 //                     Initialize and AttachImageStore().
 //   commands          OnConnect, OnDisconnect, OnAcquisition, OnDark, ...
-//                     (one call per button; the panel's flags are in m_panel
+//                     (one call per button; the panel's flags are in Panel()
 //                     and every change is announced by IUiPort::PanelChanged).
-//   dialogs           OnMakeCalibration() refills m_dlgCalibration and runs
+//   dialogs           OnMakeCalibration() refills CalibrationDialog() and runs
 //                     it through IUiPort::RunCalibrationDialog; its buttons
-//                     call m_dlgCalibration.On...(). OnOpenConfig() creates
-//                     m_pConfigDlg on first use; its buttons call
-//                     m_pConfigDlg->On...(); OnExit destroys it.
+//                     call CalibrationDialog().On...(). OnOpenConfig() creates
+//                     ConfigDialog() on first use; its buttons call
+//                     ConfigDialog()->On...(); OnExit destroys it.
 //   selectors         OnOffsetSelChange / OnDetectorSelChange after the
-//                     operator's choice; the frame may set m_panel's selections
+//                     operator's choice; the frame may set the panel's selections
 //                     back (PREV refused, a detector switch resets the offset
 //                     selector): the panel applies them without reporting a new
 //                     choice.
@@ -32,15 +39,17 @@
 #include "acquisition/BoardProtocol.h"
 #include "acquisition/CalibrationDialog.h"
 #include "acquisition/ConfigDialog.h"
+#include "acquisition/Connection.h"
+#include "acquisition/ExposureSequencer.h"
+#include "acquisition/ImageReception.h"
 #include "acquisition/PanelState.h"
+#include "acquisition/StationSettings.h"
 #include "acquisition/TimerService.h"
 #include "acquisition/UiPort.h"
 #include "display/AppValues.h"
 #include "imaging/AcquiredImage.h"
-#include "imaging/CalibrationStore.h"
 #include "imaging/FolderLock.h"
 #include "imaging/ImageHistory.h"
-#include "imaging/ImagePipeline.h"
 
 #include <chrono>
 #include <cstdint>
@@ -129,7 +138,7 @@ inline constexpr const char* kImageNameHasFolder = "IMAGE_NAME must be a file na
 inline constexpr const char* kFolderInUse = "Folder in use by another station:";
 inline constexpr const char* kIniTooLarge = "ORVI2.ini is larger than 1 MB and is not read.";
 
-class CMainFrame {
+class CMainFrame : private IDetectorEvents, private ICalibrationHost, private IDetectorConfigHost {
 public:
     enum class CreateResult {
         Ok,
@@ -143,11 +152,11 @@ public:
     CMainFrame(CAppValues& app, IUiPort& ui, ITimerService& timers, CPelkioApi board = PelkioExports());
     // Deletes the configuration dialog, switches the boards' outputs off (when
     // a board was found), stops the timers, and closes a detector still open.
-    ~CMainFrame();
+    ~CMainFrame() override;
     CMainFrame(const CMainFrame&) = delete;
     CMainFrame& operator=(const CMainFrame&) = delete;
 
-    // The frame the library's callbacks report to (the latest constructed).
+    // The latest constructed frame (null once it is destroyed).
     static CMainFrame* Current();
 
     // ---- Creation and closing ------------------------------------------------
@@ -201,45 +210,33 @@ public:
     void OnOffsetSelChange(int nIndex);
     void OnDetectorSelChange(int nIndex);
 
-    // ---- Timers and callbacks --------------------------------------------------
+    // ---- Timers and the detector's reports --------------------------------------
 
     void OnTimer(uint32_t nId);
-
-    // The library's callbacks. The image callback's user value is the image
-    // store; the others find the frame through Current().
-    static void ComCallback(uint32_t hDetector, int32_t nUnused, const uint8_t* pBytes, int32_t nCount,
-                            void* pUser);
-    static void AecInfoCallback(uint32_t hDetector, int32_t nState, void* pUser);
-    static void ImageCallback(uint32_t hDetector, uint16_t* pPixels, void* pUser);
-
-    // The frame's own handlers behind the callbacks.
-    void OnComPacket(uint32_t hDetector, const uint8_t* pBytes, int32_t nCount);
-    void OnAecInfo(uint32_t hDetector, int32_t nState);
-    void OnImage(uint32_t hDetector, uint16_t* pPixels, CImageStore* pStore);
+    void OnComPacket(uint32_t hDetector, const uint8_t* pBytes, int32_t nCount) override;
+    void OnAecInfo(uint32_t hDetector, int32_t nState) override;
+    void OnImage(uint32_t hDetector, uint16_t* pPixels, CImageStore* pStore) override;
 
     // ---- Finished exposures -------------------------------------------------------
 
     // Every corrected exposure is handed to the sinks added here, in order,
-    // after its image file is written (or its write failed: bSaved is false). The frame does not own them; a sink
-    // must be removed before it is destroyed.
-    void AddImageSink(IImageSink* pSink);
-    void RemoveImageSink(IImageSink* pSink);
+    // after its image file is written (or its write failed: bSaved is false).
+    // The frame does not own them; a sink must be removed before it is destroyed.
+    void AddImageSink(IImageSink* pSink) { m_reception.AddImageSink(pSink); }
+    void RemoveImageSink(IImageSink* pSink) { m_reception.RemoveImageSink(pSink); }
     // The latest finished exposure of this run (null before the first).
-    const AcquiredImagePtr& LastImage() const { return m_pLastImage; }
+    const AcquiredImagePtr& LastImage() const { return m_reception.LastImage(); }
     // The image history, the first sink (null before OnCreate).
-    CImageHistory* History() const { return m_pHistory.get(); }
+    CImageHistory* History() const { return m_reception.History(); }
 
     // ---- Progress ------------------------------------------------------------------
 
     // Status pane 0, and the calibration dialog's progress line while a
     // calibration frame is on its way.
-    void ShowProgress(const std::string& strText);
+    void ShowProgress(const std::string& strText) override { m_sequencer.ShowProgress(strText); }
     // True from an Acquisition (or GET BRIGHT) until its image arrives, the
     // series ends or the detector is disconnected.
-    bool WaitingForXray() const { return m_bWaitingForXray; }
-    // An exposure was armed (GET BRIGHT's too): pane 0 counts down to the
-    // ready lamp nDueMs from now, or asks for the hand switch (nDueMs < 0).
-    void StartWaitingProgress(int32_t nDueMs);
+    bool WaitingForXray() const { return m_sequencer.WaitingForXray(); }
 
     // ---- Message files ---------------------------------------------------------
 
@@ -249,8 +246,8 @@ public:
     // ---- Configuration dialog life cycle ----------------------------------------
 
     // Exit of the configuration dialog: the port is told, then the object is
-    // deleted and m_pConfigDlg is null again.
-    void DestroyConfigDialog();
+    // deleted and ConfigDialog() is null again.
+    void DestroyConfigDialog() override;
 
     // Starts a timer; a period below zero is started with 0 (due at once) and
     // the log says so.
@@ -271,9 +268,6 @@ public:
     };
     CFolderLocks LockFolders() { return CFolderLocks(*this); }
 
-    // A new exposure sequence: m_bImageBusy and the hand-switch and lamp
-    // flags cleared (Acquisition, GET BRIGHT).
-    void ResetSequenceFlags();
     // Output change: m_nBoardCount = InitBoard(), then both boards written.
     void WriteOutputs();
 
@@ -281,134 +275,69 @@ public:
     int32_t ExpDelay() const;
     int32_t Integrate() const;
 
-    CAppValues& App() { return m_app; }
-    IUiPort& Ui() { return m_ui; }
+    // ---- The parts and the state they show ---------------------------------------
+
+    CAppValues& App() override { return m_app; }
+    IUiPort& Ui() override { return m_ui; }
     ITimerService& Timers() { return m_timers; }
     CBoardProtocol& Board() { return m_board; }
     int32_t BoardCount() const { return m_board.m_nBoardCount; }
+    // The configuration read at creation.
+    const CStationSettings& Settings() const override { return m_settings; }
+    const CConnection& Connection() const { return m_connection; }
+    CExposureSequencer& Sequencer() { return m_sequencer; }
+    const CExposureSequencer& Sequencer() const { return m_sequencer; }
+    CImageReception& Reception() { return m_reception; }
+    const CImageReception& Reception() const { return m_reception; }
 
-    // ---- State ---------------------------------------------------------------
-
-    // The control panel's flags and selectors (written only by the frame).
-    CPanelState m_panel;
+    // The control panel's flags and selectors (written only by the frame's
+    // commands; OverridePanel sets them whole, for a test's set-up).
+    const CPanelState& Panel() const { return m_panel; }
+    void OverridePanel(const CPanelState& panel) { m_panel = panel; }
     // The calibration dialog (modal, shown on demand; its list lives on).
-    CCalibration m_dlgCalibration;
+    CCalibration& CalibrationDialog() { return m_dlgCalibration; }
     // The modeless configuration dialog; null until first opened.
-    std::unique_ptr<CTarsoConfigDlg> m_pConfigDlg;
+    CTarsoConfigDlg* ConfigDialog() const { return m_pConfigDlg.get(); }
 
-    // Configuration copies read at creation.
-    std::string m_strIniPath;
-    std::string m_strImagePath;  // IMAGE_PATH, ending in '/' when non-empty
-    std::string m_strCalPath;    // CAL_PATH, ending in '/' when non-empty
-    int32_t m_nStdDevOption = 0;
-    int32_t m_nDoseIndicator = 0;
-    int32_t m_nMedianFilter = 0;
-    int32_t m_nCalibration = 0;
-    int32_t m_nImageWidth = 0;
-    int32_t m_nImageHeight = 0;
-    int32_t m_nStdDevRange = 0;
-    int32_t m_nTriggerMode = 0;
-    int32_t m_nOffsetControl = 0;
-    int32_t m_nRepeatLeft = 0;
-    int32_t m_nRepeatPeriod = 0;
-    int32_t m_nCutTop = 0;
-    int32_t m_nCutBottom = 0;
-    int32_t m_nCutLeft = 0;
-    int32_t m_nCutRight = 0;
-
-    // Detector handles: A, B and the current one (a copy of A or B).
-    uint32_t m_hDetector = 0;
-    uint32_t m_hDetectorA = 0;
-    uint32_t m_hDetectorB = 0;
-
-    // Acquisition state.
-    int32_t m_nAcqMode = ACQ_IMAGE;
-    int32_t m_nDarkRepeat = 0;
-    bool m_bImageBusy = false;
-    bool m_bDarkOnly = false;
-    int32_t m_nCountdown = 0;
-    bool m_bBlinkPhase = false;
-    bool m_bReadyLatched = false;
-    bool m_bExpTimerStarted = false;
-    bool m_bExposed = false;
-    bool m_bReadyLampLatched = false;
-    uint32_t m_uDarkTimer = 0;
-
-    // Frame buffers of kFramePixels each; the dark frame starts zero-filled.
-    std::vector<uint16_t> m_pImageBackup;
-    std::vector<uint16_t> m_pDarkFrame;
-    std::chrono::steady_clock::time_point m_tLastDarkArrived;  // the dark of the exposure under way
-    CCalibrationStore m_calibrationStore;  // the calibration folder's files the exposures use
-    CExposureWorkspace m_exposureWorkspace;  // the exposure path's buffers, kept between images
+    // The detectors: the current one, A and B.
+    uint32_t Detector() const { return m_connection.Detector(); }
+    uint32_t DetectorA() const { return m_connection.DetectorA(); }
+    uint32_t DetectorB() const { return m_connection.DetectorB(); }
+    int32_t TriggerMode() const override { return m_sequencer.TriggerMode(); }
+    void SetTriggerMode(int32_t nMode) override { m_sequencer.SetTriggerMode(nMode); }
 
 private:
-    size_t FramePixels() const;
-    void OpenSlot(int32_t nIndex, const std::string& strPort, const std::string& strAdapter,
-                  uint32_t& hDetector, const std::string& strLabel, int32_t& nResult);
+    // ICalibrationHost
+    void PrepareBright() override { m_sequencer.PrepareBright(); }
+    bool ArmBright() override { return m_sequencer.ArmBright(); }
+    void PrepareDarkAlone() override { m_sequencer.PrepareDarkAlone(); }
+    bool RequestDarkAlone(uint16_t& nDelayMs) override { return m_sequencer.RequestDarkAlone(nDelayMs); }
+    void WithFoldersLocked(const std::function<void()>& fn) override;
+    // IDetectorConfigHost
+    const std::string& IniPath() const override { return m_settings.m_strIniPath; }
+    uint32_t CurrentDetector() const override { return m_connection.Detector(); }
+    void SleepMs(uint32_t nMs) override { m_timers.sleep_ms(nMs); }
+
     void FinishConnect(int32_t nResultA, int32_t nResultB);
-    void ImageArrived(uint16_t* pFrame);
-    void BrightArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore);
-    void CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore);
-    void DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
-                               const std::string& strImageName);
-    void HandOver(std::shared_ptr<CAcquiredImage> pImage);
-
-    // Where the dark of an exposure comes from.
-    enum class DarkSource { File, Memory, None };
-    void RequestDarkAfterImage(uint16_t nDelayMs);
-    void OnTimerDarkWait();
-    void SaveImageWithoutDark(const std::string& strReason);
-    // fnAfterImageWritten runs once the image is processed and its file
-    // written (or refused), before anything is reported (the dark file's
-    // write starts there).
-    void FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
-                             const std::string& strImageName, DarkSource dark,
-                             const std::string& strDarkName = std::string(),
-                             const std::function<void()>& fnAfterImageWritten = {});
-
     void LockFolder(CFolderLock& lock, const std::string& strFolder);
-    CFolderLock m_calLock;
-    CFolderLock m_imageLock;
-    int32_t m_nLockDepth = 0;
-    void OnTimerManualRead();
-    void OnTimerManualRead2();
-    void OnTimerManualExp();
-    void OnTimerRepeat();
-    void OnTimerCountdown();
-    void OnTimerRunning();
-    // Pane 0's countdowns: to the ready lamp (modes 0 and 1, GET BRIGHT) and
-    // to the next arming of a repeat series.
-    void StartXrayCountdown(int32_t nDueMs, bool bShowNow);
-    void StartSeriesProgress(bool bShowNow);
-    void OnTimerProgress();
-    void ShowXrayCountdown();
-    void ShowSeriesProgress();
-    void StopProgress();
-    void ShowSaved(const std::string& strWhat);
 
     CAppValues& m_app;
     IUiPort& m_ui;
     ITimerService& m_timers;
     CBoardProtocol m_board;
-    bool m_bDispatchInstalled = false;
-    std::vector<IImageSink*> m_sinks;
-    AcquiredImagePtr m_pLastImage;
-    uint64_t m_nImagesAcquired = 0;
-    // When the exposure frame now held arrived.
-    std::chrono::system_clock::time_point m_tExposure;
+    CStationSettings m_settings;
+    CPanelState m_panel;
+    CCalibration m_dlgCalibration;
+    std::unique_ptr<CTarsoConfigDlg> m_pConfigDlg;
+    CConnection m_connection;
+    CExposureSequencer m_sequencer;
+    CImageReception m_reception;
+
+    CFolderLock m_calLock;
+    CFolderLock m_imageLock;
+    int32_t m_nLockDepth = 0;
     // When this frame was made: older temporaries of this pid are stale.
     std::chrono::system_clock::time_point m_tStarted = std::chrono::system_clock::now();
-    std::unique_ptr<CImageHistory> m_pHistory;
-    int32_t m_nDoseIndicatorHeld = -1;  // of the exposure frame now held
-
-    // Pane 0's countdown: what it counts to (timer-service time).
-    enum class Progress { None, Xray, Series, Reading };
-    Progress m_progress = Progress::None;
-    bool m_bWaitingForXray = false;
-    std::string m_strProgressShown;  // pane 0's text as ShowProgress last set it
-    uint32_t m_nProgressDue = 0;
-    int32_t m_nSeriesTotal = 0;
-    int32_t m_nDarkTotal = 0;
 };
 
 // Appends '/' to a non-empty folder that does not end in one.

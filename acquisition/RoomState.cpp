@@ -19,17 +19,17 @@ std::string Seconds(int32_t nMs) {
 CRoomFacts RoomFactsOf(CMainFrame& frame) {
     const ITimerService& t = frame.Timers();
     CRoomFacts facts;
-    facts.bConnected = frame.m_hDetector != 0;
-    facts.nTriggerMode = frame.m_nTriggerMode;
-    facts.bImageBusy = frame.m_bImageBusy;
+    facts.bConnected = frame.Detector() != 0;
+    facts.nTriggerMode = frame.TriggerMode();
+    facts.bImageBusy = frame.Sequencer().ImageBusy();
     facts.bCountdown = t.is_running(TIMER_COUNTDOWN);
-    facts.nCountdownTicks = frame.m_nCountdown;
+    facts.nCountdownTicks = frame.Sequencer().Countdown();
     facts.bArmed = t.is_running(TIMER_PRE_EXPOSURE) || t.is_running(TIMER_EXP_DELAY);
     facts.bPolling = t.is_running(TIMER_MANUAL_READ);
     facts.bConfirming = t.is_running(TIMER_MANUAL_READ_2);
     facts.bWaitEnable = t.is_running(TIMER_READY_TIMEOUT);
     facts.bExposing = t.is_running(TIMER_MANUAL_EXP);
-    facts.bExposed = frame.m_bExposed;
+    facts.bExposed = frame.Sequencer().Exposed();
     facts.byOut1 = g_byOut1;
     facts.byOut2 = g_byOut2;
     return facts;

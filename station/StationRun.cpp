@@ -82,7 +82,7 @@ public:
         if (m_plan.NetworkSteps() && !m_plan.DetectorSteps()) return NetworkOnly();
         if (StartFrame(*m_pFrame, m_app, m_plan.strProgramDir) != StartOutcome::Ok) return kStationCannotStart;
         // Every exposure also as a DICOM file, after its RAW file.
-        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath,
+        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->Settings().m_strIniPath, m_pFrame->Settings().m_strImagePath,
                                                        m_dicomResults);
         m_pDicom->SetPatient(m_plan.patient);
         m_pFrame->AddImageSink(m_pDicom.get());
@@ -164,18 +164,18 @@ private:
         m_ui.Say("connect");
         f.OnConnect();
         if (Failed()) return false;
-        if (f.m_hDetector == 0) {
+        if (f.Detector() == 0) {
             m_ui.Say("no detector is configured (COM_NAME_1 and ADAPTER_NAME_1 of ORVI2.ini)");
             return false;
         }
         // The parameter block read after connecting arrives.
         m_runUntil([] { return false; }, 500);
         if (Failed()) return false;
-        m_ui.Say(std::string("connected: detector ") + (f.m_hDetector == f.m_hDetectorA ? "A" : "B"));
-        if (m_plan.nTriggerMode >= 0) f.m_nTriggerMode = m_plan.nTriggerMode;
+        m_ui.Say(std::string("connected: detector ") + (f.Detector() == f.DetectorA() ? "A" : "B"));
+        if (m_plan.nTriggerMode >= 0) f.SetTriggerMode(m_plan.nTriggerMode);
         if (!SetUpRoom()) return false;
 
-        CCalibration& dlg = f.m_dlgCalibration;
+        CCalibration& dlg = f.CalibrationDialog();
         if (m_plan.bDark || m_plan.bCalibrate || m_plan.bMakeBpm) f.OnMakeCalibration();
         if (m_plan.bDark) {
             m_ui.Say("GET DARK");
@@ -183,13 +183,13 @@ private:
             if (!WaitDone("GET DARK")) return false;
         }
         if (m_plan.bCalibrate) {
-            if (m_plan.bOpenBeam) m_sim.SetObjectIn(f.m_hDetector, false);
+            if (m_plan.bOpenBeam) m_sim.SetObjectIn(f.Detector(), false);
             m_ui.Say("GET BRIGHT");
             dlg.OnGetBright();
             if (m_pHandSwitch) m_pHandSwitch->Press();  // in mode 6 the bright frame waits for the switch too
             const bool bOk = WaitDone("GET BRIGHT");
             if (m_pHandSwitch) m_pHandSwitch->Release();
-            if (m_plan.bOpenBeam) m_sim.SetObjectIn(f.m_hDetector, true);
+            if (m_plan.bOpenBeam) m_sim.SetObjectIn(f.Detector(), true);
             if (!bOk) return false;
         }
         if (m_plan.bMakeBpm) {
@@ -203,7 +203,7 @@ private:
         }
         for (int32_t i = 1; i <= m_plan.nExposures; ++i) {
             m_ui.Say("exposure " + std::to_string(i) + " of " + std::to_string(m_plan.nExposures) +
-                     ", trigger mode " + std::to_string(f.m_nTriggerMode));
+                     ", trigger mode " + std::to_string(f.TriggerMode()));
             f.OnAcquisition();
             if (m_pHandSwitch) m_pHandSwitch->Press();
             const bool bOk = WaitDone("exposure " + std::to_string(i), true);
@@ -230,14 +230,14 @@ private:
                 return false;
             }
             // A shot due before the panel is ready is taken when it is: 1 ms means "as soon as ready".
-            const int32_t nResult = m_sim.SetAutoFire(f.m_hDetector, std::max(1, m_plan.nFireAfterMs));
+            const int32_t nResult = m_sim.SetAutoFire(f.Detector(), std::max(1, m_plan.nFireAfterMs));
             if (nResult != ORVIACQ_OK) {
                 m_ui.Say("--fire-after: the acquisition library refused it (" + std::to_string(nResult) + ")");
                 return false;
             }
             m_ui.Say("generator: X-ray " + std::to_string(m_plan.nFireAfterMs) + " ms after each arming");
         }
-        const bool bUsb = f.m_nTriggerMode == kTriggerUsb;
+        const bool bUsb = f.TriggerMode() == kTriggerUsb;
         const bool bPresses = m_plan.bHandSwitch && m_plan.handSwitch.kind != CHandSwitchPlan::Kind::None;
         if (bPresses && !bUsb) m_ui.Say("--hand-switch: the hand switch arms only in trigger mode 6; not pressed");
         if (bPresses && bUsb) {

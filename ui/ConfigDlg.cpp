@@ -150,7 +150,7 @@ CConfigDlg::CConfigDlg(CMainFrame& frame, QWidget* pParent) : QDialog(pParent), 
     Load();
 }
 
-CTarsoConfigDlg* CConfigDlg::Logic() const { return m_frame.m_pConfigDlg.get(); }
+CTarsoConfigDlg* CConfigDlg::Logic() const { return m_frame.ConfigDialog(); }
 
 QLineEdit* CConfigDlg::AddEdit(int nId, std::string CTarsoConfigDlg::*pField, bool bReadOnly) {
     auto* pEdit = new QLineEdit(this);

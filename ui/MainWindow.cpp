@@ -60,7 +60,7 @@ CMainWindow::CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi boar
     m_pDlgBar = new CToolDlgBar(m_pView, this);
     addDockWidget(Qt::RightDockWidgetArea, m_pDlgBar);
     m_pViewer->Attach(m_pDlgBar, m_pStatusBar);
-    m_pViewer->UpdateGuide(m_pFrame->m_panel);
+    m_pViewer->UpdateGuide(m_pFrame->Panel());
     auto* pOpen = new QShortcut(QKeySequence(Qt::CTRL | Qt::Key_O), this);
     connect(pOpen, &QShortcut::activated, this, &CMainWindow::OnOpenFile);
 
@@ -99,7 +99,7 @@ CMainWindow::~CMainWindow() {
 
 void CMainWindow::ConnectPanelToController() {
     // The panel shows the controller's flags and selections.
-    m_pDlgBar->SetState(&m_pFrame->m_panel);
+    m_pDlgBar->SetState(&m_pFrame->Panel());
     CToolDlgBar* p = m_pDlgBar;
     CMainFrame* f = m_pFrame.get();
     connect(p, &CToolDlgBar::ConnectClicked, this, &CMainWindow::OnConnectCommand);
@@ -120,7 +120,7 @@ void CMainWindow::ConnectPanelToController() {
 
 void CMainWindow::AttachDicom() {
     if (m_pDicom) return;
-    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath,
+    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->Settings().m_strIniPath, m_pFrame->Settings().m_strImagePath,
                                                    m_dicomExecutor);
     // The window on screen as the view's table holds it now: the image was
     // handed to the view (and got its automatic window) before the sinks run,
@@ -162,7 +162,7 @@ void CMainWindow::OnConnectCommand() {
 
 void CMainWindow::StartNetwork() {
     if (m_pNetwork != nullptr) return;
-    m_pNetwork = new CNetworkStation(this, m_pFrame->m_strIniPath, m_pFrame->m_strImagePath);
+    m_pNetwork = new CNetworkStation(this, m_pFrame->Settings().m_strIniPath, m_pFrame->Settings().m_strImagePath);
     menuBar()->addMenu(m_pNetwork->Menu());
     m_pStatusBar->addPermanentWidget(m_pNetwork->StatusLabel());
     // Every DICOM file written goes to the PACS; a worklist choice is who the next exposures belong to.
@@ -178,18 +178,18 @@ void CMainWindow::StartNetwork() {
 
 void CMainWindow::LoadSimulatorSettings() {
     m_pRoom->setVisible(m_pRoom->SimulatorLoaded());  // the simulated boards exist from the frame's creation
-    if (m_pSimBox == nullptr || m_pFrame->m_strIniPath.empty()) return;
-    m_pSimBox->SetValues(CSimulatorControls::ConfiguredObjectIn(m_pFrame->m_strIniPath),
-                         CSimulatorControls::ConfiguredDose(m_pFrame->m_strIniPath));
+    if (m_pSimBox == nullptr || m_pFrame->Settings().m_strIniPath.empty()) return;
+    m_pSimBox->SetValues(CSimulatorControls::ConfiguredObjectIn(m_pFrame->Settings().m_strIniPath),
+                         CSimulatorControls::ConfiguredDose(m_pFrame->Settings().m_strIniPath));
 }
 
 void CMainWindow::LoadViewSettings() {
-    if (!m_pFrame->m_strIniPath.empty()) m_pViewer->LoadSettings(m_pFrame->m_strIniPath);
+    if (!m_pFrame->Settings().m_strIniPath.empty()) m_pViewer->LoadSettings(m_pFrame->Settings().m_strIniPath);
 }
 
 void CMainWindow::ApplySimulatorSettings() {
     if (m_pSimBox == nullptr) return;
-    for (uint32_t h : {m_pFrame->m_hDetectorA, m_pFrame->m_hDetectorB}) {
+    for (uint32_t h : {m_pFrame->DetectorA(), m_pFrame->DetectorB()}) {
         if (h == 0) continue;
         m_sim.SetObjectIn(h, m_pSimBox->ObjectIn());
         m_sim.SetDose(h, m_pSimBox->Dose());
@@ -274,7 +274,7 @@ void CMainWindow::SetStatusText(int32_t nPane, const std::string& strText) {
 
 void CMainWindow::PanelChanged() {
     m_pDlgBar->ApplyState();
-    m_pViewer->UpdateGuide(m_pFrame->m_panel);
+    m_pViewer->UpdateGuide(m_pFrame->Panel());
 }
 
 void CMainWindow::SetBusy(bool bBusy) {
@@ -298,7 +298,7 @@ bool CMainWindow::RunAdapterDialog(CAdapterChoice& choice) {
 void CMainWindow::RunCalibrationDialog() {
     // The controller has opened the logic; frames that arrive while the
     // dialog runs update it through CalibrationChanged.
-    CCalibrationDlg dlg(m_pFrame->m_dlgCalibration, this);
+    CCalibrationDlg dlg(m_pFrame->CalibrationDialog(), this);
     m_pCalibrationWnd = &dlg;
     dlg.exec();
     m_pCalibrationWnd = nullptr;

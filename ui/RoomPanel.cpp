@@ -308,7 +308,7 @@ void CRoomPanel::ShowLamps() {
 }
 
 void CRoomPanel::Refresh() {
-    const uint32_t hDetector = m_frame.m_hDetector;
+    const uint32_t hDetector = m_frame.Detector();
     const bool bGenerator = m_detectorSim.CanFire();
     const int32_t nDueMs = bGenerator && hDetector != 0 ? m_detectorSim.XrayDue(hDetector) : -1;
     CRoomFacts facts = RoomFactsOf(m_frame);
@@ -380,7 +380,7 @@ bool CRoomPanel::eventFilter(QObject* pWatched, QEvent* pEvent) {
 }
 
 void CRoomPanel::FireXray() {
-    const uint32_t hDetector = m_frame.m_hDetector;
+    const uint32_t hDetector = m_frame.Detector();
     if (hDetector == 0) return;
     const int32_t nResult = m_detectorSim.FireXray(hDetector);
     m_pXrayResult->setText(nResult == 1   ? tr("X-ray fired.")

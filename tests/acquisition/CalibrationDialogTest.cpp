@@ -24,7 +24,7 @@ protected:
     void Touch(const std::string& strName, size_t nBytes = 0) {
         WriteFile(m_strCalDir + strName, std::string(nBytes, '\0'));
     }
-    CCalibration& Dlg() { return Frame().m_dlgCalibration; }
+    CCalibration& Dlg() { return Frame().CalibrationDialog(); }
 };
 
 TEST_F(CalibrationDialog, ListsCalibrationFilesSortedLikeAListBox) {

@@ -22,9 +22,9 @@ protected:
         Start();
         Frame().OnOpenConfig();
         m_clock.advance(100);  // the detector's block arrives
-        ASSERT_NE(Frame().m_pConfigDlg, nullptr);
+        ASSERT_NE(Frame().ConfigDialog(), nullptr);
     }
-    CTarsoConfigDlg& Dlg() { return *Frame().m_pConfigDlg; }
+    CTarsoConfigDlg& Dlg() { return *Frame().ConfigDialog(); }
     std::string Ini(const std::string& strKey) { return ReadProfileText(m_strIni, "CONFIG", strKey, "<none>", 512); }
 };
 
@@ -50,7 +50,7 @@ TEST_F(ConfigDialog, RefreshShowsTheDetectorsValues) {
 
 TEST_F(ConfigDialog, TriggerItemsOfTheModes) {
     for (auto [nMode, nItem] : {std::pair{1, 1}, {6, 2}, {7, 3}, {3, -1}}) {
-        Frame().m_nTriggerMode = nMode;
+        Frame().SetTriggerMode(nMode);
         Dlg().Refresh(Handle());
         EXPECT_EQ(Dlg().m_nTriggerIndex, nItem) << nMode;
     }
@@ -125,7 +125,7 @@ TEST_F(ConfigDialog, WriteSavesTheNamingSendsTheValuesAndShowsWhatTheDetectorAcc
     d.m_strTriggerText = "typed";
     d.m_bSensor = {true, true, true, false};
     ASSERT_TRUE(d.OnWrite());
-    EXPECT_EQ(Frame().m_nTriggerMode, 1);  // typed text means auto
+    EXPECT_EQ(Frame().TriggerMode(), 1);  // typed text means auto
     EXPECT_EQ(Ini("IMAGE_NAME"), "PATIENT.RAW");
     EXPECT_EQ(Ini("IMAGE_PATH"), "/data/images/");
     EXPECT_EQ(Ini("AUTO_NAMING_SAVED"), "0");
@@ -162,7 +162,7 @@ TEST_F(ConfigDialog, ARefusedUpdateKeepsTheDelayText) {
     Dlg().SelectTrigger(3);
     EXPECT_FALSE(Dlg().OnWrite());
     EXPECT_EQ(m_ui.texts(), Lines{});
-    EXPECT_EQ(Frame().m_nTriggerMode, 7);        // already changed
+    EXPECT_EQ(Frame().TriggerMode(), 7);        // already changed
     EXPECT_EQ(Ini("AUTO_NAMING_SAVED"), "0");    // already saved
     EXPECT_EQ(Ini("EXP_DELAY"), "0");            // not persisted
     EXPECT_EQ(m_app.m_strExpDelay, "0");
@@ -184,7 +184,7 @@ TEST_F(ConfigDialog, BrowseCancelResetAndExit) {
     EXPECT_EQ(Dlg().m_strFga, "5");
 
     Dlg().OnExit();
-    EXPECT_EQ(Frame().m_pConfigDlg, nullptr);
+    EXPECT_EQ(Frame().ConfigDialog(), nullptr);
     EXPECT_EQ(m_ui.nConfigDestroyed, 1);
     m_clock.advance(200);  // later packets find no dialog
 }

@@ -65,13 +65,13 @@ TEST_P(ConnectionMatrix, OpensTheConfiguredSlots) {
 
     CMainFrame& f = Frame();
     EXPECT_EQ(m_ui.texts(), c.messages);
-    EXPECT_EQ(f.m_hDetectorA != 0, std::string(c.szFailureA) == "0");
-    EXPECT_EQ(f.m_hDetectorB != 0, c.bSecondDetector && std::string(c.szFailureB) == "0");
-    const uint32_t hExpected = c.cCurrent == 'A' ? f.m_hDetectorA : c.cCurrent == 'B' ? f.m_hDetectorB : 0;
-    EXPECT_EQ(f.m_hDetector, hExpected);
-    EXPECT_EQ(f.m_panel.bDetectorSelectorVisible, c.bSelectorShown);
-    EXPECT_EQ(f.m_panel.bAcquisition, c.bPanelConnected);
-    EXPECT_EQ(f.m_panel.bConnect, !c.bPanelConnected);
+    EXPECT_EQ(f.DetectorA() != 0, std::string(c.szFailureA) == "0");
+    EXPECT_EQ(f.DetectorB() != 0, c.bSecondDetector && std::string(c.szFailureB) == "0");
+    const uint32_t hExpected = c.cCurrent == 'A' ? f.DetectorA() : c.cCurrent == 'B' ? f.DetectorB() : 0;
+    EXPECT_EQ(f.Detector(), hExpected);
+    EXPECT_EQ(f.Panel().bDetectorSelectorVisible, c.bSelectorShown);
+    EXPECT_EQ(f.Panel().bAcquisition, c.bPanelConnected);
+    EXPECT_EQ(f.Panel().bConnect, !c.bPanelConnected);
 
     // Only detector A's success lights the connection lamp, pushes the
     // parameters, announces itself and saves the adapters.
@@ -113,13 +113,13 @@ TEST_F(Connection, PushesTheExposureDelayAndTheFixedParameters) {
 TEST_F(Connection, CancelledAdapterDialogOpensNothing) {
     Create();
     Frame().OnShowNetworkWindow();
-    EXPECT_TRUE(Frame().m_panel.bShowNetworkTicked);
+    EXPECT_TRUE(Frame().Panel().bShowNetworkTicked);
     EXPECT_EQ(m_app.m_imageStore.m_bShowNetworkWindow, 1);
     Frame().OnConnect();
     EXPECT_EQ(m_ui.nAdapterDialogs, 1);
     EXPECT_EQ(m_ui.texts(), Lines{});
-    EXPECT_EQ(Frame().m_hDetectorA, 0u);
-    EXPECT_TRUE(Frame().m_panel.bConnect);
+    EXPECT_EQ(Frame().DetectorA(), 0u);
+    EXPECT_TRUE(Frame().Panel().bConnect);
 }
 
 TEST_F(Connection, AdapterDialogChoiceOpensAndIsSavedInTheProgramFolder) {
@@ -135,8 +135,8 @@ TEST_F(Connection, AdapterDialogChoiceOpensAndIsSavedInTheProgramFolder) {
     Frame().OnConnect();
     std::filesystem::current_path(cwd);
     EXPECT_EQ(m_ui.texts(), Lines{});
-    EXPECT_NE(Frame().m_hDetectorA, 0u);
-    EXPECT_EQ(Frame().m_hDetectorB, 0u);
+    EXPECT_NE(Frame().DetectorA(), 0u);
+    EXPECT_EQ(Frame().DetectorB(), 0u);
     EXPECT_EQ(m_app.m_imageStore.m_strComName1, "SIMCOM2");
     EXPECT_EQ(Ini("ADAPTER_NAME_1"), "Simulated GigE Adapter 2");
     EXPECT_EQ(Ini("COM_NAME_1"), "SIMCOM2");
@@ -150,8 +150,8 @@ TEST_F(Connection, AdapterDialogWithEmptyNamesOpensNothing) {
     m_ui.adapterChoice = CAdapterChoice{};
     Frame().OnConnect();
     EXPECT_EQ(m_ui.texts(), Lines{});
-    EXPECT_EQ(Frame().m_hDetectorA, 0u);
-    EXPECT_EQ(Frame().m_hDetector, 0u);
+    EXPECT_EQ(Frame().DetectorA(), 0u);
+    EXPECT_EQ(Frame().Detector(), 0u);
 }
 
 // ---- Disconnect, close and destruction --------------------------------------------------
@@ -159,20 +159,20 @@ TEST_F(Connection, AdapterDialogWithEmptyNamesOpensNothing) {
 TEST_F(Connection, DisconnectClosesBothAndGreysThePanel) {
     SetConfig("DETECTOR_NAME_2", "Detector B");
     Start();
-    const uint32_t hA = Frame().m_hDetectorA;
+    const uint32_t hA = Frame().DetectorA();
     Frame().OnDisconnect();
-    EXPECT_EQ(Frame().m_hDetectorA, 0u);
-    EXPECT_EQ(Frame().m_hDetectorB, 0u);
-    EXPECT_EQ(Frame().m_hDetector, hA);  // keeps its old value
+    EXPECT_EQ(Frame().DetectorA(), 0u);
+    EXPECT_EQ(Frame().DetectorB(), 0u);
+    EXPECT_EQ(Frame().Detector(), hA);  // keeps its old value
     EXPECT_EQ(Acquisition_ReadDRConfig(hA), 0);  // closed
-    const CPanelState& p = Frame().m_panel;
+    const CPanelState& p = Frame().Panel();
     EXPECT_TRUE(p.bConnect);
     EXPECT_FALSE(p.bDisconnect || p.bDark || p.bNoClear || p.bOpenConfig || p.bAcquisition || p.bSaveAdapter ||
                  p.bMakeCalibration || p.bOffsetSelector || p.bDetectorSelector);
     EXPECT_TRUE(p.bDetectorSelectorVisible);
     // Connect again.
     Frame().OnConnect();
-    EXPECT_NE(Frame().m_hDetectorA, 0u);
+    EXPECT_NE(Frame().DetectorA(), 0u);
 }
 
 TEST_F(Connection, CreationConfiguresTheBoardAndDestructionSwitchesItOff) {
@@ -180,10 +180,10 @@ TEST_F(Connection, CreationConfiguresTheBoardAndDestructionSwitchesItOff) {
     EXPECT_EQ(BoardCalls(), (Lines{"0 InitBoard", "0 PortWriteEx(0, 00, FF, FF, 00)",
                                    "0 PortConfigureEx(0, 0000, FFFF, FFFF, 00, 00)"}));
     Connect();
-    Frame().m_dlgCalibration.OnInitDialog();
+    Frame().CalibrationDialog().OnInitDialog();
     m_clock.start(TIMER_BLINK, 500);
     ClearBoard();
-    const uint32_t hA = Frame().m_hDetectorA;
+    const uint32_t hA = Frame().DetectorA();
     m_pFrame.reset();  // without the close step: the detector is closed too
     EXPECT_EQ(Lines(m_rec.calls.end() - 2, m_rec.calls.end()),
               (Lines{"PortWriteEx(0, 00, FF, FF, 00)", "PortWriteEx(1, 00, FF, FF, 00)"}));
@@ -196,8 +196,8 @@ TEST_F(Connection, CreationConfiguresTheBoardAndDestructionSwitchesItOff) {
 TEST_F(Connection, CloseDisconnects) {
     Start();
     Frame().OnClose();
-    EXPECT_EQ(Frame().m_hDetectorA, 0u);
-    EXPECT_TRUE(Frame().m_panel.bConnect);
+    EXPECT_EQ(Frame().DetectorA(), 0u);
+    EXPECT_TRUE(Frame().Panel().bConnect);
 }
 
 // ---- Library corrections and the selectors -------------------------------------------------
@@ -208,11 +208,11 @@ TEST_F(Connection, GainAndDefectTicksFollowTheLibrary) {
     CMainFrame& f = Frame();
     f.OnGain();
     EXPECT_EQ(m_ui.texts(), Lines{kCorrectFileFailed});
-    EXPECT_FALSE(f.m_panel.bGainTicked);
+    EXPECT_FALSE(f.Panel().bGainTicked);
     f.OnDefect();
-    EXPECT_TRUE(f.m_panel.bDefectTicked);
+    EXPECT_TRUE(f.Panel().bDefectTicked);
     f.OnDefect();
-    EXPECT_FALSE(f.m_panel.bDefectTicked);
+    EXPECT_FALSE(f.Panel().bDefectTicked);
     EXPECT_EQ(m_ui.texts(), Lines{kCorrectFileFailed});  // switching off never complains
 }
 
@@ -222,10 +222,10 @@ TEST_F(Connection, OffsetSelector) {
     CMainFrame& f = Frame();
     f.OnOffsetSelChange(1);  // PREV: the library refuses the file
     EXPECT_EQ(m_ui.texts(), Lines{kOffsetFileFailed});
-    EXPECT_EQ(f.m_panel.nOffsetSelection, 0);
+    EXPECT_EQ(f.Panel().nOffsetSelection, 0);
     EXPECT_EQ(m_ui.nFocusMakeCalibration, 0);
     f.OnOffsetSelChange(2);  // POST
-    EXPECT_EQ(f.m_panel.nOffsetSelection, 2);
+    EXPECT_EQ(f.Panel().nOffsetSelection, 2);
     EXPECT_EQ(m_ui.nFocusMakeCalibration, 1);
     EXPECT_EQ(m_ui.texts().size(), 1u);
 }
@@ -236,13 +236,13 @@ TEST_F(Connection, DetectorSelectorSwitchesTheCurrentDetectorAndClearsTheCorrect
     CMainFrame& f = Frame();
     f.OnGain();
     f.OnOffsetSelChange(2);
-    ASSERT_TRUE(f.m_panel.bGainTicked);
+    ASSERT_TRUE(f.Panel().bGainTicked);
     f.OnDetectorSelChange(1);
-    EXPECT_EQ(f.m_hDetector, f.m_hDetectorB);
-    EXPECT_FALSE(f.m_panel.bGainTicked);
-    EXPECT_EQ(f.m_panel.nOffsetSelection, 0);
+    EXPECT_EQ(f.Detector(), f.DetectorB());
+    EXPECT_FALSE(f.Panel().bGainTicked);
+    EXPECT_EQ(f.Panel().nOffsetSelection, 0);
     f.OnDetectorSelChange(0);
-    EXPECT_EQ(f.m_hDetector, f.m_hDetectorA);
+    EXPECT_EQ(f.Detector(), f.DetectorA());
     EXPECT_EQ(m_ui.texts(), Lines{});
 }
 
@@ -252,7 +252,7 @@ TEST_F(Connection, OpenConfigTwiceShowsTheSameDialogAndReadsTwice) {
     Start();
     CMainFrame& f = Frame();
     f.OnOpenConfig();
-    const CTarsoConfigDlg* pDlg = f.m_pConfigDlg.get();
+    const CTarsoConfigDlg* pDlg = f.ConfigDialog();
     ASSERT_NE(pDlg, nullptr);
     EXPECT_EQ(pDlg->m_strVersion, "");  // empty until the detector answers
     m_clock.advance(100);
@@ -260,7 +260,7 @@ TEST_F(Connection, OpenConfigTwiceShowsTheSameDialogAndReadsTwice) {
     EXPECT_EQ(pDlg->m_strVersion, "8.1.2.3");
     f.OnOpenConfig();
     m_clock.advance(100);
-    EXPECT_EQ(f.m_pConfigDlg.get(), pDlg);
+    EXPECT_EQ(f.ConfigDialog(), pDlg);
     EXPECT_EQ(m_ui.nShowConfig, 2);
     EXPECT_EQ(m_ui.nConfigChanged, 2);
 
@@ -271,8 +271,8 @@ TEST_F(Connection, OpenConfigTwiceShowsTheSameDialogAndReadsTwice) {
     EXPECT_EQ(m_ui.nConfigChanged, 2);
 
     // Exit destroys it; the port is told.
-    f.m_pConfigDlg->OnExit();
-    EXPECT_EQ(f.m_pConfigDlg, nullptr);
+    f.ConfigDialog()->OnExit();
+    EXPECT_EQ(f.ConfigDialog(), nullptr);
     EXPECT_EQ(m_ui.nConfigDestroyed, 1);
 }
 

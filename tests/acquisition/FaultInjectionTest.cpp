@@ -86,7 +86,7 @@ TEST_F(Faults, ADarkThatCannotBeWrittenStillCorrectsAndSavesTheImage) {
     EXPECT_EQ(m_ui.texts()[0], kDarkFileCreationFail);
     EXPECT_NE(m_ui.texts()[1].find(": Is a directory\n"), std::string::npos) << m_ui.texts()[1];
     EXPECT_TRUE(LoggedPart("Dark file creation fail: " + m_strCalDir));
-    EXPECT_FALSE(Frame().m_bImageBusy);
+    EXPECT_FALSE(Frame().Sequencer().ImageBusy());
 }
 
 TEST_F(Faults, ADarkThatNeverComesEndsTheWaitAndSavesTheImageUncorrected) {
@@ -146,7 +146,7 @@ TEST_P(LinkDrop, IsReportedOnceTheHeldImageSavedAndConnectWorksAgain) {
         // message comes in between.
         std::filesystem::create_directory(m_strImageDir + "doseindicator.txt");
         m_ui.onMessage = [this](const std::string&) {
-            if (Frame().m_hDetector != 0) AcquisitionSim_DropLink(Frame().m_hDetector);
+            if (Frame().Detector() != 0) AcquisitionSim_DropLink(Frame().Detector());
         };
     } else if (c.nDropAtMs >= 0) {
         m_clock.post(uint32_t(c.nDropAtMs), [this] { AcquisitionSim_DropLink(Handle()); });
@@ -155,15 +155,15 @@ TEST_P(LinkDrop, IsReportedOnceTheHeldImageSavedAndConnectWorksAgain) {
     FireAt(m_nT0 + 600);
     RunTo(m_nT0 + 20000);
     // Armed without X-ray: the next arming meets it.
-    if (Frame().m_hDetector != 0) Frame().OnAcquisition();
+    if (Frame().Detector() != 0) Frame().OnAcquisition();
     m_ui.onMessage = nullptr;
 
     const Lines texts = m_ui.texts();
     EXPECT_EQ(std::count(texts.begin(), texts.end(), "Detector A: link lost"), 1) << ::testing::PrintToString(texts);
-    EXPECT_EQ(Frame().m_hDetector, 0u);
-    EXPECT_EQ(Frame().m_hDetectorA, 0u);
-    EXPECT_TRUE(Frame().m_panel.bConnect);
-    EXPECT_FALSE(Frame().m_panel.bAcquisition);
+    EXPECT_EQ(Frame().Detector(), 0u);
+    EXPECT_EQ(Frame().DetectorA(), 0u);
+    EXPECT_TRUE(Frame().Panel().bConnect);
+    EXPECT_FALSE(Frame().Panel().bAcquisition);
     EXPECT_EQ(images.size(), c.bImageSaved ? 1u : 0u);
     EXPECT_EQ(std::filesystem::exists(m_strImageDir + "IMAGE.RAW"), c.bImageSaved);
 
@@ -193,7 +193,7 @@ TEST_F(Faults, AnotherStationsTemporariesAreNeitherListedNorDeleted) {
     WriteFile(m_strCalDir + strOther, "half a dark");
     ASSERT_NO_FATAL_FAILURE(StartWithSink());
     Frame().OnMakeCalibration();
-    EXPECT_EQ(Frame().m_dlgCalibration.Files(), Lines{});
+    EXPECT_EQ(Frame().CalibrationDialog().Files(), Lines{});
     Expose();
     ASSERT_EQ(images.size(), 1u);
     const Lines cal = CalFiles();

@@ -109,7 +109,7 @@ void FrameFixture::CreateWith(CPelkioApi api) {
 void FrameFixture::Connect() {
     m_pFrame->OnConnect();
     ASSERT_EQ(m_ui.texts(), std::vector<std::string>{});
-    ASSERT_NE(m_pFrame->m_hDetector, 0u);
+    ASSERT_NE(m_pFrame->Detector(), 0u);
 }
 
 void FrameFixture::Start(bool bFakeBus) {
@@ -179,7 +179,7 @@ void FrameFixture::ClearBoard() { m_nCallsCleared = m_rec.calls.size(); }
 
 void FrameFixture::FireAt(uint64_t nTimeMs) {
     m_clock.post(static_cast<uint32_t>(nTimeMs - m_clock.now()),
-                 [this] { AcquisitionSim_FireXray(m_pFrame->m_hDetector); });
+                 [this] { AcquisitionSim_FireXray(m_pFrame->Detector()); });
 }
 
 std::vector<uint16_t> FrameFixture::ReadPixels(const std::string& strPath) const {

@@ -67,7 +67,7 @@ protected:
     std::vector<uint16_t> ReadPixels(const std::string& strPath) const;
 
     CMainFrame& Frame() { return *m_pFrame; }
-    uint32_t Handle() const { return m_pFrame->m_hDetector; }
+    uint32_t Handle() const { return m_pFrame->Detector(); }
 
     TempDir m_dir;
     std::string m_strIni;

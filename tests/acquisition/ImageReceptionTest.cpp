@@ -37,7 +37,7 @@ protected:
         RunTo(m_nT0 + nRunMs);
     }
     std::vector<uint16_t> Backup() const {
-        return {m_pFrame->m_pImageBackup.begin(), m_pFrame->m_pImageBackup.begin() + kPixels};
+        return {m_pFrame->Reception().ImageBackup().begin(), m_pFrame->Reception().ImageBackup().begin() + kPixels};
     }
     std::string DarkFileOf(const std::vector<uint16_t>& dark) const {
         return LevelFileName(kPrefixDark, FrameMean(dark.data(), dark.size()));
@@ -81,12 +81,12 @@ TEST_P(DarkCount, TakesTheConfiguredDarksAndUsesTheLast) {
         EXPECT_EQ(Since("Processing finished."), Times{});
         EXPECT_FALSE(std::filesystem::exists(m_strImageDir + "IMAGE.RAW"));
         EXPECT_EQ(CalFiles(), Lines{});
-        EXPECT_TRUE(Frame().m_bImageBusy);
+        EXPECT_TRUE(Frame().Sequencer().ImageBusy());
     } else {
         EXPECT_EQ(Since("Processing finished."), Times{static_cast<uint64_t>(c.nProcessedAt)});
         EXPECT_TRUE(std::filesystem::exists(m_strImageDir + "IMAGE.RAW"));
         EXPECT_EQ(CalFiles().size(), 1u);
-        EXPECT_FALSE(Frame().m_bImageBusy);
+        EXPECT_FALSE(Frame().Sequencer().ImageBusy());
         // The processing blink stopped; only the connection lamp is lit.
         EXPECT_FALSE(m_clock.is_running(TIMER_BLINK));
         EXPECT_EQ(g_byOut1, 0xEF);
@@ -132,7 +132,7 @@ TEST_F(ImageReception, OneExposureLeavesTheImageTheDarkAndTheMessageFiles) {
     EXPECT_EQ(Since("Dose Indicator :" + std::to_string(nDose)), Times{900});
 
     // The dark: the last dark frame, named by its mean, and the view's dark.
-    const std::vector<uint16_t> dark(Frame().m_pDarkFrame.begin(), Frame().m_pDarkFrame.begin() + kPixels);
+    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(), Frame().Reception().DarkFrame().begin() + kPixels);
     EXPECT_EQ(CalFiles(), Lines{DarkFileOf(dark)});
     EXPECT_EQ(ReadPixels(m_strCalDir + DarkFileOf(dark)), dark);
 
@@ -190,7 +190,7 @@ TEST_F(ImageReception, CutsShrinkTheSavedImage) {
     EXPECT_EQ(store.m_nDispWidth, kSide - 10);
     EXPECT_EQ(store.m_nDispHeight, kSide - 3);
     EXPECT_TRUE(std::equal(image.begin(), image.end(), store.m_pDisplay.begin()));
-    const std::vector<uint16_t>& dark = Frame().m_pDarkFrame;
+    const std::vector<uint16_t>& dark = Frame().Reception().DarkFrame();
     for (auto [c, r] : {std::pair{0, 0}, std::pair{5, 7}, std::pair{kSide - 11, kSide - 4}}) {
         const size_t i = size_t(r) * (kSide - 10) + size_t(c);
         EXPECT_EQ(store.GetOriginalValue(c, r), uint16_t(image[i] + dark[size_t(r + 3) * kSide + size_t(c + 10)]))
@@ -230,7 +230,7 @@ TEST_F(ImageReception, SinksReceiveTheSavedImageWithItsDark) {
     EXPECT_EQ(img.strSavedPath, m_strImageDir + "IMAGE.RAW");
     EXPECT_EQ(img.cDetector, 'A');
     EXPECT_EQ(img.pixels, ReadPixels(m_strImageDir + "IMAGE.RAW"));
-    const std::vector<uint16_t>& dark = Frame().m_pDarkFrame;
+    const std::vector<uint16_t>& dark = Frame().Reception().DarkFrame();
     ASSERT_EQ(img.dark.size(), img.pixels.size());
     EXPECT_EQ(img.dark[0], dark[0]);
     EXPECT_EQ(img.dark.back(), dark[size_t(kSide - 3) * kSide + size_t(kSide - 5)]);
@@ -271,8 +271,8 @@ TEST_F(ImageReception, AnUnwritableImageFolderIsReportedAndTheImageKeptInMemory)
     EXPECT_EQ(m_ui.texts().back(), kImageFileCreationFail);
     ASSERT_EQ(sink.images.size(), 1u);
     EXPECT_FALSE(sink.images[0]->bSaved);
-    EXPECT_EQ(Frame().m_nAcqMode, ACQ_DARK_AFTER_IMAGE);
-    EXPECT_EQ(Frame().m_nDarkRepeat, -1);  // the sequence is over
+    EXPECT_EQ(Frame().Sequencer().AcqMode(), ACQ_DARK_AFTER_IMAGE);
+    EXPECT_EQ(Frame().Reception().DarkRepeat(), -1);  // the sequence is over
 }
 
 TEST_F(ImageReception, ADarkAfterTheSequenceIsOnlyShown) {
@@ -308,7 +308,7 @@ TEST_F(ImageReception, GetBrightStoresTheBrightMinusDarkPairAndReplacesTheOldDar
     WriteFile(m_strCalDir + "BRIGHT_01000.RAW", std::string(kPixels * 2, '\0'));
     SetSim("OBJECT", "0");
     Start();
-    CCalibration& dlg = Frame().m_dlgCalibration;
+    CCalibration& dlg = Frame().CalibrationDialog();
     Frame().OnMakeCalibration();
     EXPECT_EQ(dlg.Files(), (Lines{"BRIGHT_01000.RAW", "DARK_00001.RAW"}));
 
@@ -321,11 +321,11 @@ TEST_F(ImageReception, GetBrightStoresTheBrightMinusDarkPairAndReplacesTheOldDar
     EXPECT_EQ(Since("Click get bright"), Times{0});
     EXPECT_EQ(Since("Succeed to get bright data"), Times{900});
     EXPECT_EQ(Since("Succeed to get dark data"), Times{2200});  // one dark, no pause
-    const std::vector<uint16_t> dark(Frame().m_pDarkFrame.begin(), Frame().m_pDarkFrame.begin() + kPixels);
+    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(), Frame().Reception().DarkFrame().begin() + kPixels);
     std::vector<uint16_t> diff(kPixels);
     int64_t nSum = 0;
     for (size_t i = 0; i < kPixels; ++i) {
-        const int32_t d = int32_t{Frame().m_pImageBackup[i]} - int32_t{dark[i]};
+        const int32_t d = int32_t{Frame().Reception().ImageBackup()[i]} - int32_t{dark[i]};
         diff[i] = static_cast<uint16_t>(d);
         nSum += d;
     }
@@ -339,7 +339,7 @@ TEST_F(ImageReception, GetBrightStoresTheBrightMinusDarkPairAndReplacesTheOldDar
     EXPECT_EQ(dlg.m_strGetBrightCaption, "GET BRIGHT");
     EXPECT_EQ(m_ui.pane(4).back(), "Done");
     EXPECT_EQ(std::vector<uint16_t>(m_app.m_imageStore.m_pFrame1), diff);  // the view shows bright minus dark
-    EXPECT_EQ(Frame().m_nAcqMode, ACQ_DARK);
+    EXPECT_EQ(Frame().Sequencer().AcqMode(), ACQ_DARK);
     EXPECT_GT(m_ui.nCalibrationChanged, 0);
 
     // MAKE BPM from the new pair (the list ends with it).
@@ -352,18 +352,18 @@ TEST_F(ImageReception, GetBrightStoresTheBrightMinusDarkPairAndReplacesTheOldDar
 
 TEST_F(ImageReception, GetDarkStoresAndShowsTheLoneDark) {
     Start();
-    CCalibration& dlg = Frame().m_dlgCalibration;
+    CCalibration& dlg = Frame().CalibrationDialog();
     Frame().OnMakeCalibration();
     m_nT0 = m_clock.now();
     dlg.OnGetDark();
     EXPECT_EQ(Since("Click get dark(1000)"), Times{0});
     RunTo(m_nT0 + 2000);
     EXPECT_EQ(Since("Succeed to get dark data"), Times{1300});
-    const std::vector<uint16_t> dark(Frame().m_pDarkFrame.begin(), Frame().m_pDarkFrame.begin() + kPixels);
+    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(), Frame().Reception().DarkFrame().begin() + kPixels);
     EXPECT_EQ(CalFiles(), Lines{DarkFileOf(dark)});
     EXPECT_EQ(dlg.Files(), Lines{DarkFileOf(dark)});
     EXPECT_EQ(std::vector<uint16_t>(m_app.m_imageStore.m_pFrame1), dark);
-    EXPECT_FALSE(Frame().m_bDarkOnly);
+    EXPECT_FALSE(Frame().Sequencer().DarkOnly());
     EXPECT_TRUE(dlg.m_bGetBrightEnabled && dlg.m_bMakeBpmEnabled);
     EXPECT_EQ(m_ui.pane(4), Lines{"Done"});
     // No exposure was announced for the dark.
@@ -376,7 +376,7 @@ TEST_F(ImageReception, GetDarkStoresAndShowsTheLoneDark) {
 TEST_F(ImageReception, CorrectedImagesAreFlatWhereTheObjectIsAbsent) {
     SetSim("OBJECT", "0");
     Start();
-    CCalibration& dlg = Frame().m_dlgCalibration;
+    CCalibration& dlg = Frame().CalibrationDialog();
     Frame().OnMakeCalibration();
     m_nT0 = m_clock.now();
     dlg.OnGetBright();

@@ -127,7 +127,7 @@ TEST_F(TriggerTimeline, RepeatSeriesArmsFiveTimesAndEndsAt25s) {
     EXPECT_EQ(Since("Left 1 second for exposure"), (Times{2000, 7000, 12000, 17000, 22000}));
     EXPECT_EQ(Since("Delay - ready on "), (Times{3000, 8000, 13000, 18000, 23000}));
     EXPECT_EQ(Since("Trigger 7 mode End"), Times{25000});
-    EXPECT_EQ(Frame().m_nRepeatLeft, 5);
+    EXPECT_EQ(Frame().Sequencer().RepeatLeft(), 5);
     EXPECT_FALSE(m_clock.is_running(TIMER_REPEAT));
     // The countdown's end lights the ready lamp in this mode; the series' end
     // puts the lamps out.
@@ -152,14 +152,14 @@ TEST_F(TriggerTimeline, AnImageInterruptsTheSeriesWithoutReloadingTheCounter) {
     EXPECT_EQ(Since("Receive Image data"), Times{7000});
     EXPECT_EQ(Since("Prepare[Trigger 7 mode]  "), Times{5000});
     EXPECT_EQ(Since("Trigger 7 mode End"), Times{});
-    EXPECT_EQ(Frame().m_nRepeatLeft, 4);
+    EXPECT_EQ(Frame().Sequencer().RepeatLeft(), 4);
     EXPECT_TRUE(Contains(ImageFiles(), "IMAGE.RAW"));
 
     Acquire();
     RunTo(m_clock.now() + 30000);
     EXPECT_EQ(Since("Prepare[Trigger 7 mode]  "), (Times{5000, 10000, 15000}));
     EXPECT_EQ(Since("Trigger 7 mode End"), Times{20000});
-    EXPECT_EQ(Frame().m_nRepeatLeft, 5);
+    EXPECT_EQ(Frame().Sequencer().RepeatLeft(), 5);
 }
 
 // ---- Mode 6: the hand switch on the real library over the fake bus -------------------
@@ -176,7 +176,7 @@ protected:
     void SwitchAt(uint64_t nRelMs, int nBoard, HandSwitch state, bool bFire = false) {
         m_clock.post(static_cast<uint32_t>(m_nT0 + nRelMs - m_clock.now()), [this, nBoard, state, bFire] {
             m_bus.SetHandSwitch(nBoard, state);
-            if (bFire) AcquisitionSim_FireXray(Frame().m_hDetector);
+            if (bFire) AcquisitionSim_FireXray(Frame().Detector());
         });
     }
     // The same, scheduled before the Acquisition (t = 0 is the next Acquire()).
@@ -231,7 +231,7 @@ TEST_F(HandSwitchTimeline, HoldExposeAndReleaseTakesTheImage) {
     EXPECT_EQ(Since("Start TIMER_MANUAL_EXP ,Atfer AecInfoCallback"), Times{1100});
     EXPECT_EQ(Since("Receive Image data"), Times{1800});
     EXPECT_EQ(Since("Processing finished."), Times{4000});
-    EXPECT_TRUE(Frame().m_bExposed);
+    EXPECT_TRUE(Frame().Sequencer().Exposed());
     // Expose output and enable lamp follow the second stage.
     EXPECT_TRUE(Contains(BoardWrites(), "1500 PortWriteEx(0, 00, CF, E3, 00)"));
     // The release stops the polling: nothing runs until the next Acquisition.
@@ -249,7 +249,7 @@ TEST_F(HandSwitchTimeline, ReleasedBeforeExposingPollsAgain) {
     EXPECT_EQ(Since("Start TIMER_MANUAL_EXP ,Atfer AecInfoCallback"), Times{1100});
     EXPECT_FALSE(m_clock.is_running(TIMER_MANUAL_EXP));
     EXPECT_EQ(m_clock.period_of(TIMER_MANUAL_READ), kManualReadMs);
-    EXPECT_FALSE(Frame().m_bExposed);
+    EXPECT_FALSE(Frame().Sequencer().Exposed());
 }
 
 TEST_F(HandSwitchTimeline, ReleasedWhenTheDetectorReportsEnabledPollsAgain) {
@@ -320,17 +320,17 @@ TEST_F(TriggerTimeline, DarkGreysFiveButtonsAndCloseForOneAndAHalfSeconds) {
     CMainFrame& f = Frame();
     m_nT0 = m_clock.now();
     f.OnDark();
-    const CPanelState& p = f.m_panel;
+    const CPanelState& p = f.Panel();
     EXPECT_FALSE(p.bOpenConfig || p.bDisconnect || p.bAcquisition || p.bDark || p.bNoClear);
     EXPECT_TRUE(p.bSaveAdapter && p.bMakeCalibration && p.bOffsetSelector && p.bDetectorSelector);
     EXPECT_FALSE(f.CanClose());
     RunTo(m_nT0 + 1499);
-    EXPECT_FALSE(f.m_panel.bAcquisition);
+    EXPECT_FALSE(f.Panel().bAcquisition);
     EXPECT_FALSE(f.CanClose());
     RunTo(m_nT0 + 1500);
-    EXPECT_TRUE(f.m_panel.bOpenConfig && f.m_panel.bDisconnect && f.m_panel.bAcquisition && f.m_panel.bDark &&
-                f.m_panel.bNoClear);
-    EXPECT_FALSE(f.m_panel.bConnect);
+    EXPECT_TRUE(f.Panel().bOpenConfig && f.Panel().bDisconnect && f.Panel().bAcquisition && f.Panel().bDark &&
+                f.Panel().bNoClear);
+    EXPECT_FALSE(f.Panel().bConnect);
     EXPECT_TRUE(f.CanClose());
     EXPECT_EQ(m_ui.closeEnabled, (std::vector<bool>{false, true}));
 }
@@ -341,7 +341,7 @@ TEST_F(TriggerTimeline, ExposureControlStatesAndTheirStatusLine) {
     EXPECT_EQ(TimesOf(" Delay time: 1000(ms)"), Times{1000});
     EXPECT_EQ(m_ui.pane(4), Lines{" Delay time: 1000(ms)"});
     // A busy frame keeps the lamps as they are.
-    Frame().m_bImageBusy = true;
+    Frame().Sequencer().SetImageBusy(true);
     Frame().OnAecInfo(Handle(), ORVIACQ_AEC_ENABLED);
     Frame().OnAecInfo(Handle(), ORVIACQ_AEC_DISABLED);
     EXPECT_EQ(BoardWrites(), Lines{});
@@ -370,13 +370,13 @@ TEST_F(TriggerTimeline, TheWatchdogEndsTheProgramUnlessAnImageIsOnItsWay) {
     Start();
     CreateEmptyFile(m_strImageDir, "Image coming.txt");
     m_clock.start(TIMER_RUNNING, 10);  // no step starts it; the handler is complete
-    Frame().m_bImageBusy = true;
+    Frame().Sequencer().SetImageBusy(true);
     RunTo(m_clock.now() + 10);
     EXPECT_TRUE(Logged("Get data within 'RUNNING TIMER'"));
     EXPECT_EQ(m_ui.exitCodes, std::vector<int>{});
     EXPECT_FALSE(m_clock.is_running(TIMER_RUNNING));
 
-    Frame().m_bImageBusy = false;
+    Frame().Sequencer().SetImageBusy(false);
     m_clock.start(TIMER_RUNNING, 10);
     RunTo(m_clock.now() + 10);
     EXPECT_TRUE(Logged("Never get data within'RUNNING TIMER', Exit program"));

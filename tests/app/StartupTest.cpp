@@ -146,16 +146,16 @@ TEST_F(FrameCreation, ReadsKeysNormalisesFoldersAndStartsTheLog) {
 
     ASSERT_EQ(Create(), CMainFrame::CreateResult::Ok);
     EXPECT_TRUE(m_ui.boxes.empty());
-    EXPECT_EQ(m_frame.m_strImagePath, strImages + "/");
-    EXPECT_EQ(m_frame.m_strCalPath, m_dir.file("data/Cal") + "/");
-    EXPECT_TRUE(std::filesystem::is_directory(m_frame.m_strCalPath));
-    EXPECT_EQ(m_frame.m_nTriggerMode, 7);
-    EXPECT_EQ(m_frame.m_nRepeatLeft, 5);
-    EXPECT_EQ(m_frame.m_nRepeatPeriod, 5000);
-    EXPECT_EQ(m_frame.m_nImageWidth, 3072);  // missing: 3072 for every reader
-    EXPECT_EQ(m_frame.m_nCutLeft, 10);
-    EXPECT_EQ(m_frame.m_pDarkFrame.size(), kFramePixels);
-    EXPECT_EQ(m_frame.m_pImageBackup.size(), kFramePixels);
+    EXPECT_EQ(m_frame.Settings().m_strImagePath, strImages + "/");
+    EXPECT_EQ(m_frame.Settings().m_strCalPath, m_dir.file("data/Cal") + "/");
+    EXPECT_TRUE(std::filesystem::is_directory(m_frame.Settings().m_strCalPath));
+    EXPECT_EQ(m_frame.TriggerMode(), 7);
+    EXPECT_EQ(m_frame.Sequencer().RepeatLeft(), 5);
+    EXPECT_EQ(m_frame.Sequencer().RepeatPeriod(), 5000);
+    EXPECT_EQ(m_frame.Settings().m_nImageWidth, 3072);  // missing: 3072 for every reader
+    EXPECT_EQ(m_frame.Settings().m_nCutLeft, 10);
+    EXPECT_EQ(m_frame.Reception().DarkFrame().size(), kFramePixels);
+    EXPECT_EQ(m_frame.Reception().ImageBackup().size(), kFramePixels);
     // Only "Connection success.txt" survives a start.
     EXPECT_EQ(test::ListFiles(strImages), std::vector<std::string>{"Connection success.txt"});
     std::string strLog = ReadFile(LogPath());
@@ -165,8 +165,8 @@ TEST_F(FrameCreation, ReadsKeysNormalisesFoldersAndStartsTheLog) {
 TEST_F(FrameCreation, EmptyFolderValuesStayEmpty) {
     WriteIni("IMAGE_PATH=\nCAL_PATH=/already/ends/\n");
     ASSERT_EQ(Create(), CMainFrame::CreateResult::Ok);
-    EXPECT_EQ(m_frame.m_strImagePath, "");
-    EXPECT_EQ(m_frame.m_strCalPath, "/already/ends/");
+    EXPECT_EQ(m_frame.Settings().m_strImagePath, "");
+    EXPECT_EQ(m_frame.Settings().m_strCalPath, "/already/ends/");
 }
 
 struct GeometryCase {
@@ -184,7 +184,7 @@ TEST_P(FrameGeometry, ImpossibleSizesAreRefusedWithTheKeyAndRange) {
     EXPECT_EQ(Create(), CMainFrame::CreateResult::BadConfig);
     ASSERT_EQ(m_ui.boxes.size(), 1u);
     EXPECT_EQ(m_ui.boxes[0].strText, GetParam().szMessage);
-    EXPECT_TRUE(m_frame.m_pDarkFrame.empty());
+    EXPECT_TRUE(m_frame.Reception().DarkFrame().empty());
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -378,7 +378,7 @@ protected:
     }
     void Calibrate() {
         StartWithSink();
-        CCalibration& dlg = Frame().m_dlgCalibration;
+        CCalibration& dlg = Frame().CalibrationDialog();
         Frame().OnMakeCalibration();
         m_nT0 = m_clock.now();
         dlg.OnGetBright();

@@ -116,7 +116,7 @@ TEST_F(ConfigDlgTest, ControlsInOrderWithTheirLabelsAndHiddenOnesHidden) {
 }
 
 TEST_F(ConfigDlgTest, RefreshShowsVersionTriggerItemsAndCheckBoxes) {
-    const uint32_t h = Frame().m_hDetector;
+    const uint32_t h = Frame().Detector();
     int32_t a = 0, b = 0, c = 0;
     Acquisition_GetDRConfigVersion(h, &a, &b, &c);
     char sz[64];
@@ -159,7 +159,7 @@ TEST_F(ConfigDlgTest, RefreshShowsVersionTriggerItemsAndCheckBoxes) {
 TEST_F(ConfigDlgTest, NumbersKeepThePointUnderAGermanLocale) {
     GermanLocale german;
     if (!german.Active()) GTEST_SKIP() << german.strWhyNot;
-    const uint32_t h = Frame().m_hDetector;
+    const uint32_t h = Frame().Detector();
     Acquisition_ReadDRConfig(h);
     m_clock.advance(1000);
     EXPECT_EQ(Text(Id::IDC_VT), "2.50");
@@ -241,22 +241,22 @@ TEST_F(ConfigDlgTest, WriteTakesTheTypedTriggerModeAndTheTickedBoxes) {
     emit pTrigger->activated(3);
     Dlg()->CheckBox(Id::IDC_AUTO_NAMING)->click();
     Dlg()->Button(Id::IDC_WRITE)->click();
-    EXPECT_EQ(Frame().m_nTriggerMode, kTriggerRepeat);
+    EXPECT_EQ(Frame().TriggerMode(), kTriggerRepeat);
     EXPECT_EQ(Ini("AUTO_NAMING_SAVED"), "1");
     EXPECT_EQ(m_app.m_imageStore.m_bAutoNaming, 1);
 
     // Text typed into the trigger box is no item: Write takes mode 1.
     QTest::keyClicks(pTrigger->lineEdit(), QStringLiteral("x"));
     Dlg()->Button(Id::IDC_WRITE)->click();
-    EXPECT_EQ(Frame().m_nTriggerMode, kTriggerAuto);
+    EXPECT_EQ(Frame().TriggerMode(), kTriggerAuto);
 }
 
 TEST_F(ConfigDlgTest, EscapeHidesItAndRefreshesGoOnUntilExitEndsIt) {
     Edit(Id::IDC_FGA)->setText(QStringLiteral("3"));  // an unsent edit
     QTest::keyClick(Edit(Id::IDC_FGA), Qt::Key_Escape);
     EXPECT_FALSE(Dlg()->isVisible());
-    ASSERT_NE(Frame().m_pConfigDlg, nullptr) << "hidden, not destroyed";
-    Acquisition_ReadDRConfig(Frame().m_hDetector);
+    ASSERT_NE(Frame().ConfigDialog(), nullptr) << "hidden, not destroyed";
+    Acquisition_ReadDRConfig(Frame().Detector());
     m_clock.advance(1000);
     EXPECT_EQ(Text(Id::IDC_FGA), "5") << "a refresh overwrites every field, also while hidden";
 
@@ -272,7 +272,7 @@ TEST_F(ConfigDlgTest, EscapeHidesItAndRefreshesGoOnUntilExitEndsIt) {
     Click(CToolDlgBar::IDC_OPEN_CONFIG);
     QPointer<CConfigDlg> pGone = Dlg();
     pGone->Button(Id::IDC_EXIT)->click();
-    EXPECT_EQ(Frame().m_pConfigDlg, nullptr);
+    EXPECT_EQ(Frame().ConfigDialog(), nullptr);
     EXPECT_EQ(Dlg(), nullptr);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_TRUE(pGone.isNull());

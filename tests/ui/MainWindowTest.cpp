@@ -154,9 +154,11 @@ TEST_F(MainWindowTest, WheelOverThePanelOrTheStatusBarZoomsTheImageAboutThePoint
 TEST_F(MainWindowTest, PanelShowsTheControllersFlagsAndFocus) {
     Show(1280, 800);
     CToolDlgBar* pPanel = m_window.DlgBar();
-    EXPECT_EQ(&pPanel->State(), &m_window.Frame().m_panel);
+    EXPECT_EQ(&pPanel->State(), &m_window.Frame().Panel());
     EXPECT_FALSE(pPanel->Control(CToolDlgBar::IDC_ACQUISITION)->isEnabled());
-    m_window.Frame().m_panel.SetConnected();
+    CPanelState connected;
+    connected.SetConnected();
+    m_window.Frame().OverridePanel(connected);
     m_window.PanelChanged();
     EXPECT_FALSE(pPanel->Control(CToolDlgBar::IDC_CONNECT)->isEnabled());
     EXPECT_TRUE(pPanel->Control(CToolDlgBar::IDC_ACQUISITION)->isEnabled());

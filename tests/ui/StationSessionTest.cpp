@@ -64,13 +64,13 @@ TEST_F(StationSession, PanelFollowsConnectDarkAndDisconnect) {
     EXPECT_FALSE(Window().close());
     EXPECT_TRUE(Window().isVisible());
     Click(Id::IDC_ACQUISITION);  // greyed: nothing happens
-    EXPECT_EQ(Frame().m_nAcqMode, ACQ_IMAGE);
+    EXPECT_EQ(Frame().Sequencer().AcqMode(), ACQ_IMAGE);
     m_clock.advance(kDarkTimerMs);
     ExpectPanel(kConnected, "dark over");
 
     Click(Id::IDC_DISCONNECT);
     ExpectPanel(kIdle, "disconnected");
-    EXPECT_EQ(Frame().m_hDetectorA, 0u);
+    EXPECT_EQ(Frame().DetectorA(), 0u);
 
     // Show Network Window ticks from the controller's flag; Disconnect leaves it.
     Click(Id::IDC_SHOW_NETWORK);
@@ -86,12 +86,12 @@ TEST_F(StationSession, BothDetectorsShowTheDetectorSelectorAndItSwitches) {
     ASSERT_NO_FATAL_FAILURE(CreateAndConnect());
     QComboBox* pSelector = Panel()->DetectorSelector();
     EXPECT_TRUE(pSelector->isVisible());
-    ASSERT_NE(Frame().m_hDetectorB, 0u);
-    EXPECT_EQ(Frame().m_hDetector, Frame().m_hDetectorA);
+    ASSERT_NE(Frame().DetectorB(), 0u);
+    EXPECT_EQ(Frame().Detector(), Frame().DetectorA());
     // The operator picks "B" from the list.
     pSelector->setCurrentIndex(1);
     emit pSelector->activated(1);
-    EXPECT_EQ(Frame().m_hDetector, Frame().m_hDetectorB);
+    EXPECT_EQ(Frame().Detector(), Frame().DetectorB());
     EXPECT_EQ(Panel()->OffsetSelector()->currentIndex(), 0);
     EXPECT_EQ(QApplication::focusWidget(), Panel()->Control(Id::IDC_MAKE_CALIBRATION));
 }
@@ -107,7 +107,7 @@ TEST_F(StationSession, ConnectThroughTheAdapterDialogOpensTheChosenNamesAndCance
         Click(Id::IDC_CONNECT);
         EXPECT_TRUE(cancel.bSeen);
     }
-    EXPECT_EQ(Frame().m_hDetectorA, 0u);
+    EXPECT_EQ(Frame().DetectorA(), 0u);
     ExpectPanel(kIdle, "cancelled");
 
     WhenModal<CGbeDlg> choose([](CGbeDlg* pDlg) {
@@ -123,7 +123,7 @@ TEST_F(StationSession, ConnectThroughTheAdapterDialogOpensTheChosenNamesAndCance
     Click(Id::IDC_CONNECT);
     EXPECT_TRUE(choose.bSeen);
     EXPECT_EQ(closer.texts, Lines{});
-    EXPECT_NE(Frame().m_hDetectorA, 0u);
+    EXPECT_NE(Frame().DetectorA(), 0u);
     ExpectPanel(kConnected, "connected through the dialog");
     EXPECT_EQ(Ini("ADAPTER_NAME_1"), "Simulated GigE Adapter 1");
     EXPECT_EQ(Ini("SELECT_ADAPTER"), "1");
@@ -199,7 +199,7 @@ TEST_F(StationSession, SimulatorGroupTakesTheObjectOutOfTheBeamForTheNextExposur
     Click(Id::IDC_CONNECT);
     m_clock.advance(1000);
     ORVIAcqSimRect rcObject{};
-    ASSERT_EQ(AcquisitionSim_GetObjectRect(Frame().m_hDetector, &rcObject), ORVIACQ_OK);
+    ASSERT_EQ(AcquisitionSim_GetObjectRect(Frame().Detector(), &rcObject), ORVIACQ_OK);
     // The object's rectangle in the saved image (each row mirrored).
     const ORVIAcqSimRect rcSaved{kUiSide - rcObject.nX - rcObject.nWidth, rcObject.nY, rcObject.nWidth,
                                  rcObject.nHeight};

@@ -83,7 +83,7 @@ protected:
     void CreateAndConnect() {
         ASSERT_NO_FATAL_FAILURE(Create());
         Click(CToolDlgBar::IDC_CONNECT);
-        ASSERT_NE(Frame().m_hDetector, 0u);
+        ASSERT_NE(Frame().Detector(), 0u);
         m_clock.advance(1000);
     }
 

@@ -220,7 +220,9 @@ TEST_F(ViewTools, TheHistoryStripShowsThisRunsImagesAndAClickBringsOneBack) {
     EXPECT_FALSE(pStrip->isVisible());
     Expose();
     const std::vector<uint16_t> first(m_app.m_imageStore.m_pDisplay);
-    Window().Frame().m_panel.bAcquisition = true;
+    CPanelState panel = Window().Frame().Panel();
+    panel.bAcquisition = true;
+    Window().Frame().OverridePanel(panel);
     SetSim("DOSE", "5000");
     Expose();
     ASSERT_EQ(pStrip->count(), 2);

@@ -1,5 +1,8 @@
-// CMainFrame: the acquisition commands, the window timers of the trigger
-// modes, and the exposure-control and serial callbacks of the library.
+// CExposureSequencer: the acquisition commands, the window timers of the
+// trigger modes, pane 0's progress and the exposure-control states.
+#include "acquisition/ExposureSequencer.h"
+
+#include "acquisition/CalibrationDialog.h"
 #include "acquisition/MainFrame.h"
 
 #include "app/ConfigKeys.h"
@@ -13,7 +16,20 @@
 
 namespace orvi {
 
-void CMainFrame::ResetSequenceFlags() {
+CExposureSequencer::CExposureSequencer(CMainFrame& frame, ICalibrationFrames& calibration)
+    : m_frame(frame), m_calibration(calibration), m_nAcqMode(ACQ_IMAGE) {}
+
+void CExposureSequencer::Configure(int32_t nTriggerMode, int32_t nRepeatNumber, int32_t nRepeatPeriod) {
+    m_nTriggerMode = nTriggerMode;
+    m_nRepeatLeft = nRepeatNumber;
+    m_nRepeatPeriod = nRepeatPeriod;
+}
+
+uint32_t CExposureSequencer::Detector() const { return m_frame.Connection().Detector(); }
+
+bool CExposureSequencer::CheckLink(int32_t nResult) { return m_frame.CheckLink(nResult, Detector()); }
+
+void CExposureSequencer::ResetSequenceFlags() {
     m_bImageBusy = false;
     m_bReadyLatched = false;
     m_bExpTimerStarted = false;
@@ -23,7 +39,7 @@ void CMainFrame::ResetSequenceFlags() {
 
 // ---- Commands -------------------------------------------------------------------------
 
-void CMainFrame::OnAcquisition() {
+void CExposureSequencer::OnAcquisition() {
     // Pressed again while armed: the operator is told, and the detector is
     // armed again as before (its countdown starts over).
     const bool bAgain = m_bWaitingForXray;
@@ -31,106 +47,168 @@ void CMainFrame::OnAcquisition() {
     m_bWaitingForXray = true;
     m_nAcqMode = ACQ_IMAGE;
     ResetSequenceFlags();
-    const int32_t nDelay = ExpDelay();
+    const int32_t nDelay = m_frame.ExpDelay();
     const char* szMessage = nullptr;
     if (m_nTriggerMode == kTriggerUsb) {
         // The hand switch arms the detector.
-        StartTimer(TIMER_MANUAL_READ, kManualReadFirstMs);
+        m_frame.StartTimer(TIMER_MANUAL_READ, kManualReadFirstMs);
         szMessage = "Manual mode, Click Acqusition ";
         StopProgress();
         if (!bAgain) ShowProgress(kProgressPressSwitch);
     } else if (m_nTriggerMode == kTriggerRepeat) {
-        StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - nDelay - kRepeatLeadMs);
-        StartTimer(TIMER_REPEAT, m_nRepeatPeriod);
-        CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector);
+        m_frame.StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - nDelay - kRepeatLeadMs);
+        m_frame.StartTimer(TIMER_REPEAT, m_nRepeatPeriod);
+        CheckLink(Acquisition_StartAecReady(Detector()));
         szMessage = "Repeat mode, Acqusition start";
         m_nSeriesTotal = m_nRepeatLeft;
         StartSeriesProgress(!bAgain);
     } else {
-        StartTimer(TIMER_EXP_DELAY, kExposureLeadMs - nDelay);
-        StartTimer(TIMER_PRE_EXPOSURE, kExposureLeadMs - nDelay - 1000);
-        CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector);
+        m_frame.StartTimer(TIMER_EXP_DELAY, kExposureLeadMs - nDelay);
+        m_frame.StartTimer(TIMER_PRE_EXPOSURE, kExposureLeadMs - nDelay - 1000);
+        CheckLink(Acquisition_StartAecReady(Detector()));
         szMessage = "Click Acqusition";
         StartXrayCountdown(kExposureLeadMs - nDelay, !bAgain);
     }
     WriteLog(szMessage);
 }
 
-void CMainFrame::OnDark() {
-    if (!CheckLink(Acquisition_StartClearTimeAcquisition(m_hDetector, Acquisition_GetDRConfigSetDelayTime(m_hDetector)),
-                   m_hDetector))
-        return;
-    m_panel.SetDarkRunning(true);
-    m_ui.PanelChanged();
-    StartTimer(TIMER_DARK, kDarkTimerMs);
-    m_uDarkTimer = TIMER_DARK;
-    m_ui.SetCloseEnabled(false);
+bool CExposureSequencer::StartDark() {
+    return CheckLink(Acquisition_StartClearTimeAcquisition(Detector(), Acquisition_GetDRConfigSetDelayTime(Detector())));
 }
 
-void CMainFrame::OnNoClear() { CheckLink(Acquisition_StartAcquisition(m_hDetector), m_hDetector); }
+void CExposureSequencer::StartDarkTimer() {
+    m_frame.StartTimer(TIMER_DARK, kDarkTimerMs);
+    m_uDarkTimer = TIMER_DARK;
+}
+
+void CExposureSequencer::EndDarkTimer() { m_frame.StopTimer(m_uDarkTimer); }
+
+void CExposureSequencer::OnNoClear() { CheckLink(Acquisition_StartAcquisition(Detector())); }
+
+void CExposureSequencer::PrepareBright() {
+    m_nAcqMode = ACQ_BRIGHT;
+    ResetSequenceFlags();
+    // A GET DARK whose frame never came must not turn this pair into a lone dark.
+    m_bDarkOnly = false;
+}
+
+bool CExposureSequencer::ArmBright() {
+    if (m_nTriggerMode == kTriggerUsb) {
+        m_frame.StartTimer(TIMER_MANUAL_READ, kManualReadMs);
+        StartWaitingProgress(-1);
+        return true;
+    }
+    const int32_t nDelay = m_frame.ExpDelay();
+    m_frame.StartTimer(TIMER_EXP_DELAY, kExposureLeadMs - nDelay);
+    m_frame.StartTimer(TIMER_PRE_EXPOSURE, kExposureLeadMs - 1000 - nDelay);
+    if (!CheckLink(Acquisition_StartAecReady(Detector()))) return false;
+    StartWaitingProgress(kExposureLeadMs - nDelay);
+    return true;
+}
+
+void CExposureSequencer::PrepareDarkAlone() {
+    m_nAcqMode = ACQ_DARK;
+    m_bDarkOnly = true;
+    m_bReadyLampLatched = true;
+}
+
+bool CExposureSequencer::RequestDarkAlone(uint16_t& nDelayMs) {
+    nDelayMs = Acquisition_GetInnerDelayTime(Detector());
+    if (CheckLink(Acquisition_StartClearTimeAcquisition(Detector(), nDelayMs))) return true;
+    m_bDarkOnly = false;
+    return false;
+}
+
+void CExposureSequencer::FrameArrived() {
+    m_bImageBusy = true;
+    SetOutputs(g_byOut1, kOutAllOff);
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_EXP,
+                         TIMER_READY_TIMEOUT, TIMER_EXP_DELAY})
+        m_frame.StopTimer(nId);
+    StopProgress();
+    m_bWaitingForXray = false;
+    ReleaseSwitchOutputs();
+    m_frame.WriteOutputs();
+}
+
+void CExposureSequencer::StopForDisconnect() {
+    // An exposure still pending ends here: its timers would otherwise go on
+    // logging and switching lamps on a station that is no longer connected.
+    // A repeat series cut short starts full the next time.
+    if (m_frame.Timers().is_running(TIMER_REPEAT))
+        m_nRepeatLeft = cfg::Read(m_frame.Settings().m_strIniPath, cfg::REPEAT_NUMBER);
+    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_PRE_EXPOSURE, TIMER_EXP_DELAY, TIMER_REPEAT, TIMER_MANUAL_READ,
+                         TIMER_MANUAL_READ_2, TIMER_MANUAL_EXP, TIMER_READY_TIMEOUT})
+        m_frame.StopTimer(nId);
+}
+
+void CExposureSequencer::ClearPane0AfterDisconnect() {
+    if (!m_bWaitingForXray && m_progress == Progress::None) return;
+    StopProgress();
+    m_bWaitingForXray = false;
+    m_strProgressShown.clear();
+    m_frame.Ui().SetStatusText(0, "");
+}
+
+void CExposureSequencer::AbortAfterLinkLost() {
+    m_nAcqMode = ACQ_IMAGE;
+    m_bImageBusy = false;
+}
 
 // ---- Timers -----------------------------------------------------------------------------
 
-void CMainFrame::OnTimer(uint32_t nId) {
-    if (m_uDarkTimer != 0 && nId == m_uDarkTimer) {
-        StopTimer(m_uDarkTimer);
-        m_panel.SetDarkRunning(false);
-        m_ui.PanelChanged();
-        m_ui.SetCloseEnabled(true);
-        return;
-    }
+void CExposureSequencer::OnTimer(uint32_t nId) {
     switch (nId) {
     case TIMER_BLINK:
         SetConnectionLamp(m_bBlinkPhase);
         m_bBlinkPhase = !m_bBlinkPhase;
         SetEnableLamp(false);
         SetReadyLamp(false);
-        WriteOutputs();
+        m_frame.WriteOutputs();
         break;
     case TIMER_REPEAT: OnTimerRepeat(); break;
     case TIMER_PRE_EXPOSURE:
-        StopTimer(TIMER_PRE_EXPOSURE);
-        StartTimer(TIMER_COUNTDOWN, kCountdownTickMs);
+        m_frame.StopTimer(TIMER_PRE_EXPOSURE);
+        m_frame.StartTimer(TIMER_COUNTDOWN, kCountdownTickMs);
         WriteLog("Left 1 second for exposure");
         m_nCountdown = kCountdownTicks;
         break;
     case TIMER_COUNTDOWN: OnTimerCountdown(); break;
     case TIMER_EXP_DELAY:
-        StopTimer(TIMER_EXP_DELAY);
+        m_frame.StopTimer(TIMER_EXP_DELAY);
         WriteLog("TIMER_EXP_DELAY ON");
         SetReadyLamp(true);
         SetEnableLamp(false);
-        WriteOutputs();
+        m_frame.WriteOutputs();
         break;
     case TIMER_MANUAL_READ: OnTimerManualRead(); break;
     case TIMER_MANUAL_READ_2: OnTimerManualRead2(); break;
     case TIMER_MANUAL_EXP: OnTimerManualExp(); break;
     case TIMER_READY_TIMEOUT:
-        StopTimer(TIMER_READY_TIMEOUT);
-        m_board.ReadyTimeout();
+        m_frame.StopTimer(TIMER_READY_TIMEOUT);
+        m_frame.Board().ReadyTimeout();
         break;
     case TIMER_RUNNING: OnTimerRunning(); break;
-    case TIMER_DARK_WAIT: OnTimerDarkWait(); break;
     case TIMER_PROGRESS: OnTimerProgress(); break;
     default: break;
     }
 }
 
-void CMainFrame::OnTimerRepeat() {
+void CExposureSequencer::OnTimerRepeat() {
     --m_nRepeatLeft;
     if (m_nRepeatLeft > 0) {
         m_bReadyLampLatched = false;
-        StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - ExpDelay() - kRepeatLeadMs);
-        if (!CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector)) return;
+        m_frame.StartTimer(TIMER_PRE_EXPOSURE, m_nRepeatPeriod - m_frame.ExpDelay() - kRepeatLeadMs);
+        if (!CheckLink(Acquisition_StartAecReady(Detector()))) return;
         WriteLog("Prepare[Trigger 7 mode]  ");
         StartSeriesProgress(true);
         return;
     }
-    StopTimer(TIMER_REPEAT);
+    m_frame.StopTimer(TIMER_REPEAT);
     SetEnableLamp(false);
     SetReadyLamp(false);
-    WriteOutputs();
-    m_nRepeatLeft = cfg::Read(m_strIniPath, cfg::REPEAT_NUMBER);
+    m_frame.WriteOutputs();
+    m_nRepeatLeft = cfg::Read(m_frame.Settings().m_strIniPath, cfg::REPEAT_NUMBER);
     WriteLog("Trigger 7 mode End");
     StopProgress();
     m_bWaitingForXray = false;
@@ -139,20 +217,25 @@ void CMainFrame::OnTimerRepeat() {
 
 // ---- Status pane 0 ------------------------------------------------------------------
 
-void CMainFrame::ShowProgress(const std::string& strText) {
+void CExposureSequencer::ShowProgress(const std::string& strText) {
     // A repeat of the text shown says nothing new (the readout is reported
     // both when the X-ray ends and when the frame arrives).
     if (strText == m_strProgressShown) return;
     m_strProgressShown = strText;
-    m_ui.SetStatusText(0, strText);
+    m_frame.Ui().SetStatusText(0, strText);
     // The calibration dialog shows the progress of its own frames.
     if (m_nAcqMode == ACQ_BRIGHT || m_nAcqMode == ACQ_DARK) {
-        m_dlgCalibration.m_strProgress = strText;
-        m_dlgCalibration.Changed();
+        m_calibration.SetProgress(strText);
+        m_calibration.Changed();
     }
 }
 
-void CMainFrame::StartWaitingProgress(int32_t nDueMs) {
+void CExposureSequencer::ShowOtherText(const std::string& strText) {
+    m_strProgressShown.clear();
+    m_frame.Ui().SetStatusText(0, strText);
+}
+
+void CExposureSequencer::StartWaitingProgress(int32_t nDueMs) {
     m_bWaitingForXray = true;
     if (nDueMs >= 0) {
         StartXrayCountdown(nDueMs, true);
@@ -162,26 +245,26 @@ void CMainFrame::StartWaitingProgress(int32_t nDueMs) {
     ShowProgress(kProgressPressSwitch);
 }
 
-void CMainFrame::StopProgress() {
-    StopTimer(TIMER_PROGRESS);
+void CExposureSequencer::StopProgress() {
+    m_frame.StopTimer(TIMER_PROGRESS);
     m_progress = Progress::None;
 }
 
-void CMainFrame::StartXrayCountdown(int32_t nDueMs, bool bShowNow) {
+void CExposureSequencer::StartXrayCountdown(int32_t nDueMs, bool bShowNow) {
     m_progress = Progress::Xray;
-    m_nProgressDue = m_timers.now_ms() + static_cast<uint32_t>(nDueMs > 0 ? nDueMs : 0);
-    StartTimer(TIMER_PROGRESS, kProgressTickMs);
+    m_nProgressDue = m_frame.Timers().now_ms() + static_cast<uint32_t>(nDueMs > 0 ? nDueMs : 0);
+    m_frame.StartTimer(TIMER_PROGRESS, kProgressTickMs);
     if (bShowNow) ShowXrayCountdown();
 }
 
-void CMainFrame::StartSeriesProgress(bool bShowNow) {
+void CExposureSequencer::StartSeriesProgress(bool bShowNow) {
     m_progress = Progress::Series;
-    m_nProgressDue = m_timers.now_ms() + static_cast<uint32_t>(m_nRepeatPeriod > 0 ? m_nRepeatPeriod : 0);
-    StartTimer(TIMER_PROGRESS, kProgressTickMs);
+    m_nProgressDue = m_frame.Timers().now_ms() + static_cast<uint32_t>(m_nRepeatPeriod > 0 ? m_nRepeatPeriod : 0);
+    m_frame.StartTimer(TIMER_PROGRESS, kProgressTickMs);
     if (bShowNow) ShowSeriesProgress();
 }
 
-void CMainFrame::OnTimerProgress() {
+void CExposureSequencer::OnTimerProgress() {
     if (m_progress == Progress::Xray) {
         ShowXrayCountdown();
     } else if (m_progress == Progress::Series) {
@@ -192,7 +275,7 @@ void CMainFrame::OnTimerProgress() {
         if (m_nTriggerMode != kTriggerRepeat) m_bWaitingForXray = false;
         ShowProgress(kProgressNoImage);
     } else {
-        StopTimer(TIMER_PROGRESS);
+        m_frame.StopTimer(TIMER_PROGRESS);
     }
 }
 
@@ -207,8 +290,8 @@ int32_t SecondsLeft(uint32_t nNow, uint32_t nDue) {
 }  // namespace
 
 // "X-ray in 11 s" each second, then "X-ray now" at the ready lamp.
-void CMainFrame::ShowXrayCountdown() {
-    const int32_t nSeconds = SecondsLeft(m_timers.now_ms(), m_nProgressDue);
+void CExposureSequencer::ShowXrayCountdown() {
+    const int32_t nSeconds = SecondsLeft(m_frame.Timers().now_ms(), m_nProgressDue);
     if (nSeconds <= 0) {
         StopProgress();
         ShowProgress(kProgressXrayNow);
@@ -218,8 +301,8 @@ void CMainFrame::ShowXrayCountdown() {
 }
 
 // "Series 2 of 5, next in 4 s"; the last arming says when the series ends.
-void CMainFrame::ShowSeriesProgress() {
-    const int32_t nSeconds = SecondsLeft(m_timers.now_ms(), m_nProgressDue);
+void CExposureSequencer::ShowSeriesProgress() {
+    const int32_t nSeconds = SecondsLeft(m_frame.Timers().now_ms(), m_nProgressDue);
     if (nSeconds <= 0) return;  // the series' own timer moves on now
     const int32_t nTotal = m_nSeriesTotal > 0 ? m_nSeriesTotal : 1;
     const int32_t nIndex = std::max(1, std::min(nTotal, nTotal - m_nRepeatLeft + 1));
@@ -228,7 +311,7 @@ void CMainFrame::ShowSeriesProgress() {
 }
 
 // "Saved IMAGE.RAW 14:03:22": the file's name and the time it was written.
-void CMainFrame::ShowSaved(const std::string& strWhat) {
+void CExposureSequencer::ShowSaved(const std::string& strWhat) {
     const std::time_t t = std::time(nullptr);
     std::tm tm{};
     localtime_r(&t, &tm);
@@ -237,160 +320,156 @@ void CMainFrame::ShowSaved(const std::string& strWhat) {
     ShowProgress("Saved " + strWhat + " " + sz);
 }
 
-void CMainFrame::OnTimerCountdown() {
+void CExposureSequencer::OnTimerCountdown() {
     --m_nCountdown;
     SetEnableLamp(m_bBlinkPhase);
     m_bBlinkPhase = !m_bBlinkPhase;
     if (m_nCountdown > 0) {
-        WriteOutputs();
+        m_frame.WriteOutputs();
         return;
     }
-    StopTimer(TIMER_COUNTDOWN);
+    m_frame.StopTimer(TIMER_COUNTDOWN);
     WriteLog("Delay - ready on ");
     // The repeat series shows the ready lamp at the end of each countdown.
     SetReadyLamp(m_nTriggerMode == kTriggerRepeat);
     SetEnableLamp(false);
-    WriteOutputs();
+    m_frame.WriteOutputs();
 }
 
 // Polling the hand switch's ready stage (mode 6).
-void CMainFrame::OnTimerManualRead() {
-    if (m_board.m_nBoardCount == 0) {
-        StopTimer(TIMER_MANUAL_READ);
+void CExposureSequencer::OnTimerManualRead() {
+    if (m_frame.Board().m_nBoardCount == 0) {
+        m_frame.StopTimer(TIMER_MANUAL_READ);
         WriteLog("USB is disconnected");
         return;
     }
-    const CHandSwitchState sw = m_board.ReadInputs();
+    const CHandSwitchState sw = m_frame.Board().ReadInputs();
     SetReadyOutput(sw.bReady);
     SetReadyLamp(sw.bReady);
-    WriteOutputs();
+    m_frame.WriteOutputs();
     if (sw.bReady && !m_bReadyLatched) {
         m_bReadyLatched = true;
-        StartTimer(TIMER_MANUAL_READ_2, kReadyConfirmMs);
+        m_frame.StartTimer(TIMER_MANUAL_READ_2, kReadyConfirmMs);
         WriteLog("TIMER_MANUAL_READ::Pressed ready ");
     }
 }
 
 // Half a second after the first press: still held arms the detector.
-void CMainFrame::OnTimerManualRead2() {
-    StopTimer(TIMER_MANUAL_READ);
-    StopTimer(TIMER_MANUAL_READ_2);
-    const CHandSwitchState sw = m_board.ReadInputs();
+void CExposureSequencer::OnTimerManualRead2() {
+    m_frame.StopTimer(TIMER_MANUAL_READ);
+    m_frame.StopTimer(TIMER_MANUAL_READ_2);
+    const CHandSwitchState sw = m_frame.Board().ReadInputs();
     SetReadyOutput(sw.bReady);
     SetReadyLamp(sw.bReady);
-    WriteOutputs();
+    m_frame.WriteOutputs();
     if (sw.bReady) {
-        if (!CheckLink(Acquisition_StartAecReady(m_hDetector), m_hDetector)) return;
+        if (!CheckLink(Acquisition_StartAecReady(Detector()))) return;
         m_bExpTimerStarted = false;
         WriteLog("TIMER_MANUAL_READ_2::Prepare ");
-        StartTimer(TIMER_READY_TIMEOUT, kReadyTimeoutMs);
+        m_frame.StartTimer(TIMER_READY_TIMEOUT, kReadyTimeoutMs);
         ShowProgress(kProgressSwitchArmed);
     } else {
         WriteLog("TIMER_MANUAL_READ_2::release ready ");
         ShowProgress(kProgressPressSwitch);
         m_bReadyLatched = false;
-        StartTimer(TIMER_MANUAL_READ, kManualReadMs);
+        m_frame.StartTimer(TIMER_MANUAL_READ, kManualReadMs);
     }
 }
 
 // Polling ready and expose while the detector takes X-ray (mode 6).
-void CMainFrame::OnTimerManualExp() {
+void CExposureSequencer::OnTimerManualExp() {
     m_bReadyLatched = false;
-    if (m_board.m_nBoardCount == 0) {
-        StopTimer(TIMER_MANUAL_EXP);
+    if (m_frame.Board().m_nBoardCount == 0) {
+        m_frame.StopTimer(TIMER_MANUAL_EXP);
         WriteLog("USB is disconnected");
         return;
     }
-    const CHandSwitchState sw = m_board.ReadInputs();
+    const CHandSwitchState sw = m_frame.Board().ReadInputs();
     if (sw.bReady) {
         SetReadyOutput(true);
         SetReadyLamp(true);
         SetExposeOutput(sw.bExpose);
         SetEnableLamp(sw.bExpose);
         if (sw.bExpose) m_bExposed = true;
-        WriteOutputs();
+        m_frame.WriteOutputs();
         return;
     }
-    StopTimer(TIMER_MANUAL_READ);
-    StopTimer(TIMER_MANUAL_READ_2);
-    StopTimer(TIMER_MANUAL_EXP);
+    m_frame.StopTimer(TIMER_MANUAL_READ);
+    m_frame.StopTimer(TIMER_MANUAL_READ_2);
+    m_frame.StopTimer(TIMER_MANUAL_EXP);
     ReleaseSwitchOutputs();
-    WriteOutputs();
+    m_frame.WriteOutputs();
     // Let go before exposing: the operator may press again.
     if (!m_bExposed) {
-        StartTimer(TIMER_MANUAL_READ, kManualReadMs);
+        m_frame.StartTimer(TIMER_MANUAL_READ, kManualReadMs);
         ShowProgress(kProgressPressSwitch);
     }
 }
 
 // The running-time watchdog. No step starts it; when it fires without an
 // image on its way, the program ends.
-void CMainFrame::OnTimerRunning() {
-    StopTimer(TIMER_RUNNING);
+void CExposureSequencer::OnTimerRunning() {
+    m_frame.StopTimer(TIMER_RUNNING);
     if (m_bImageBusy) {
         WriteLog("Get data within 'RUNNING TIMER'");
         return;
     }
-    DeleteMessageFile(kFileConnectionSuccess);
-    DeleteMessageFile(kFileDetectorReady);
-    DeleteMessageFile(kFileTextIconExposure);
-    DeleteMessageFile(kFileImageComing);
+    m_frame.DeleteMessageFile(kFileConnectionSuccess);
+    m_frame.DeleteMessageFile(kFileDetectorReady);
+    m_frame.DeleteMessageFile(kFileTextIconExposure);
+    m_frame.DeleteMessageFile(kFileImageComing);
     WriteLog("Never get data within'RUNNING TIMER', Exit program");
     SetOutputs(kOutAllOff, g_byOut2);
-    WriteOutputs();
-    m_ui.ExitProgram(0);
+    m_frame.WriteOutputs();
+    m_frame.Ui().ExitProgram(0);
 }
 
 // ---- Exposure-control callback ---------------------------------------------------------
 
-void CMainFrame::AecInfoCallback(uint32_t hDetector, int32_t nState, void* /*pUser*/) {
-    if (CMainFrame* pFrame = Current()) pFrame->OnAecInfo(hDetector, nState);
-}
-
-void CMainFrame::OnAecInfo(uint32_t hDetector, int32_t nState) {
+void CExposureSequencer::OnAecInfo(uint32_t hDetector, int32_t nState) {
     const char* szState = nState == ORVIACQ_AEC_ENABLED    ? "Exposure enable [E]"
                           : nState == ORVIACQ_AEC_DISABLED ? "Exposure disable [R]"
                                                            : "";
     if (nState == ORVIACQ_AEC_ENABLED && !m_bImageBusy) {
         if (m_nTriggerMode == kTriggerUsb) {
-            StopTimer(TIMER_READY_TIMEOUT);
-            const CHandSwitchState sw = m_board.ReadInputs();
+            m_frame.StopTimer(TIMER_READY_TIMEOUT);
+            const CHandSwitchState sw = m_frame.Board().ReadInputs();
             if (!sw.bReady) {
                 WriteLog("Release ready ,Atfer AecInfoCallback");
                 ReleaseSwitchOutputs();
                 m_bReadyLatched = false;
-                WriteOutputs();
+                m_frame.WriteOutputs();
                 if (!m_bExpTimerStarted) {
                     m_bExpTimerStarted = true;
-                    StartTimer(TIMER_MANUAL_READ, kManualReadMs);
+                    m_frame.StartTimer(TIMER_MANUAL_READ, kManualReadMs);
                 }
             } else if ((m_nAcqMode == ACQ_IMAGE || m_nAcqMode == ACQ_BRIGHT) && !m_bExpTimerStarted) {
                 WriteLog("Start TIMER_MANUAL_EXP ,Atfer AecInfoCallback");
-                CreateMessageFile(kMsgDetectorReady);
+                m_frame.CreateMessageFile(kMsgDetectorReady);
                 m_bExpTimerStarted = true;
-                StartTimer(TIMER_MANUAL_EXP, kManualExpMs);
+                m_frame.StartTimer(TIMER_MANUAL_EXP, kManualExpMs);
             }
         } else if (!m_bReadyLampLatched) {
             m_bReadyLampLatched = true;
             SetEnableLamp(true);
             SetReadyLamp(false);
-            WriteOutputs();
+            m_frame.WriteOutputs();
             WriteLog("Detector 2 ready");
-            CreateMessageFile(kMsgDetectorReady);
+            m_frame.CreateMessageFile(kMsgDetectorReady);
         }
     } else if (nState == ORVIACQ_AEC_DISABLED && !m_bImageBusy && m_nTriggerMode != kTriggerUsb) {
         WriteLog("Ready LED ON (Not 6:USB mode),Atfer AecInfoCallback");
         SetReadyLamp(true);
         SetEnableLamp(false);
-        WriteOutputs();
+        m_frame.WriteOutputs();
     }
     // The X-ray has been taken: the frame is being read out. The detector
     // also reports this when it stops waiting without an X-ray: a frame that
     // does not follow soon is said to be missing.
     if (nState == ORVIACQ_AEC_DISABLED && !m_bImageBusy && m_bWaitingForXray) {
         m_progress = Progress::Reading;
-        m_nProgressDue = m_timers.now_ms() + static_cast<uint32_t>(kReadingLimitMs);
-        StartTimer(TIMER_PROGRESS, kReadingLimitMs);
+        m_nProgressDue = m_frame.Timers().now_ms() + static_cast<uint32_t>(kReadingLimitMs);
+        m_frame.StartTimer(TIMER_PROGRESS, kReadingLimitMs);
         ShowProgress(kProgressReading);
     }
 
@@ -398,30 +477,7 @@ void CMainFrame::OnAecInfo(uint32_t hDetector, int32_t nState) {
     std::snprintf(sz, sizeof sz, "%s Delay time:%5d(ms)", szState,
                   static_cast<int>(Acquisition_GetInnerDelayTime(hDetector)));
     WriteLog(sz);
-    m_ui.SetStatusText(4, sz);
-}
-
-// ---- Serial callback -------------------------------------------------------------------
-
-void CMainFrame::ComCallback(uint32_t hDetector, int32_t /*nUnused*/, const uint8_t* pBytes, int32_t nCount,
-                             void* pUser) {
-    CMainFrame* pFrame = pUser != nullptr ? static_cast<CMainFrame*>(pUser) : Current();
-    if (pFrame != nullptr) pFrame->OnComPacket(hDetector, pBytes, nCount);
-}
-
-void CMainFrame::OnComPacket(uint32_t hDetector, const uint8_t* pBytes, int32_t nCount) {
-    // Only a whole parameter block carries its checksum byte.
-    if (pBytes == nullptr || nCount < ORVIACQ_PACKET_SIZE) return;
-    uint8_t bySum = 0;
-    for (int32_t i = ORVIACQ_PACKET_CHECKSUM_FIRST; i <= ORVIACQ_PACKET_CHECKSUM_LAST; ++i) bySum ^= pBytes[i];
-    if (bySum != pBytes[ORVIACQ_PACKET_CHECKSUM_AT]) {
-        m_ui.ShowWarning(kChecksumError);
-        return;
-    }
-    if (m_pConfigDlg) {
-        m_pConfigDlg->Refresh(hDetector);
-        m_ui.ConfigDialogChanged();
-    }
+    m_frame.Ui().SetStatusText(4, sz);
 }
 
 }  // namespace orvi
