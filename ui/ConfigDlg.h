@@ -1,6 +1,6 @@
 #pragma once
 // The detector configuration dialog on screen (Open Config), modeless. The
-// logic and the fields are CTarsoConfigDlg's (the main frame's m_pConfigDlg):
+// logic and the fields are CTarsoConfigDlg's (the main frame's ConfigDialog()):
 // this widget shows them (Load, after every refresh from the detector, also
 // while hidden), writes the operator's edits back into them as they are made,
 // and hands the buttons to the logic. Escape, Enter and the close box hide the
