@@ -53,9 +53,8 @@ bool LockFileOwnedByLiveProcess(const std::string& strLockPath) {
     ::close(fd);
     if (n <= 0) return false;
     long nPid = 0;
-    const bool bText = std::all_of(buf, buf + n, [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) != 0 || c == ' ' || c == '\n';
-    });
+    const bool bText = std::all_of(
+        buf, buf + n, [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0 || c == ' ' || c == '\n'; });
     if (n == 4 && !bText) {
         int32_t nBinary = 0;
         std::memcpy(&nBinary, buf, sizeof nBinary);

@@ -42,11 +42,11 @@ inline constexpr uint8_t kOutAllOff = 0xFF;
 inline constexpr uint8_t kOut1OnlyConnection = 0xEF;
 
 // Bit setters: true lights the lamp or switches the output on (clears the bit).
-void SetReadyOutput(bool bOn);       // g_byOut2 bit 4
-void SetExposeOutput(bool bOn);      // g_byOut2 bit 5
-void SetReadyLamp(bool bOn);         // g_byOut1 bit 3
-void SetEnableLamp(bool bOn);        // g_byOut1 bit 2
-void SetConnectionLamp(bool bOn);    // g_byOut1 bit 4
+void SetReadyOutput(bool bOn);     // g_byOut2 bit 4
+void SetExposeOutput(bool bOn);    // g_byOut2 bit 5
+void SetReadyLamp(bool bOn);       // g_byOut1 bit 3
+void SetEnableLamp(bool bOn);      // g_byOut1 bit 2
+void SetConnectionLamp(bool bOn);  // g_byOut1 bit 4
 // Ready and expose outputs off (g_byOut2 | 0x30), enable and ready lamps off
 // (g_byOut1 | 0x0C): the hand switch was let go, or a frame arrived.
 void ReleaseSwitchOutputs();
@@ -71,14 +71,9 @@ public:
 // them or run them through the real library over a fake bus.
 struct CPelkioApi {
     std::function<int32_t()> InitBoard;
-    std::function<int32_t(int32_t nBoard, int32_t p1, int32_t p2, int32_t p3, int32_t p4,
-                          int32_t p5)>
-        PortConfigureEx;
-    std::function<int32_t(int32_t nBoard, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4,
-                          uint8_t* o5)>
-        PortReadEx;
-    std::function<int32_t(int32_t nBoard, int32_t d1, int32_t d2, int32_t d3, int32_t d4)>
-        PortWriteEx;
+    std::function<int32_t(int32_t nBoard, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5)> PortConfigureEx;
+    std::function<int32_t(int32_t nBoard, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4, uint8_t* o5)> PortReadEx;
+    std::function<int32_t(int32_t nBoard, int32_t d1, int32_t d2, int32_t d3, int32_t d4)> PortWriteEx;
 };
 
 // The real exports of libPelkio.so. Defined in the orvi_pelkio_exports

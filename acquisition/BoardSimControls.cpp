@@ -31,9 +31,7 @@ CBoardSimControls CBoardSimControls::Lookup() {
     return c;
 }
 
-int32_t CBoardSimControls::SetBoards(int32_t nBoards) const {
-    return Available() ? m_pfnSetBoards(nBoards) : 0;
-}
+int32_t CBoardSimControls::SetBoards(int32_t nBoards) const { return Available() ? m_pfnSetBoards(nBoards) : 0; }
 
 int32_t CBoardSimControls::Boards() const { return Available() ? m_pfnBoards() : 0; }
 
@@ -43,9 +41,7 @@ bool CBoardSimControls::SetHandSwitch(int32_t nBoard, HandStage stage) const {
     return Available() && m_pfnSetHandSwitch(nBoard, static_cast<int32_t>(stage)) != 0;
 }
 
-int32_t CBoardSimControls::HandSwitch(int32_t nBoard) const {
-    return Available() ? m_pfnGetHandSwitch(nBoard) : -1;
-}
+int32_t CBoardSimControls::HandSwitch(int32_t nBoard) const { return Available() ? m_pfnGetHandSwitch(nBoard) : -1; }
 
 bool CBoardSimControls::Outputs(int32_t nBoard, uint8_t& byOut1, uint8_t& byOut2) const {
     byOut1 = 0xFF;

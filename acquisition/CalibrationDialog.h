@@ -71,10 +71,10 @@ public:
     // and "BRIGHT" or "DARK"), replacing the list.
     void FillFileList();
 
-    void OnGetBright();  // button 1013
-    void OnGetDark();    // button 1014
-    void OnDeleteFile(); // button 1016: deletes the selected file
-    void OnMakeBpm();    // button 1015
+    void OnGetBright();   // button 1013
+    void OnGetDark();     // button 1014
+    void OnDeleteFile();  // button 1016: deletes the selected file
+    void OnMakeBpm();     // button 1015
 
     // ---- The list, kept in the order of a sorted list box --------------------
 

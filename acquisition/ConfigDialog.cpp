@@ -150,13 +150,11 @@ bool CTarsoConfigDlg::OnWrite() {
     Acquisition_SetDRConfigSerialTimeSpan(h, nSpan);
 
     // No item chosen (or a typed text) means auto.
-    m_host.SetTriggerMode(
-        m_nTriggerIndex >= 0 && m_nTriggerIndex <= 3 ? kTriggerModes[m_nTriggerIndex] : kTriggerAuto);
+    m_host.SetTriggerMode(m_nTriggerIndex >= 0 && m_nTriggerIndex <= 3 ? kTriggerModes[m_nTriggerIndex] : kTriggerAuto);
     Acquisition_SetDRConfigAecMode(h, 1);
 
     auto flag = [](bool b) { return b ? 1 : 0; };
-    Acquisition_SetDRConfigAecSensor(h, flag(m_bSensor[0]), flag(m_bSensor[1]), flag(m_bSensor[2]),
-                                     flag(m_bSensor[3]));
+    Acquisition_SetDRConfigAecSensor(h, flag(m_bSensor[0]), flag(m_bSensor[1]), flag(m_bSensor[2]), flag(m_bSensor[3]));
     Acquisition_SetDRConfigAecGain(h, flag(m_bGain[0]), flag(m_bGain[1]), flag(m_bGain[2]), flag(m_bGain[3]));
     Acquisition_SetDRConfigSetDelayTime(h, DialogInt(m_strSetDelay));
     Acquisition_SetDRConfigClearTime(h, 1500);

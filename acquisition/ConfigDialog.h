@@ -73,16 +73,16 @@ public:
 
     // ---- Fields, as shown ------------------------------------------------------
 
-    std::string m_strVersion;         // 1004 "8.%d.%d.%d"
-    int32_t m_nTriggerIndex = -1;     // 1101: selected item 0..3, -1 none
-    std::string m_strTriggerText;     // 1101: the box's text (an item or typed)
-    std::string m_strFga;             // 1088
-    std::string m_strAcquireDelay;    // 1027
-    std::string m_strSetDelay;        // 1028
-    std::string m_strInnerDelay;      // 1029 (read-only)
-    std::string m_strFolder;          // 1075 label: the image folder
-    std::string m_strImageName;       // 1076
-    bool m_bAutoNaming = false;       // 1077
+    std::string m_strVersion;       // 1004 "8.%d.%d.%d"
+    int32_t m_nTriggerIndex = -1;   // 1101: selected item 0..3, -1 none
+    std::string m_strTriggerText;   // 1101: the box's text (an item or typed)
+    std::string m_strFga;           // 1088
+    std::string m_strAcquireDelay;  // 1027
+    std::string m_strSetDelay;      // 1028
+    std::string m_strInnerDelay;    // 1029 (read-only)
+    std::string m_strFolder;        // 1075 label: the image folder
+    std::string m_strImageName;     // 1076
+    bool m_bAutoNaming = false;     // 1077
     // Hidden fields.
     std::string m_strVt;              // 1087 "%1.2f"
     std::string m_strSpan;            // 1072

@@ -65,8 +65,7 @@ public:
     void SetCurrent(uint32_t hDetector) { m_hDetector = hDetector; }
 
     // The library's callbacks.
-    static void ComCallback(uint32_t hDetector, int32_t nUnused, const uint8_t* pBytes, int32_t nCount,
-                            void* pUser);
+    static void ComCallback(uint32_t hDetector, int32_t nUnused, const uint8_t* pBytes, int32_t nCount, void* pUser);
     static void AecInfoCallback(uint32_t hDetector, int32_t nState, void* pUser);
     static void ImageCallback(uint32_t hDetector, uint16_t* pPixels, void* pUser);
 

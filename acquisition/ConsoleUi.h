@@ -30,7 +30,7 @@ public:
 
     int nMessages = 0;
     int nAborted = 0;  // sequences that ended without their result
-    int nDone = 0;  // "Done" in pane 4: an image or a calibration step finished
+    int nDone = 0;     // "Done" in pane 4: an image or a calibration step finished
     int nExitCode = -1;
 
 private:

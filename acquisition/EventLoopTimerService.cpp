@@ -7,8 +7,7 @@ namespace orvi {
 CEventLoopTimerService::CEventLoopTimerService() : m_start(Clock::now()) {}
 
 uint64_t CEventLoopTimerService::Now() const {
-    return static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count());
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - m_start).count());
 }
 
 void CEventLoopTimerService::set_handler(TimerHandler fnHandler) { m_queue.SetHandler(std::move(fnHandler)); }

@@ -73,7 +73,8 @@ void CExposureSequencer::OnAcquisition() {
 }
 
 bool CExposureSequencer::StartDark() {
-    return CheckLink(Acquisition_StartClearTimeAcquisition(Detector(), Acquisition_GetDRConfigSetDelayTime(Detector())));
+    return CheckLink(
+        Acquisition_StartClearTimeAcquisition(Detector(), Acquisition_GetDRConfigSetDelayTime(Detector())));
 }
 
 void CExposureSequencer::StartDarkTimer() {

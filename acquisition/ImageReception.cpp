@@ -42,8 +42,7 @@ void CImageReception::AllocateBuffers() {
     m_pDarkFrame.assign(kFramePixels, 0);
 }
 
-void CImageReception::CreateHistory(const std::string& strIniPath,
-                                    std::function<void(const std::string&)> fnProblem) {
+void CImageReception::CreateHistory(const std::string& strIniPath, std::function<void(const std::string&)> fnProblem) {
     m_pHistory = std::make_unique<CImageHistory>(strIniPath, std::move(fnProblem));
     m_sinks.insert(m_sinks.begin(), m_pHistory.get());
 }
@@ -78,22 +77,23 @@ void CImageReception::ImageArrived(uint16_t* pFrame) {
     m_frame.DeleteMessageFile(kFileConnectionSuccess);
     m_frame.DeleteMessageFile(kFileDetectorReady);
     m_frame.DeleteMessageFile(kFileDetectorReady);
-    if (Settings().m_nStdDevOption != 0) CheckExposure(pFrame, Settings().m_nImageWidth, Settings().m_nImageHeight, Settings().m_nStdDevRange);
+    if (Settings().m_nStdDevOption != 0)
+        CheckExposure(pFrame, Settings().m_nImageWidth, Settings().m_nImageHeight, Settings().m_nStdDevRange);
     // The host program's note that an image is coming. When it cannot be
     // made the exposure goes on all the same: it is the patient's dose.
     if (!CreateEmptyFile(Settings().m_strImagePath, kFileImageComing)) {
         const int nError = errno;
         WriteLog(FileFailLogLine("Message file creation fail", Settings().m_strImagePath + kFileImageComing, nError));
-        m_frame.Ui().ShowWarning(std::string(kMessageFileCreationFail) + "\n" + Settings().m_strImagePath + kFileImageComing + ": " +
-                         FileErrorText(nError));
+        m_frame.Ui().ShowWarning(std::string(kMessageFileCreationFail) + "\n" + Settings().m_strImagePath +
+                                 kFileImageComing + ": " + FileErrorText(nError));
     }
     std::memcpy(m_pImageBackup.data(), pFrame, Settings().FramePixels() * sizeof(uint16_t));
     m_frame.ShowProgress(kProgressReading);
     m_nDoseIndicatorHeld = -1;
     if (Settings().m_nDoseIndicator != 0) {
         CReport report;
-        m_nDoseIndicatorHeld =
-            ComputeDoseIndicator(pFrame, Settings().m_nImageWidth, Settings().m_nImageHeight, Settings().m_strIniPath, Settings().m_strImagePath, report);
+        m_nDoseIndicatorHeld = ComputeDoseIndicator(pFrame, Settings().m_nImageWidth, Settings().m_nImageHeight,
+                                                    Settings().m_strIniPath, Settings().m_strImagePath, report);
         m_frame.Ui().ShowReport(report);
     }
     WriteLog("Backup data & order to get dark.");
@@ -119,8 +119,10 @@ void CImageReception::ImageArrived(uint16_t* pFrame) {
     // changed (the dark's arrival then only compares the folder with it) and
     // the image buffers are made, so that the operator's wait from the dark
     // to the saved image holds no file reads and no fresh memory.
-    if (Settings().m_nCalibration != 0) m_calibrationStore.Get(Settings().m_strCalPath, Settings().m_nImageWidth, Settings().m_nImageHeight);
-    const CImageGeometry g{Settings().m_nImageWidth, Settings().m_nImageHeight, Settings().m_nCutTop, Settings().m_nCutBottom, Settings().m_nCutLeft, Settings().m_nCutRight};
+    if (Settings().m_nCalibration != 0)
+        m_calibrationStore.Get(Settings().m_strCalPath, Settings().m_nImageWidth, Settings().m_nImageHeight);
+    const CImageGeometry g{Settings().m_nImageWidth, Settings().m_nImageHeight, Settings().m_nCutTop,
+                           Settings().m_nCutBottom,  Settings().m_nCutLeft,     Settings().m_nCutRight};
     if (g.IsValid()) m_exposureWorkspace.CutImage(g.CutPixels());
 }
 
@@ -143,8 +145,7 @@ void CImageReception::RequestDarkAfterImage(uint16_t nDelayMs) {
 void CImageReception::OnTimerDarkWait() {
     m_frame.StopTimer(TIMER_DARK_WAIT);
     if (!HoldsExposure()) return;
-    SaveImageWithoutDark("No dark frame within " + std::to_string(kDarkWaitMarginMs / 1000) +
-                         " s of its readout");
+    SaveImageWithoutDark("No dark frame within " + std::to_string(kDarkWaitMarginMs / 1000) + " s of its readout");
 }
 
 void CImageReception::SaveImageWithoutDark(const std::string& strReason) {
@@ -164,7 +165,7 @@ void CImageReception::BrightArrived(uint16_t* pFrame, uint32_t hDetector, CImage
     m_frame.ShowProgress("Dark 1 of 1");
     const uint32_t hCurrent = m_frame.Connection().Detector();
     if (!m_frame.CheckLink(Acquisition_StartClearTimeAcquisition(hCurrent, Acquisition_GetInnerDelayTime(hCurrent)),
-                   hCurrent)) {
+                           hCurrent)) {
         m_calibration.EnableGetButtons(true);
         m_calibration.Changed();
     }
@@ -243,7 +244,7 @@ void CImageReception::CalibrationDarkArrived(uint16_t* pFrame, uint32_t hDetecto
 // A dark after an exposure image: a settling dark, the dark that is used, or
 // one that arrives after the sequence has ended.
 void CImageReception::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
-                                       const std::string& strImageName) {
+                                            const std::string& strImageName) {
     WriteLog("Succeed to get Dark (After image)");
     if (m_nDarkRepeat > 0) {
         --m_nDarkRepeat;
@@ -252,7 +253,8 @@ void CImageReception::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector
         char sz[96];
         std::snprintf(sz, sizeof sz, "%dms Atfer,(%d time) get dark", nSleep, m_nDarkRepeat + 1);
         WriteLog(sz);
-        m_frame.ShowProgress("Dark " + std::to_string(m_nDarkTotal - m_nDarkRepeat) + " of " + std::to_string(m_nDarkTotal));
+        m_frame.ShowProgress("Dark " + std::to_string(m_nDarkTotal - m_nDarkRepeat) + " of " +
+                             std::to_string(m_nDarkTotal));
         RequestDarkAfterImage(Acquisition_GetDRConfigSetDelayTime(m_frame.Connection().Detector()));
         return;
     }
@@ -305,14 +307,14 @@ void CImageReception::DarkAfterImageArrived(uint16_t* pFrame, uint32_t hDetector
 // at hand, cut, saved and handed over. It always reaches the sinks, also when
 // its file cannot be written.
 void CImageReception::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
-                                     const std::string& strImageName, DarkSource dark,
-                                     const std::string& strDarkName,
-                                     const std::function<void()>& fnAfterImageWritten) {
+                                          const std::string& strImageName, DarkSource dark,
+                                          const std::string& strDarkName,
+                                          const std::function<void()>& fnAfterImageWritten) {
     m_frame.StopTimer(TIMER_DARK_WAIT);
     CMainFrame::CFolderLocks locks = m_frame.LockFolders();
     CImageSettings settings;
-    settings.geometry = CImageGeometry{Settings().m_nImageWidth, Settings().m_nImageHeight, Settings().m_nCutTop, Settings().m_nCutBottom, Settings().m_nCutLeft,
-                                       Settings().m_nCutRight};
+    settings.geometry = CImageGeometry{Settings().m_nImageWidth, Settings().m_nImageHeight, Settings().m_nCutTop,
+                                       Settings().m_nCutBottom,  Settings().m_nCutLeft,     Settings().m_nCutRight};
     settings.nCalibration = Settings().m_nCalibration;
     settings.nOffsetControl = Settings().m_nOffsetControl;
     settings.nMedianFilter = Settings().m_nMedianFilter;
@@ -348,7 +350,8 @@ void CImageReception::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, 
     m_frame.Ui().SetBusy(false);
     if (bSaved) {
         if (dark != DarkSource::None)
-            m_frame.Ui().ExposurePathTimed(std::chrono::duration<double, std::milli>(tSaved - m_tLastDarkArrived).count());
+            m_frame.Ui().ExposurePathTimed(
+                std::chrono::duration<double, std::milli>(tSaved - m_tLastDarkArrived).count());
         m_frame.Ui().FileSaved(strImagePath);
         m_frame.Sequencer().ShowSaved(strImageName);
         WriteLog("Processing finished.");
@@ -379,8 +382,7 @@ void CImageReception::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, 
     if (dark != DarkSource::None) {
         pImage->dark.resize(g.CutPixels());
         for (int32_t y = 0; y < g.CutHeight(); ++y) {
-            const uint16_t* pRow =
-                m_pDarkFrame.data() + size_t(y + g.nCutTop) * size_t(g.nWidth) + size_t(g.nCutLeft);
+            const uint16_t* pRow = m_pDarkFrame.data() + size_t(y + g.nCutTop) * size_t(g.nWidth) + size_t(g.nCutLeft);
             std::copy(pRow, pRow + g.CutWidth(), pImage->dark.begin() + ptrdiff_t(y) * g.CutWidth());
         }
     }
@@ -403,7 +405,8 @@ void CImageReception::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, 
     // backup), the dark and the reference the correction used, so that a
     // dose above the calibration's level is not read as that level.
     std::string strEiProblems;
-    const dose::CExposureIndexSettings eiSettings = dose::ReadExposureIndexSettings(Settings().m_strIniPath, strEiProblems);
+    const dose::CExposureIndexSettings eiSettings =
+        dose::ReadExposureIndexSettings(Settings().m_strIniPath, strEiProblems);
     if (!strEiProblems.empty()) WriteLog("Exposure index settings: " + strEiProblems + " - defaults used");
     dose::CGainInputs gainInputs;
     const bool bRawHeld = pFrame != m_pImageBackup.data() && dark == DarkSource::Memory;
@@ -424,8 +427,7 @@ void CImageReception::FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, 
 }
 
 void CImageReception::AddImageSink(IImageSink* pSink) {
-    if (pSink != nullptr && std::find(m_sinks.begin(), m_sinks.end(), pSink) == m_sinks.end())
-        m_sinks.push_back(pSink);
+    if (pSink != nullptr && std::find(m_sinks.begin(), m_sinks.end(), pSink) == m_sinks.end()) m_sinks.push_back(pSink);
 }
 
 void CImageReception::RemoveImageSink(IImageSink* pSink) {

@@ -79,9 +79,8 @@ private:
     // fnAfterImageWritten runs once the image is processed and its file
     // written (or refused), before anything is reported (the dark file's
     // write starts there).
-    void FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore,
-                             const std::string& strImageName, DarkSource dark,
-                             const std::string& strDarkName = std::string(),
+    void FinishExposureImage(uint16_t* pFrame, uint32_t hDetector, CImageStore* pStore, const std::string& strImageName,
+                             DarkSource dark, const std::string& strDarkName = std::string(),
                              const std::function<void()>& fnAfterImageWritten = {});
     void HandOver(std::shared_ptr<CAcquiredImage> pImage);
 
@@ -97,8 +96,8 @@ private:
     std::chrono::system_clock::time_point m_tExposure;
     int32_t m_nDoseIndicatorHeld = -1;
     std::chrono::steady_clock::time_point m_tLastDarkArrived;  // the dark of the exposure under way
-    CCalibrationStore m_calibrationStore;    // the calibration folder's files the exposures use
-    CExposureWorkspace m_exposureWorkspace;  // the exposure path's buffers, kept between images
+    CCalibrationStore m_calibrationStore;                      // the calibration folder's files the exposures use
+    CExposureWorkspace m_exposureWorkspace;                    // the exposure path's buffers, kept between images
 
     std::vector<IImageSink*> m_sinks;
     AcquiredImagePtr m_pLastImage;

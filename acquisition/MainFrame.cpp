@@ -71,14 +71,14 @@ CMainFrame::~CMainFrame() {
     // The port is not told: the window that implements it is going too.
     m_pConfigDlg.reset();
     m_board.Shutdown();
-    for (uint32_t nId : {TIMER_COUNTDOWN, TIMER_RUNNING, TIMER_BLINK, TIMER_REPEAT, TIMER_MANUAL_READ,
-                         TIMER_MANUAL_EXP})
+    for (uint32_t nId :
+         {TIMER_COUNTDOWN, TIMER_RUNNING, TIMER_BLINK, TIMER_REPEAT, TIMER_MANUAL_READ, TIMER_MANUAL_EXP})
         m_timers.stop(nId);
     // Nothing of this frame may run once it is gone: the other timers stop too,
     // and a detector still open (the close step did not run) is closed, so the
     // library calls no callback into a frame that no longer exists.
-    for (uint32_t nId : {TIMER_DARK, TIMER_PRE_EXPOSURE, TIMER_READY_TIMEOUT, TIMER_MANUAL_READ_2,
-                         TIMER_EXP_DELAY, TIMER_PROGRESS, TIMER_DARK_WAIT})
+    for (uint32_t nId : {TIMER_DARK, TIMER_PRE_EXPOSURE, TIMER_READY_TIMEOUT, TIMER_MANUAL_READ_2, TIMER_EXP_DELAY,
+                         TIMER_PROGRESS, TIMER_DARK_WAIT})
         m_timers.stop(nId);
     m_timers.set_handler(nullptr);
     m_connection.Release();
@@ -113,8 +113,8 @@ void CMainFrame::WithFoldersLocked(const std::function<void()>& fn) {
 // replaced whole, and an exposure is never dropped for a lock.
 void CMainFrame::LockFolder(CFolderLock& lock, const std::string& strFolder) {
     int nError = 0;
-    switch (lock.Lock(strFolder, kFolderLockWaitMs, kFolderLockStepMs,
-                      [this](uint32_t nMs) { m_timers.sleep_ms(nMs); }, &nError)) {
+    switch (lock.Lock(
+        strFolder, kFolderLockWaitMs, kFolderLockStepMs, [this](uint32_t nMs) { m_timers.sleep_ms(nMs); }, &nError)) {
     case CFolderLock::Result::Locked: return;
     case CFolderLock::Result::Busy:
         WriteLog(std::string(kFolderInUse) + " " + strFolder);
@@ -168,8 +168,8 @@ CMainFrame::CreateResult CMainFrame::OnCreate(const std::string& strProgramDir) 
 
     // The frame buffers hold 3072 x 3072 pixels: a larger or empty image, or
     // cuts that leave nothing, are refused before anything else happens.
-    std::string strBad = cfg::CheckImageGeometry(st.m_nImageWidth, st.m_nImageHeight, st.m_nCutTop,
-                                                 st.m_nCutBottom, st.m_nCutLeft, st.m_nCutRight);
+    std::string strBad = cfg::CheckImageGeometry(st.m_nImageWidth, st.m_nImageHeight, st.m_nCutTop, st.m_nCutBottom,
+                                                 st.m_nCutLeft, st.m_nCutRight);
     if (!strBad.empty()) {
         m_ui.ShowWarning(strBad);
         return CreateResult::BadConfig;
@@ -222,7 +222,8 @@ void CMainFrame::OnClose() { OnDisconnect(); }
 
 void CMainFrame::CreateMessageFile(const std::string& strBaseName) {
     if (!CreateEmptyFile(m_settings.m_strImagePath, strBaseName + ".txt")) {
-        WriteLog(FileFailLogLine("Message file creation fail", m_settings.m_strImagePath + strBaseName + ".txt", errno));
+        WriteLog(
+            FileFailLogLine("Message file creation fail", m_settings.m_strImagePath + strBaseName + ".txt", errno));
         m_ui.ShowWarning(kMessageFileCreationFail);
     }
 }
@@ -261,8 +262,7 @@ void CMainFrame::OnConnect() {
     int32_t nResultB = -1;
     CImageStore& store = m_app.m_imageStore;
     std::string strProgramDir = m_app.m_strProgramDir;
-    if (strProgramDir.empty())
-        strProgramDir = IniPath().substr(0, IniPath().size() - std::strlen(cfg::kIniFileName));
+    if (strProgramDir.empty()) strProgramDir = IniPath().substr(0, IniPath().size() - std::strlen(cfg::kIniFileName));
     auto fnOpen = [&](int32_t nIndex, const std::string& strPort, const std::string& strAdapter, int32_t& nResult) {
         nResult = m_connection.OpenSlot(nIndex, strPort, strAdapter, IniPath(), strProgramDir);
         InitDetector(nIndex == 1 ? m_connection.DetectorB() : m_connection.DetectorA(), nIndex == 1 ? "B" : "A",
@@ -284,8 +284,7 @@ void CMainFrame::OnConnect() {
     } else {
         if (!store.m_strAdapterName1.empty() && !store.m_strComName1.empty())
             fnOpen(0, store.m_strComName1, store.m_strAdapterName1, nResultA);
-        if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName2.empty() &&
-            !store.m_strComName2.empty())
+        if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName2.empty() && !store.m_strComName2.empty())
             fnOpen(1, store.m_strComName2, store.m_strAdapterName2, nResultB);
     }
     FinishConnect(nResultA, nResultB);
@@ -298,9 +297,8 @@ void CMainFrame::FinishConnect(int32_t nResultA, int32_t nResultB) {
     else if (nResultB == 0)
         m_connection.SetCurrent(m_connection.DetectorB());
 
-    if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName1.empty() &&
-        !store.m_strComName1.empty() && !store.m_strAdapterName2.empty() && !store.m_strComName2.empty() &&
-        nResultA == 0 && nResultB == 0) {
+    if (!store.m_strDetectorName2.empty() && !store.m_strAdapterName1.empty() && !store.m_strComName1.empty() &&
+        !store.m_strAdapterName2.empty() && !store.m_strComName2.empty() && nResultA == 0 && nResultB == 0) {
         m_panel.bDetectorSelectorVisible = true;
         m_ui.PanelChanged();
     }

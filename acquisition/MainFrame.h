@@ -134,7 +134,8 @@ inline constexpr const char* kChecksumError = "Parameter checksum error";
 inline constexpr const char* kLinkLostFormat = "Detector %s: link lost";
 inline constexpr const char* kImageSavedWithoutDark = "The image is saved without a dark frame.";
 inline constexpr const char* kImageCorrectedWithDarkInMemory = "The image is corrected with the dark in memory.";
-inline constexpr const char* kImageNameHasFolder = "IMAGE_NAME must be a file name without '/': the image is not saved.";
+inline constexpr const char* kImageNameHasFolder =
+    "IMAGE_NAME must be a file name without '/': the image is not saved.";
 inline constexpr const char* kFolderInUse = "Folder in use by another station:";
 inline constexpr const char* kIniTooLarge = "ORVI2.ini is larger than 1 MB and is not read.";
 
@@ -192,13 +193,13 @@ public:
 
     // ---- Other commands --------------------------------------------------------
 
-    void OnOpenConfig();          // 1008
-    void OnMakeCalibration();     // 1015: refills the calibration dialog and runs it
-    void OnGain();                // 1070
-    void OnDefect();              // 1071
-    void OnAcquisition();         // 1027
-    void OnDark();                // 1007
-    void OnNoClear();             // 1009
+    void OnOpenConfig();       // 1008
+    void OnMakeCalibration();  // 1015: refills the calibration dialog and runs it
+    void OnGain();             // 1070
+    void OnDefect();           // 1071
+    void OnAcquisition();      // 1027
+    void OnDark();             // 1007
+    void OnNoClear();          // 1009
     // 1003, after the front end's file dialog: shows at most one full frame
     // of the file (the rest zero). "The file open fail!!" when it cannot be read.
     void OnFileOpen(const std::string& strPath);

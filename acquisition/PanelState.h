@@ -32,15 +32,13 @@ struct CPanelState {
     // Disconnect: only Connect (and Open File).
     void SetDisconnected() { SetConnection(false); }
     // The dark window greys Open Config, Disconnect, Acquisition, Dark and No Clear.
-    void SetDarkRunning(bool bRunning) {
-        bOpenConfig = bDisconnect = bAcquisition = bDark = bNoClear = !bRunning;
-    }
+    void SetDarkRunning(bool bRunning) { bOpenConfig = bDisconnect = bAcquisition = bDark = bNoClear = !bRunning; }
 
 private:
     void SetConnection(bool bOpen) {
         bConnect = !bOpen;
-        bDisconnect = bDark = bNoClear = bOpenConfig = bAcquisition = bSaveAdapter =
-            bMakeCalibration = bOffsetSelector = bDetectorSelector = bOpen;
+        bDisconnect = bDark = bNoClear = bOpenConfig = bAcquisition = bSaveAdapter = bMakeCalibration =
+            bOffsetSelector = bDetectorSelector = bOpen;
     }
 };
 

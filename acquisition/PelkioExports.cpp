@@ -6,8 +6,6 @@
 
 namespace orvi {
 
-CPelkioApi PelkioExports() {
-    return CPelkioApi{&::InitBoard, &::PortConfigureEx, &::PortReadEx, &::PortWriteEx};
-}
+CPelkioApi PelkioExports() { return CPelkioApi{&::InitBoard, &::PortConfigureEx, &::PortReadEx, &::PortWriteEx}; }
 
 }  // namespace orvi

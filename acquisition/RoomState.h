@@ -12,16 +12,16 @@ class CMainFrame;
 struct CRoomFacts {
     bool bConnected = false;
     int32_t nTriggerMode = 0;
-    bool bImageBusy = false;     // a frame arrived, its sequence runs
-    bool bCountdown = false;     // the one-second countdown runs
-    int32_t nCountdownTicks = 0; // its 100 ms ticks left
-    bool bArmed = false;         // modes 0, 1, 7: armed, the countdown is still to come
-    bool bPolling = false;       // mode 6: waiting for the hand switch
-    bool bConfirming = false;    // mode 6: first stage seen, half a second to hold it
-    bool bWaitEnable = false;    // mode 6: armed by the switch, waiting for the detector
-    bool bExposing = false;      // mode 6: the detector is enabled, the switch is read
-    bool bExposed = false;       // mode 6: the second stage was seen in this exposure
-    int32_t nXrayDueMs = -1;     // the simulated generator fires in this time (-1: not counting)
+    bool bImageBusy = false;      // a frame arrived, its sequence runs
+    bool bCountdown = false;      // the one-second countdown runs
+    int32_t nCountdownTicks = 0;  // its 100 ms ticks left
+    bool bArmed = false;          // modes 0, 1, 7: armed, the countdown is still to come
+    bool bPolling = false;        // mode 6: waiting for the hand switch
+    bool bConfirming = false;     // mode 6: first stage seen, half a second to hold it
+    bool bWaitEnable = false;     // mode 6: armed by the switch, waiting for the detector
+    bool bExposing = false;       // mode 6: the detector is enabled, the switch is read
+    bool bExposed = false;        // mode 6: the second stage was seen in this exposure
+    int32_t nXrayDueMs = -1;      // the simulated generator fires in this time (-1: not counting)
     uint8_t byOut1 = 0xFF;
     uint8_t byOut2 = 0xFF;
 };

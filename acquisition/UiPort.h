@@ -22,7 +22,6 @@ struct CAdapterChoice {
 
 class IUiPort : public IStatusPort {
 public:
-
     // A modal message box with an OK button; returns when it is closed.
     virtual void MessageBox(const std::string& strText, const std::string& strCaption) = 0;
     // The same with its icon. Front ends that show no icon keep the default,

@@ -30,8 +30,7 @@ bool CVirtualClock::next_due(uint64_t& nDueMs) const { return m_queue.NextDue(nD
 void CVirtualClock::advance_to(uint64_t nTimeMs) {
     if (m_bRunning) throw std::logic_error("CVirtualClock::advance called from an event handler");
     m_bRunning = true;
-    while (m_queue.RunNext(nTimeMs, m_nNow)) {
-    }
+    while (m_queue.RunNext(nTimeMs, m_nNow)) {}
     m_bRunning = false;
     m_nNow = std::max(m_nNow, nTimeMs);
 }

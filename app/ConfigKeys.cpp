@@ -59,12 +59,12 @@ CStoreConfig ReadStoreConfig(const std::string& strPath) {
     return c;
 }
 
-std::string CheckImageGeometry(int32_t nWidth, int32_t nHeight, int32_t nCutTop, int32_t nCutBottom,
-                               int32_t nCutLeft, int32_t nCutRight) {
+std::string CheckImageGeometry(int32_t nWidth, int32_t nHeight, int32_t nCutTop, int32_t nCutBottom, int32_t nCutLeft,
+                               int32_t nCutRight) {
     auto side = [](const char* szKey, int32_t n) -> std::string {
         if (n >= 1 && n <= kMaxImageSide) return {};
-        return std::string(szKey) + " is " + std::to_string(n) +
-               " in ORVI2.ini; it must be between 1 and " + std::to_string(kMaxImageSide) + ".";
+        return std::string(szKey) + " is " + std::to_string(n) + " in ORVI2.ini; it must be between 1 and " +
+               std::to_string(kMaxImageSide) + ".";
     };
     if (auto s = side(IMAGE_WIDTH.szName, nWidth); !s.empty()) return s;
     if (auto s = side(IMAGE_HEIGHT.szName, nHeight); !s.empty()) return s;
@@ -77,8 +77,7 @@ std::string CheckImageGeometry(int32_t nWidth, int32_t nHeight, int32_t nCutTop,
                 {IMAGE_CUT_RIGHT.szName, nCutRight}};
     for (const auto& c : cuts)
         if (c.n < 0)
-            return std::string(c.szKey) + " is " + std::to_string(c.n) +
-                   " in ORVI2.ini; a cut must be 0 or more.";
+            return std::string(c.szKey) + " is " + std::to_string(c.n) + " in ORVI2.ini; a cut must be 0 or more.";
     if (int64_t{nCutLeft} + nCutRight >= nWidth)
         return "IMAGE_CUT_LEFT + IMAGE_CUT_RIGHT is " + std::to_string(int64_t{nCutLeft} + nCutRight) +
                " in ORVI2.ini; it must be between 0 and " + std::to_string(nWidth - 1) +

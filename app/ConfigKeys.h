@@ -82,8 +82,8 @@ inline constexpr TextKey COM_NAME_1{"COM_NAME_1", "", 64};
 inline constexpr TextKey COM_NAME_2{"COM_NAME_2", "", 64};
 inline constexpr TextKey ADAPTER_NAME_1{"ADAPTER_NAME_1", "", 512};
 inline constexpr TextKey ADAPTER_NAME_2{"ADAPTER_NAME_2", "", 512};
-inline constexpr TextKey EXP_DELAY{"EXP_DELAY", "0", 512};        // text integer, ms
-inline constexpr TextKey INTEGRATE{"INTEGRATE", "100", 512};      // text integer, us
+inline constexpr TextKey EXP_DELAY{"EXP_DELAY", "0", 512};    // text integer, ms
+inline constexpr TextKey INTEGRATE{"INTEGRATE", "100", 512};  // text integer, us
 // Written only; no reader.
 inline constexpr const char* SELECT_ADAPTER = "SELECT_ADAPTER";
 inline constexpr const char* AUTO_NAMING_SAVED = "AUTO_NAMING_SAVED";
@@ -143,7 +143,7 @@ CStoreConfig ReadStoreConfig(const std::string& strPath);
 
 // "" when the size and cuts fit the frame buffers, else the message that
 // names the offending key and its allowed range.
-std::string CheckImageGeometry(int32_t nWidth, int32_t nHeight, int32_t nCutTop, int32_t nCutBottom,
-                               int32_t nCutLeft, int32_t nCutRight);
+std::string CheckImageGeometry(int32_t nWidth, int32_t nHeight, int32_t nCutTop, int32_t nCutBottom, int32_t nCutLeft,
+                               int32_t nCutRight);
 
 }  // namespace orvi::cfg

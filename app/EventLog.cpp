@@ -21,8 +21,7 @@ std::function<uint32_t()>& Clock() {
 
 uint32_t SteadyTick() {
     using namespace std::chrono;
-    return static_cast<uint32_t>(
-        duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
+    return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }
 
 std::string& Path() {
@@ -48,9 +47,9 @@ void StartLog() {
 std::string FormatLogLine(const std::tm& tmLocal, uint32_t nElapsedMs, const std::string& strText) {
     std::string strMessage = TruncateBytes(strText, kLogMessageBytes);
     char szHead[96];
-    std::snprintf(szHead, sizeof szHead, "%02d-%02d-%04d %02d:%02d:%02d [%5d ms] ", tmLocal.tm_mon + 1,
-                  tmLocal.tm_mday, tmLocal.tm_year + 1900, tmLocal.tm_hour, tmLocal.tm_min,
-                  tmLocal.tm_sec, static_cast<int32_t>(nElapsedMs));
+    std::snprintf(szHead, sizeof szHead, "%02d-%02d-%04d %02d:%02d:%02d [%5d ms] ", tmLocal.tm_mon + 1, tmLocal.tm_mday,
+                  tmLocal.tm_year + 1900, tmLocal.tm_hour, tmLocal.tm_min, tmLocal.tm_sec,
+                  static_cast<int32_t>(nElapsedMs));
     return szHead + strMessage + "\n";
 }
 
@@ -72,7 +71,7 @@ void WriteLog(const std::string& strText) {
     if (Observer()) Observer()(strText);
     if (g_bWriteLog == 0) return;
     std::time_t t = std::time(nullptr);
-    std::tm tmLocal {};
+    std::tm tmLocal{};
     localtime_r(&t, &tmLocal);
     uint32_t nElapsed = LogTickNow() - g_dwStartTick;
     std::string strLine = FormatLogLine(tmLocal, nElapsed, strText);

@@ -3,6 +3,7 @@
 #include "app/TextCodec.h"
 
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -11,7 +12,6 @@
 #include <mutex>
 #include <optional>
 #include <sys/stat.h>
-#include <ctime>
 #include <unistd.h>
 #include <vector>
 
@@ -47,8 +47,7 @@ Encoding DetectEncoding(const std::string& strBytes) {
         static_cast<unsigned char>(strBytes[1]) == 0xFE)
         return Encoding::Utf16Le;
     if (strBytes.size() >= 3 && static_cast<unsigned char>(strBytes[0]) == 0xEF &&
-        static_cast<unsigned char>(strBytes[1]) == 0xBB &&
-        static_cast<unsigned char>(strBytes[2]) == 0xBF)
+        static_cast<unsigned char>(strBytes[1]) == 0xBB && static_cast<unsigned char>(strBytes[2]) == 0xBF)
         return Encoding::Utf8Bom;
     return Encoding::Utf8;
 }
@@ -68,8 +67,7 @@ Document<CharT> SplitLines(const std::basic_string<CharT>& strText) {
         doc.bFinalNewline = true;
         nStart = nEnd + 1;
     }
-    if (!doc.lines.empty() && !doc.lines.front().empty() && doc.lines.front().back() == CharT('\r'))
-        doc.bCrLf = true;
+    if (!doc.lines.empty() && !doc.lines.front().empty() && doc.lines.front().back() == CharT('\r')) doc.bCrLf = true;
     return doc;
 }
 
@@ -85,8 +83,7 @@ std::basic_string<CharT> JoinLines(const Document<CharT>& doc) {
 
 template <typename CharT>
 bool IsBlank(CharT c) {
-    return c == CharT(' ') || c == CharT('\t') || c == CharT('\r') || c == CharT('\v') ||
-           c == CharT('\f');
+    return c == CharT(' ') || c == CharT('\t') || c == CharT('\r') || c == CharT('\v') || c == CharT('\f');
 }
 
 template <typename CharT>
@@ -106,8 +103,7 @@ template <typename CharT>
 bool EqualNoCase(const std::basic_string<CharT>& a, const std::string& b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(static_cast<CharT>(static_cast<unsigned char>(b[i]))))
-            return false;
+        if (FoldAscii(a[i]) != FoldAscii(static_cast<CharT>(static_cast<unsigned char>(b[i])))) return false;
     return true;
 }
 
@@ -135,8 +131,7 @@ template <typename CharT>
 std::basic_string<CharT> ValueOf(const std::basic_string<CharT>& strLine) {
     size_t nEq = strLine.find(CharT('='));
     std::basic_string<CharT> v = Trim(strLine.substr(nEq + 1));
-    if (v.size() >= 2 && (v.front() == CharT('"') || v.front() == CharT('\'')) &&
-        v.back() == v.front())
+    if (v.size() >= 2 && (v.front() == CharT('"') || v.front() == CharT('\'')) && v.back() == v.front())
         v = v.substr(1, v.size() - 2);
     return v;
 }
@@ -265,7 +260,7 @@ std::shared_ptr<const CachedProfile> LoadProfile(const std::string& strPath) {
     // last two seconds: a change within the same clock tick as the one before
     // leaves the times as they were, and such a file is read again until its
     // times are safely in the past.
-    timespec now {};
+    timespec now{};
     ::clock_gettime(CLOCK_REALTIME, &now);
     const bool bSettled = now.tv_sec - st.st_mtim.tv_sec > 2 && now.tv_sec - st.st_ctim.tv_sec > 2;
     if (bSettled && off_t(strBytes.size()) == st.st_size) {
@@ -294,8 +289,7 @@ std::optional<std::string> LookUp(const std::string& strPath, const std::string&
 
 template <typename CharT>
 void SetValue(Document<CharT>& doc, const std::string& strSection, const std::string& strKey,
-              const std::basic_string<CharT>& strValue,
-              std::basic_string<CharT> (*widen)(const std::string&)) {
+              const std::basic_string<CharT>& strValue, std::basic_string<CharT> (*widen)(const std::string&)) {
     const std::basic_string<CharT> eol = doc.bCrLf ? widen("\r") : widen("");
     Location loc = Find(doc, strSection, strKey);
     if (loc.bKey) {
@@ -308,8 +302,7 @@ void SetValue(Document<CharT>& doc, const std::string& strSection, const std::st
     }
     std::basic_string<CharT> strLine = widen(strKey) + CharT('=') + strValue + eol;
     if (loc.bSection) {
-        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(loc.nLastContent + 1),
-                         strLine);
+        doc.lines.insert(doc.lines.begin() + static_cast<std::ptrdiff_t>(loc.nLastContent + 1), strLine);
         if (loc.nLastContent + 2 == doc.lines.size()) doc.bFinalNewline = true;
         return;
     }
@@ -368,23 +361,22 @@ int32_t TextToInt(const std::string& strText) {
     return static_cast<int32_t>(nValue);
 }
 
-int32_t ReadProfileInt(const std::string& strPath, const std::string& strSection,
-                       const std::string& strKey, int32_t nDefault) {
+int32_t ReadProfileInt(const std::string& strPath, const std::string& strSection, const std::string& strKey,
+                       int32_t nDefault) {
     std::optional<std::string> value = LookUp(strPath, strSection, strKey);
     if (!value || value->empty()) return nDefault;
     return TextToInt(*value);
 }
 
-std::string ReadProfileText(const std::string& strPath, const std::string& strSection,
-                            const std::string& strKey, const std::string& strDefault,
-                            size_t nSize) {
+std::string ReadProfileText(const std::string& strPath, const std::string& strSection, const std::string& strKey,
+                            const std::string& strDefault, size_t nSize) {
     if (nSize == 0) return {};
     std::optional<std::string> value = LookUp(strPath, strSection, strKey);
     return TruncateCodePoints(value ? *value : strDefault, nSize - 1);
 }
 
-bool WriteProfileText(const std::string& strPath, const std::string& strSection,
-                      const std::string& strKey, const std::string& strValue) {
+bool WriteProfileText(const std::string& strPath, const std::string& strSection, const std::string& strKey,
+                      const std::string& strValue) {
     std::string strBytes;
     if (!ReadFileBytes(strPath, strBytes)) strBytes.clear();  // a missing file is created
     Encoding enc = DetectEncoding(strBytes);

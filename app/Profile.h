@@ -20,19 +20,18 @@
 namespace orvi {
 
 // Reads an integer value. Missing file, section or key: `nDefault`.
-int32_t ReadProfileInt(const std::string& strPath, const std::string& strSection,
-                       const std::string& strKey, int32_t nDefault);
+int32_t ReadProfileInt(const std::string& strPath, const std::string& strSection, const std::string& strKey,
+                       int32_t nDefault);
 
 // Reads a text value into at most `nSize` - 1 characters. Missing: `strDefault`
 // (also cut to `nSize` - 1 characters). `nSize` of 0 yields "".
-std::string ReadProfileText(const std::string& strPath, const std::string& strSection,
-                            const std::string& strKey, const std::string& strDefault,
-                            size_t nSize);
+std::string ReadProfileText(const std::string& strPath, const std::string& strSection, const std::string& strKey,
+                            const std::string& strDefault, size_t nSize);
 
 // Writes `strKey`=`strValue` into `strSection`. Returns false when the file
 // cannot be written (callers that do not care may ignore it).
-bool WriteProfileText(const std::string& strPath, const std::string& strSection,
-                      const std::string& strKey, const std::string& strValue);
+bool WriteProfileText(const std::string& strPath, const std::string& strSection, const std::string& strKey,
+                      const std::string& strValue);
 
 // Decimal text-to-integer conversion used for "text integer" keys: optional
 // leading blanks and sign, then leading digits; anything else gives 0.

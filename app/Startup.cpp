@@ -26,8 +26,7 @@ CSingleInstance::~CSingleInstance() { Release(); }
 
 std::string CSingleInstance::DefaultDir() {
     const char* szRuntime = std::getenv("XDG_RUNTIME_DIR");
-    if (szRuntime != nullptr && *szRuntime != '\0' && ::access(szRuntime, W_OK) == 0)
-        return szRuntime;
+    if (szRuntime != nullptr && *szRuntime != '\0' && ::access(szRuntime, W_OK) == 0) return szRuntime;
     return "/tmp";
 }
 

@@ -5,7 +5,7 @@
 
 namespace orvi {
 
-inline constexpr const char* kAppTitle = "ORVI Manager";              // caption of every message box
+inline constexpr const char* kAppTitle = "ORVI Manager";  // caption of every message box
 inline constexpr const char* kFrameTitle = "ORVI Manager2 ver 8.0.2.3";
 inline constexpr const char* kInstanceMutexName = "BRONEK_NEW_ORVI8";
 

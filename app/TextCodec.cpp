@@ -16,11 +16,17 @@ size_t DecodeUtf8(const std::string& s, size_t i, char32_t& cp) {
         cp = c;
         return 1;
     } else if ((c & 0xE0) == 0xC0) {
-        n = 2; cp = c & 0x1F; min = 0x80;
+        n = 2;
+        cp = c & 0x1F;
+        min = 0x80;
     } else if ((c & 0xF0) == 0xE0) {
-        n = 3; cp = c & 0x0F; min = 0x800;
+        n = 3;
+        cp = c & 0x0F;
+        min = 0x800;
     } else if ((c & 0xF8) == 0xF0) {
-        n = 4; cp = c & 0x07; min = 0x10000;
+        n = 4;
+        cp = c & 0x07;
+        min = 0x10000;
     } else {
         cp = 0xFFFD;
         return 1;

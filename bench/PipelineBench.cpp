@@ -23,8 +23,12 @@
 // machine other work only ever adds time. A summary table with the ratios
 // closes the run.
 #include "LiteralRules.h"
+#include "app/Profile.h"
+#include "app/Report.h"
+#include "app/StatusPort.h"
 #include "display/AutoWindow.h"
 #include "display/WindowLevelLut.h"
+#include "export/dicom/DicomSink.h"
 #include "imaging/BadPixelMap.h"
 #include "imaging/Calibration.h"
 #include "imaging/CalibrationStore.h"
@@ -33,10 +37,6 @@
 #include "imaging/PostProcess.h"
 #include "imaging/RawFile.h"
 #include "imaging/SimdKernels.h"
-#include "app/Profile.h"
-#include "app/Report.h"
-#include "app/StatusPort.h"
-#include "export/dicom/DicomSink.h"
 
 #include <benchmark/benchmark.h>
 
@@ -48,12 +48,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <filesystem>
 #include <future>
 #include <map>
 #include <random>
 #include <string>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -132,7 +132,7 @@ void BM_Memcpy(benchmark::State& state) {
 }
 constexpr int64_t kLutBytes = int64_t(kFrameBytes + kPixels) / 2;  // reads 2 bytes, writes 1 per pixel
 constexpr int64_t kCutBytes = int64_t(kCut.CutPixels() * 2);       // moves the kept pixels
-constexpr int64_t kGainBytes = int64_t(4 * kFrameBytes) / 2;        // reads 3 frames, writes 1
+constexpr int64_t kGainBytes = int64_t(4 * kFrameBytes) / 2;       // reads 3 frames, writes 1
 BENCHMARK(BM_Memcpy)->Name("Memcpy/frame")->Arg(int64_t(kFrameBytes))->Apply(BestOfFive);
 BENCHMARK(BM_Memcpy)->Name("Memcpy/lut/1t")->Arg(kLutBytes)->Apply(BestOfFive);
 BENCHMARK(BM_Memcpy)->Name("Memcpy/cut")->Arg(kCutBytes)->Apply(BestOfFive);
@@ -322,7 +322,8 @@ void BM_Sequence(benchmark::State& state) {
         state.PauseTiming();
         std::memcpy(f.data(), D().image.data(), kFrameBytes);  // the held image restored
         state.ResumeTiming();
-        if (!ProcessExposureImage(f.data(), s, F().strImages + "IMAGE.RAW", report)) state.SkipWithError("write failed");
+        if (!ProcessExposureImage(f.data(), s, F().strImages + "IMAGE.RAW", report))
+            state.SkipWithError("write failed");
     }
 }
 BENCHMARK(BM_Sequence)->Name("Sequence")->MinWarmUpTime(0.2)->Apply(BestOfFive);
@@ -374,7 +375,7 @@ void BM_ExposurePath(benchmark::State& state) {
         }
         state.ResumeTiming();
         std::memcpy(dark.data(), D().dark.data(), kFrameBytes);  // the dark as it arrives
-        std::memcpy(frame.data(), held.data(), kFrameBytes);  // the held image restored
+        std::memcpy(frame.data(), held.data(), kFrameBytes);     // the held image restored
         if (!ProcessExposureImage(frame.data(), s, F().strImages + "IMAGE.RAW", report)) state.SkipWithError("write");
         // IMAGE.RAW is on disk: the figure ends here. The dark file follows.
         darkWrite = PostToFileThread(
@@ -509,8 +510,7 @@ BENCHMARK(BM_LiteralMedian)->Name("MedianFilter3x3/literal")->Iterations(1)->Uni
 
 void BM_LiteralMakeBpm(benchmark::State& state) {
     Frame map(kPixels);
-    for (auto _ : state)
-        literal::MakeBpm(D().dark.data(), D().bright.data(), kSide, kSide, 8, 8, 500, 600, map.data());
+    for (auto _ : state) literal::MakeBpm(D().dark.data(), D().bright.data(), kSide, kSide, 8, 8, 500, 600, map.data());
 }
 BENCHMARK(BM_LiteralMakeBpm)->Name("MakeBadPixelMap/literal")->Iterations(1)->Unit(benchmark::kMillisecond);
 

@@ -71,7 +71,8 @@ public:
         std::strncpy(r.szIniPath, strIni.c_str(), sizeof r.szIniPath - 1);
         if (Acquisition_Initialize(r, "SIMCOM1", "Simulated GigE Adapter 1", &m_h) != 0) std::abort();
         Acquisition_GigeAdapterObjectSetImageCallback(
-            m_h, [](ORVIAcqHandle, uint16_t* p, void* pUser) {
+            m_h,
+            [](ORVIAcqHandle, uint16_t* p, void* pUser) {
                 benchmark::DoNotOptimize(p[0]);
                 ++*static_cast<int64_t*>(pUser);
             },

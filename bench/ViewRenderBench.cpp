@@ -64,9 +64,7 @@ Station& TheStation() {
     return *g_pStation;
 }
 
-void ReportBudget(benchmark::State& state) {
-    state.counters["budget_ms"] = kBudgetMs;
-}
+void ReportBudget(benchmark::State& state) { state.counters["budget_ms"] = kBudgetMs; }
 
 // Window/level changed (as a right-drag step does): table build, conversion
 // of the whole image, scaled draw of the view.

@@ -32,8 +32,7 @@ bool CImageStore::Initialize(CAppValues& app) {
     m_pDisplay.clear();
     m_pFrame1.clear();
     m_pFrame2.clear();
-    if (m_nWidth < 1 || m_nWidth > cfg::kMaxImageSide || m_nHeight < 1 ||
-        m_nHeight > cfg::kMaxImageSide)
+    if (m_nWidth < 1 || m_nWidth > cfg::kMaxImageSide || m_nHeight < 1 || m_nHeight > cfg::kMaxImageSide)
         return false;  // an impossible size gets no buffers; the caller refuses to start
     size_t n = PixelCount();
     m_pDisplay.assign(n, kInitialPixel);
@@ -45,8 +44,7 @@ bool CImageStore::Initialize(CAppValues& app) {
     return true;
 }
 
-void CImageStore::SetFrameLinks(const uint32_t* phDetectorB, const uint16_t* pDarkFrame,
-                                size_t nDarkPixels) {
+void CImageStore::SetFrameLinks(const uint32_t* phDetectorB, const uint16_t* pDarkFrame, size_t nDarkPixels) {
     m_phDetectorB = phDetectorB;
     m_pDarkFrame = pDarkFrame;
     m_nDarkPixels = nDarkPixels;
@@ -99,8 +97,8 @@ bool CImageStore::ShowSelected() {
     if (shape.nWidth <= 0 || shape.nHeight <= 0) shape = CFrameShape{m_nWidth, m_nHeight, 0, 0};
     const std::vector<uint16_t>& src = m_bShowSecond ? m_pFrame2 : m_pFrame1;
     ShowShape(shape);
-    const size_t n = std::min({static_cast<size_t>(shape.nWidth) * static_cast<size_t>(shape.nHeight),
-                               src.size(), m_pDisplay.size()});
+    const size_t n = std::min(
+        {static_cast<size_t>(shape.nWidth) * static_cast<size_t>(shape.nHeight), src.size(), m_pDisplay.size()});
     std::memcpy(m_pDisplay.data(), src.data(), n * sizeof(uint16_t));
     if (m_pView != nullptr) {
         m_bNewImage = 1;
@@ -110,11 +108,8 @@ bool CImageStore::ShowSelected() {
 }
 
 uint16_t CImageStore::GetOriginalValue(int32_t nColumn, int32_t nRow) const {
-    if (nColumn < 0 || nColumn >= m_nDispWidth || nRow < 0 || nRow >= m_nDispHeight ||
-        m_pDisplay.empty())
-        return 0;
-    const size_t i = static_cast<size_t>(nRow) * static_cast<size_t>(m_nDispWidth) +
-                     static_cast<size_t>(nColumn);
+    if (nColumn < 0 || nColumn >= m_nDispWidth || nRow < 0 || nRow >= m_nDispHeight || m_pDisplay.empty()) return 0;
+    const size_t i = static_cast<size_t>(nRow) * static_cast<size_t>(m_nDispWidth) + static_cast<size_t>(nColumn);
     uint32_t nValue = m_pDisplay[i];
     // The dark pixel under the same detector pixel: the full frame's row and
     // column (a cut image starts m_nDispTop rows and m_nDispLeft columns in),

@@ -37,8 +37,8 @@ public:
     // whose first pixel was column nLeft, row nTop of the full frame. It is
     // kept and shown at its own size. False (nothing copied) when it does not
     // lie inside the full frame.
-    bool StoreCutFrame(uint32_t nHandle, const uint16_t* pPixels, int32_t nWidth, int32_t nHeight,
-                       int32_t nLeft, int32_t nTop);
+    bool StoreCutFrame(uint32_t nHandle, const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, int32_t nLeft,
+                       int32_t nTop);
     // Shows the frame of the detector m_bShowSecond selects.
     bool ShowSelected();
     // Display pixel plus the main frame's last dark pixel (16-bit sum); 0
@@ -83,8 +83,8 @@ private:
     bool Store(uint32_t nHandle, const uint16_t* pPixels, const CFrameShape& shape);
     void ShowShape(const CFrameShape& shape);
 
-    CFrameShape m_shape1;  // of m_pFrame1
-    CFrameShape m_shape2;  // of m_pFrame2
+    CFrameShape m_shape1;     // of m_pFrame1
+    CFrameShape m_shape2;     // of m_pFrame2
     int32_t m_nDispLeft = 0;  // the displayed frame's place in the full frame
     int32_t m_nDispTop = 0;
 

@@ -9,9 +9,9 @@
 namespace orvi {
 
 struct CRoiStats {
-    int64_t nCount = 0;    // pixels inside the image and the rectangle
+    int64_t nCount = 0;  // pixels inside the image and the rectangle
     double fMean = 0;
-    double fStdDev = 0;    // of the population (divided by the count)
+    double fStdDev = 0;  // of the population (divided by the count)
     uint16_t nMin = 0;
     uint16_t nMax = 0;
 };

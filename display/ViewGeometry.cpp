@@ -48,8 +48,7 @@ int32_t TruncToInt(double v) {
 }  // namespace
 
 bool ZoomAtPointer(CDispRect& rc, int32_t nImageW, int32_t nDelta, int32_t nPx, int32_t nPy) {
-    if ((int64_t(rc.nW) > 9 * int64_t(nImageW) && nDelta > 0) ||
-        (0.01 * double(nImageW) > double(rc.nW) && nDelta < 0))
+    if ((int64_t(rc.nW) > 9 * int64_t(nImageW) && nDelta > 0) || (0.01 * double(nImageW) > double(rc.nW) && nDelta < 0))
         return false;
     const double x = rc.nX, y = rc.nY;
     if (nDelta > 0) {

@@ -63,10 +63,10 @@ void WindowRowBaseline(const uint16_t* pSrc, uint8_t* pDst, size_t n, const CWin
     for (; x + 16 <= n; x += 16) {
         __m128i a = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + x)), vMask);
         __m128i b = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pSrc + x + 8)), vMask);
-        __m128i ga = _mm_packs_epi32(WindowGrey4(_mm_unpacklo_epi16(a, vZero), r),
-                                     WindowGrey4(_mm_unpackhi_epi16(a, vZero), r));
-        __m128i gb = _mm_packs_epi32(WindowGrey4(_mm_unpacklo_epi16(b, vZero), r),
-                                     WindowGrey4(_mm_unpackhi_epi16(b, vZero), r));
+        __m128i ga =
+            _mm_packs_epi32(WindowGrey4(_mm_unpacklo_epi16(a, vZero), r), WindowGrey4(_mm_unpackhi_epi16(a, vZero), r));
+        __m128i gb =
+            _mm_packs_epi32(WindowGrey4(_mm_unpacklo_epi16(b, vZero), r), WindowGrey4(_mm_unpackhi_epi16(b, vZero), r));
         _mm_storeu_si128(reinterpret_cast<__m128i*>(pDst + x), _mm_packus_epi16(ga, gb));
     }
     for (; x < n; ++x) {

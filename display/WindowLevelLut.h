@@ -19,7 +19,7 @@ public:
     virtual ~CLUT() = default;
 };
 
-inline constexpr size_t kLutEntries = 16384;     // inputs 0 .. 0x3FFF
+inline constexpr size_t kLutEntries = 16384;  // inputs 0 .. 0x3FFF
 inline constexpr uint16_t kLutMaxIn = 0x3FFF;
 inline constexpr uint16_t kLutMaxOut = 255;
 inline constexpr int32_t kDefaultWindowWidth = 16383;
@@ -50,9 +50,7 @@ public:
 
     // The table entry of the value's low 14 bits (callers mask already; the
     // mask keeps any value inside the table). 0 when the table is absent.
-    unsigned char Lookup(unsigned short value) const override {
-        return m_pTable ? m_pTable[value & kLutMaxIn] : 0;
-    }
+    unsigned char Lookup(unsigned short value) const override { return m_pTable ? m_pTable[value & kLutMaxIn] : 0; }
     bool IsValid() const override { return m_pTable != nullptr; }
 
     // Rebuilds the table for a new window. False, changing nothing, when both
@@ -74,7 +72,7 @@ public:
     void Convert(const uint16_t* pSrc, size_t nWidth, size_t nHeight, size_t nSrcStride, uint8_t* pDst,
                  size_t nDstStride) const;
 
-    bool m_bChanged = false;           // set by every build; the view clears it after converting
+    bool m_bChanged = false;            // set by every build; the view clears it after converting
     unsigned char* m_pTable = nullptr;  // kLutEntries entries, owned
     float m_fWidth = float(kDefaultWindowWidth);
     float m_fLevel = float(kDefaultWindowLevel);

@@ -27,9 +27,9 @@ struct CAcquiredImage {
     CImageGeometry geometry;
 
     uint32_t hDetector = 0;
-    char cDetector = 'A';          // 'A' or 'B'
-    int32_t nTriggerMode = 0;      // 0, 1, 6 or 7
-    uint64_t nSequence = 0;        // 1 for the first image of this run
+    char cDetector = 'A';      // 'A' or 'B'
+    int32_t nTriggerMode = 0;  // 0, 1, 6 or 7
+    uint64_t nSequence = 0;    // 1 for the first image of this run
     // What the detector says of itself ("" when it says nothing): its identity
     // and its firmware version as the configuration dialog shows it.
     std::string strDetectorId;

@@ -137,17 +137,16 @@ bool MakeBadPixelMap(const uint16_t* pDark, const uint16_t* pBright, int32_t nWi
                     continue;
                 }
                 kernels.MarkSegment(rowB(-2) + c, rowB(-1) + c, rowB(0) + c, rowB(1) + c, rowB(2) + c, rowD(-2) + c,
-                            rowD(-1) + c, rowD(0) + c, rowD(1) + c, rowD(2) + c, segment(bc), areaB[k].nLow,
-                            areaB[k].nSpan, areaD[k].nLow, areaD[k].nSpan, nLineB, nLineD, pOut);
+                                    rowD(-1) + c, rowD(0) + c, rowD(1) + c, rowD(2) + c, segment(bc), areaB[k].nLow,
+                                    areaB[k].nSpan, areaD[k].nLow, areaD[k].nSpan, nLineB, nLineD, pOut);
             }
         }
     });
     return true;
 }
 
-MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder,
-                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, CReport& report,
-                         size_t* pnMarked) {
+MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder, int32_t nWidth,
+                         int32_t nHeight, const CBpmThresholds& thresholds, CReport& report, size_t* pnMarked) {
     if (listEntries.size() < 2) return MakeBpmResult::TooFewFiles;
     if (nWidth <= 0 || nHeight <= 0) return MakeBpmResult::TooFewFiles;
     const size_t nPixels = size_t(nWidth) * size_t(nHeight);

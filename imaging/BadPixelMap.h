@@ -63,8 +63,8 @@ enum class MakeBpmResult {
 // whole (an existing BPM.RAW stays as it was on any failure). The dialog
 // disables and re-enables its button around this call. *pnMarked (when
 // given) receives the number of pixels the written map marks.
-MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder,
-                         int32_t nWidth, int32_t nHeight, const CBpmThresholds& thresholds, CReport& report,
+MakeBpmResult RunMakeBpm(const std::vector<std::string>& listEntries, const std::string& strCalFolder, int32_t nWidth,
+                         int32_t nHeight, const CBpmThresholds& thresholds, CReport& report,
                          size_t* pnMarked = nullptr);
 
 }  // namespace orvi

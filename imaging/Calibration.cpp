@@ -46,8 +46,7 @@ bool ReadCalibrationFile(const std::string& strPath, uint16_t* pPixels, size_t n
 
 // ---- Gain ------------------------------------------------------------------
 
-void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pReference, int32_t nLevel,
-                 size_t nPixels) {
+void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pReference, int32_t nLevel, size_t nPixels) {
     if (nLevel <= 0) {
         // Every result is limited to L and then to 0.
         std::fill(pFrame, pFrame + nPixels, uint16_t{0});
@@ -136,16 +135,15 @@ CGainResult PrepareGainFromSets(int32_t nWidth, int32_t nHeight, const std::stri
     std::vector<std::string> usable;
     for (size_t i = 0; i + 1 < names.size(); ++i) {
         const std::string strPath = JoinPath(strCalFolder, names[i]);
-        const bool bReadable =
-            bListedInSet ? ReportRead(pSet->listed[i].eCheck, strPath, pSet->listed[i].nBytes, nPixels,
-                                      kBrightFileOpenFail, "Bright file", report)
-                         : CheckCalibrationFile(strPath, nPixels, kBrightFileOpenFail, "Bright file", report);
+        const bool bReadable = bListedInSet
+                                   ? ReportRead(pSet->listed[i].eCheck, strPath, pSet->listed[i].nBytes, nPixels,
+                                                kBrightFileOpenFail, "Bright file", report)
+                                   : CheckCalibrationFile(strPath, nPixels, kBrightFileOpenFail, "Bright file", report);
         if (bReadable && BrightLevelUsable(strCalFolder, names[i], report)) usable.push_back(names[i]);
     }
     const std::string& strDark = names.back();
-    bool bDarkOk = pDarkInMemory != nullptr ||
-                   CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels, kDarkFileOpenFail, "Dark file",
-                                        report);
+    bool bDarkOk = pDarkInMemory != nullptr || CheckCalibrationFile(JoinPath(strCalFolder, strDark), nPixels,
+                                                                    kDarkFileOpenFail, "Dark file", report);
     int32_t nRef = ChooseReferenceBright(usable.data(), usable.size());
     if (!bDarkOk || nRef < 0) return result;
 
@@ -289,8 +287,8 @@ const uint16_t* PrepareBadPixelMap(int32_t nWidth, int32_t nHeight, const std::s
         report.Log(kNoMemoryLogLine);
         return nullptr;
     }
-    if (!ReadCalibrationFile(JoinPath(strCalFolder, kBpmFileName), pRead->get(), nPixels, kBpmFileOpenFail,
-                             "BPM file", report))
+    if (!ReadCalibrationFile(JoinPath(strCalFolder, kBpmFileName), pRead->get(), nPixels, kBpmFileOpenFail, "BPM file",
+                             report))
         return nullptr;
     return pRead->get();
 }

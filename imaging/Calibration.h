@@ -5,9 +5,9 @@
 // pixels marked in BPM.RAW by the mean of their good neighbours. What the
 // text below says is "shown" or "logged" goes to the caller's report, which
 // the controller shows and logs.
+#include "imaging/FrameBuffer.h"
 #include <cstddef>
 #include <cstdint>
-#include "imaging/FrameBuffer.h"
 
 #include <memory>
 #include <string>
@@ -33,14 +33,13 @@ inline constexpr int32_t kGainTargetLevel = 10000;
 // bright and L its level: v = 0 gives 0; else g = 0 gives 0; else
 // trunc((L / g) x (v - d)) in double precision, limited to L, to 16383 (the
 // 14 bits of a corrected image) and then to 0.
-void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pReference, int32_t nLevel,
-                 size_t nPixels);
+void GainCorrect(uint16_t* pFrame, const uint16_t* pDark, const uint16_t* pReference, int32_t nLevel, size_t nPixels);
 
 struct CGainResult {
     bool bApplied = false;
-    std::string strDarkFile;       // names of the files used (no folder)
+    std::string strDarkFile;  // names of the files used (no folder)
     std::string strReferenceFile;
-    int32_t nLevel = 0;            // L, the reference's level
+    int32_t nLevel = 0;  // L, the reference's level
 };
 
 // Chooses the reference among the reference candidates of a sorted list of
@@ -63,9 +62,8 @@ int32_t ChooseReferenceBright(const std::string* pNames, size_t nBrights);
 // the result.
 // pSet: the folder's set from the calibration store, just taken; when it holds
 // the chosen reference, that file is not read again.
-CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
-                              const std::string& strCalFolder, CReport& report,
-                              const uint16_t* pDarkInMemory = nullptr,
+CGainResult ApplyGainFromSets(uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strCalFolder,
+                              CReport& report, const uint16_t* pDarkInMemory = nullptr,
                               const std::string& strDarkInMemory = std::string(),
                               const CCalibrationSet* pSet = nullptr);
 

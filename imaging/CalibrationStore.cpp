@@ -45,7 +45,8 @@ std::vector<CCalibrationStore::CFileStamp> FolderStamps(const std::string& strFo
 void LoadReference(const std::vector<CCalibrationStore::CFileStamp>& stamps, size_t nPixels, CCalibrationSet& set) {
     std::vector<std::string> brights;
     for (const auto& s : stamps)
-        if (s.strName != kBpmFileName && s.nSize >= nPixels * sizeof(uint16_t) && LevelFromFileName(s.strName, kPrefixBright) > 0)
+        if (s.strName != kBpmFileName && s.nSize >= nPixels * sizeof(uint16_t) &&
+            LevelFromFileName(s.strName, kPrefixBright) > 0)
             brights.push_back(s.strName);
     const int32_t nRef = ChooseReferenceBright(brights.data(), brights.size());
     if (nRef < 0) return;

@@ -63,8 +63,10 @@ class CMedian {
 public:
     CMedian() : m_hist(65536, 0) {}
     void Add(uint32_t v) {
-        if (v < 65536) ++m_hist[v];
-        else m_above.push_back(v);
+        if (v < 65536)
+            ++m_hist[v];
+        else
+            m_above.push_back(v);
     }
     void Merge(const CMedian& other) {
         for (size_t v = 0; v < m_hist.size(); ++v) m_hist[v] += other.m_hist[v];
@@ -123,8 +125,10 @@ CPixelRect ExposedField(const CSignalSource& s) {
     if (nHigh == 0) return {};
 
     std::vector<uint32_t> rows(size_t(s.nHeight), 0), cols(size_t(s.nWidth), 0);
-    if (s.pDark != nullptr) CountExposed<true>(s, nThreshold, rows, cols);
-    else CountExposed<false>(s, nThreshold, rows, cols);
+    if (s.pDark != nullptr)
+        CountExposed<true>(s, nThreshold, rows, cols);
+    else
+        CountExposed<false>(s, nThreshold, rows, cols);
     CPixelRect r;
     int32_t nTop = 0, nBottom = 0, nLeft = 0, nRight = 0;
     if (!SpanOfHalfMax(rows, nTop, nBottom) || !SpanOfHalfMax(cols, nLeft, nRight)) return {};
@@ -168,8 +172,7 @@ CExposureIndex ComputeExposureIndex(const CSignalSource& s, const CExposureIndex
                 const size_t nRow = size_t(y + pGain->nTop) * size_t(pGain->nStride) + size_t(pGain->nLeft);
                 for (int32_t x = ei.region.nLeft; x < ei.region.nLeft + ei.region.nWidth; ++x) {
                     const size_t i = nRow + size_t(x);
-                    median.Add(
-                        UnlimitedGain(pGain->pRaw[i], pGain->pDark[i], pGain->pReference[i], quotient.data()));
+                    median.Add(UnlimitedGain(pGain->pRaw[i], pGain->pDark[i], pGain->pReference[i], quotient.data()));
                 }
                 continue;
             }
@@ -178,8 +181,7 @@ CExposureIndex ComputeExposureIndex(const CSignalSource& s, const CExposureIndex
                 median.Add(Signal(s, nRow + size_t(x)));
         }
     };
-    const size_t nWorkers =
-        WorkerCount(size_t(ei.region.nWidth) * size_t(ei.region.nHeight), size_t{1} << 19);
+    const size_t nWorkers = WorkerCount(size_t(ei.region.nWidth) * size_t(ei.region.nHeight), size_t{1} << 19);
     std::vector<CMedian> parts(nWorkers);
     RunChunks(nWorkers, nWorkers, [&](size_t c) {
         const int64_t nRows = ei.region.nHeight;

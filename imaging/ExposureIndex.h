@@ -52,12 +52,12 @@ CPixelRect ExposedField(const CSignalSource& src);
 CPixelRect CentralRegion(const CPixelRect& field, int32_t nPercent);
 
 struct CExposureIndex {
-    bool bValid = false;           // false: no exposed field or an empty region
+    bool bValid = false;  // false: no exposed field or an empty region
     CPixelRect field;
     CPixelRect region;
-    uint32_t nValueOfInterest = 0; // median signal of the region
-    double dKermaUGy = 0.0;        // K = value / SIGNAL_PER_UGY
-    double dEI = 0.0;              // 100 x K
+    uint32_t nValueOfInterest = 0;  // median signal of the region
+    double dKermaUGy = 0.0;         // K = value / SIGNAL_PER_UGY
+    double dEI = 0.0;               // 100 x K
     double dTargetEI = 0.0;
     bool bDeviationValid = false;  // false when EI or the target is 0
     double dDI = 0.0;              // 10 log10(EI / EI_T)

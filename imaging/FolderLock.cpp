@@ -15,7 +15,8 @@ namespace {
 // True when fd is still the file at strPath: a holder removes the lock file
 // when it lets go, so a lock taken on a removed file is no lock at all.
 bool SameFile(int fd, const std::string& strPath) {
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     return ::fstat(fd, &a) == 0 && ::lstat(strPath.c_str(), &b) == 0 && a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 

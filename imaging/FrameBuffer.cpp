@@ -29,8 +29,10 @@ CFrameBuffer::CFrameBuffer(size_t nPixels) {
 }
 
 CFrameBuffer::~CFrameBuffer() {
-    if (m_pMapping) ::munmap(m_pMapping, m_nMappingBytes);
-    else ::operator delete(m_pPixels);
+    if (m_pMapping)
+        ::munmap(m_pMapping, m_nMappingBytes);
+    else
+        ::operator delete(m_pPixels);
 }
 
 }  // namespace orvi

@@ -25,9 +25,8 @@ struct CImageGeometry {
     // True when the size is positive and the cuts are >= 0 and leave pixels.
     // The steps do nothing on a geometry that fails this (start-up refuses it).
     constexpr bool IsValid() const {
-        return nWidth > 0 && nHeight > 0 && nCutTop >= 0 && nCutBottom >= 0 && nCutLeft >= 0 &&
-               nCutRight >= 0 && int64_t{nCutLeft} + nCutRight < nWidth &&
-               int64_t{nCutTop} + nCutBottom < nHeight;
+        return nWidth > 0 && nHeight > 0 && nCutTop >= 0 && nCutBottom >= 0 && nCutLeft >= 0 && nCutRight >= 0 &&
+               int64_t{nCutLeft} + nCutRight < nWidth && int64_t{nCutTop} + nCutBottom < nHeight;
     }
 };
 

@@ -57,8 +57,10 @@ size_t FindMember(const std::string& s, const char* szKey) {
     int nDepth = 0;
     for (size_t i = 0; i < s.size(); ++i) {
         const char c = s[i];
-        if (c == '{' || c == '[') ++nDepth;
-        else if (c == '}' || c == ']') --nDepth;
+        if (c == '{' || c == '[')
+            ++nDepth;
+        else if (c == '}' || c == ']')
+            --nDepth;
         if (c != '"') continue;
         // A string: find its end, skipping escaped characters.
         size_t nEnd = i + 1;
@@ -248,8 +250,8 @@ void CImageHistory::OnImageAcquired(const AcquiredImagePtr& pImage) {
     m_entries.push_back(std::move(entry));
 }
 
-bool CImageHistory::Keep(const CAcquiredImage& image, const std::string& strFolder, int32_t nKeep,
-                         CHistoryEntry& entry, std::string& strError) {
+bool CImageHistory::Keep(const CAcquiredImage& image, const std::string& strFolder, int32_t nKeep, CHistoryEntry& entry,
+                         std::string& strError) {
     std::error_code ec;
     fs::create_directories(strFolder, ec);
     if (!fs::is_directory(strFolder)) {
@@ -259,8 +261,8 @@ bool CImageHistory::Keep(const CAcquiredImage& image, const std::string& strFold
     // One name per exposure: a second image within the same millisecond
     // takes the next free one.
     std::string strName = HistoryName(image.tAcquired);
-    for (auto t = image.tAcquired; fs::exists(JoinPath(strFolder, strName + ".RAW")) ||
-                                   fs::exists(JoinPath(strFolder, strName + ".json"));) {
+    for (auto t = image.tAcquired;
+         fs::exists(JoinPath(strFolder, strName + ".RAW")) || fs::exists(JoinPath(strFolder, strName + ".json"));) {
         t += std::chrono::milliseconds(1);
         strName = HistoryName(t);
     }

@@ -20,9 +20,9 @@ inline constexpr const char* kHistoryFolder = "history";
 
 // What a sidecar says of its image.
 struct CHistoryEntry {
-    std::string strRawPath;   // the history RAW file
-    std::string strName;      // its name without ".RAW"
-    int32_t nWidth = 0;       // the cut image's size
+    std::string strRawPath;  // the history RAW file
+    std::string strName;     // its name without ".RAW"
+    int32_t nWidth = 0;      // the cut image's size
     int32_t nHeight = 0;
     int32_t nFrameWidth = 0;  // the detector frame and its cuts
     int32_t nFrameHeight = 0;
@@ -32,7 +32,7 @@ struct CHistoryEntry {
     int32_t nDoseIndicator = -1;  // -1: not computed
     int32_t nWindowWidth = 0;
     int32_t nWindowLevel = 0;
-    std::string strTime;          // "14:03:22", local time of the exposure
+    std::string strTime;  // "14:03:22", local time of the exposure
     // The exposure index as worked out at the exposure (bValid false: none,
     // or a sidecar written before it was kept).
     dose::CExposureIndex exposureIndex;

@@ -135,8 +135,8 @@ void MedianFilter3x3(uint16_t* pFrame, int32_t nWidth, int32_t nHeight) {
         for (int32_t y = y0; y < y1; y += 2) {
             const bool bPair = y + 1 < y1;
             uint16_t* o0 = &t_pending[nSlot * 2 * nOut];
-            k.MedianRows(src(y - 1), src(y), src(y + 1), bPair ? src(y + 2) : nullptr, o0,
-                         bPair ? o0 + nOut : nullptr, int32_t(nOut));
+            k.MedianRows(src(y - 1), src(y), src(y + 1), bPair ? src(y + 2) : nullptr, o0, bPair ? o0 + nOut : nullptr,
+                         int32_t(nOut));
             writeBack();  // the previous pair, in the other slot: no longer read
             nPendingY = y;
             nPendingRows = bPair ? 2 : 1;

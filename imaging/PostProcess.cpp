@@ -135,8 +135,8 @@ int32_t DoseIndicatorValue(const uint16_t* pFrame, int32_t nWidth, int32_t nHeig
     return kBins;
 }
 
-int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
-                             const std::string& strIniPath, const std::string& strImageFolder, CReport& report) {
+int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strIniPath,
+                             const std::string& strImageFolder, CReport& report) {
     int32_t nX = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_X);
     int32_t nY = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_Y);
     int32_t nW = cfg::Read(strIniPath, cfg::DOSE_INDICATOR_WIDTH);

@@ -51,8 +51,8 @@ int32_t DoseIndicatorValue(const uint16_t* pFrame, int32_t nWidth, int32_t nHeig
 // (decimal digits, UTF-16LE, no BOM, no terminator) and logs
 // "Dose Indicator :%d". When the file cannot be written it shows
 // "Message file creation fail!!" instead and logs nothing. Returns the value.
-int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight,
-                             const std::string& strIniPath, const std::string& strImageFolder, CReport& report);
+int32_t ComputeDoseIndicator(const uint16_t* pFrame, int32_t nWidth, int32_t nHeight, const std::string& strIniPath,
+                             const std::string& strImageFolder, CReport& report);
 
 // ---- Corrected-image steps ----------------------------------------------
 

@@ -5,18 +5,18 @@
 #include <bit>
 #include <cerrno>
 #include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <optional>
-#include <system_error>
-#include <thread>
-#include <cstring>
-#include <fcntl.h>
-#include <filesystem>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <fcntl.h>
+#include <filesystem>
 #include <limits>
+#include <mutex>
+#include <optional>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 namespace orvi {

@@ -142,8 +142,7 @@ enum class RawRead {
 // Reads the first nPixels pixels of a RAW file. A longer file is fine (its
 // first nPixels are taken); a shorter one is refused. *pnFileBytes receives
 // the file's size when the file could be opened.
-RawRead ReadRawFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels,
-                    uint64_t* pnFileBytes = nullptr);
+RawRead ReadRawFile(const std::string& strPath, uint16_t* pPixels, size_t nPixels, uint64_t* pnFileBytes = nullptr);
 
 // Opens the file and checks that it holds at least nPixels pixels, without
 // reading them.
@@ -156,7 +155,7 @@ bool ReadRawFileUpTo(const std::string& strPath, uint16_t* pPixels, size_t nMaxP
 
 // The log line of a refused short file, e.g.
 // "Dark file too short: /cal/DARK_00100.RAW holds 1000 bytes, 18874368 needed".
-std::string ShortFileLogLine(const std::string& strWhat, const std::string& strPath,
-                             uint64_t nFileBytes, uint64_t nNeededBytes);
+std::string ShortFileLogLine(const std::string& strWhat, const std::string& strPath, uint64_t nFileBytes,
+                             uint64_t nNeededBytes);
 
 }  // namespace orvi

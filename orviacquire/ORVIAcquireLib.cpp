@@ -266,8 +266,8 @@ int32_t Acquisition_SetDRConfigAecMode(ORVIAcqHandle hDetector, int32_t nMode) {
                  [&](ParameterBlock& b) { b.nAecMode = static_cast<uint16_t>(nMode); });
 }
 
-int32_t Acquisition_SetDRConfigAecSensor(ORVIAcqHandle hDetector, int32_t nSensor1, int32_t nSensor2,
-                                         int32_t nSensor3, int32_t nReset) {
+int32_t Acquisition_SetDRConfigAecSensor(ORVIAcqHandle hDetector, int32_t nSensor1, int32_t nSensor2, int32_t nSensor3,
+                                         int32_t nReset) {
     const bool bIn = IsFlag(nSensor1) && IsFlag(nSensor2) && IsFlag(nSensor3) && IsFlag(nReset);
     return Stage(hDetector, bIn, kFieldSensor, [&](ParameterBlock& b) {
         b.sensor = {static_cast<uint8_t>(nSensor1), static_cast<uint8_t>(nSensor2), static_cast<uint8_t>(nSensor3),
@@ -308,8 +308,7 @@ int32_t AcquisitionExt_GetDetectorSerial(ORVIAcqHandle hDetector, char* pBuffer,
     return ORVIACQ_OK;
 }
 
-int32_t Acquisition_GetDRConfigVersion(ORVIAcqHandle hDetector, int32_t* pMajor, int32_t* pMinor,
-                                       int32_t* pBuild) {
+int32_t Acquisition_GetDRConfigVersion(ORVIAcqHandle hDetector, int32_t* pMajor, int32_t* pMinor, int32_t* pBuild) {
     CSimDetector* d = Find(hDetector);
     if (d == nullptr) return ORVIACQ_ERR_HANDLE;
     if (pMajor == nullptr || pMinor == nullptr || pBuild == nullptr) return ORVIACQ_ERR_ARGUMENT;
@@ -364,8 +363,7 @@ int32_t Acquisition_GetDRConfigAecGain(ORVIAcqHandle hDetector, int32_t* pGain0,
                                        int32_t* pGain3) {
     CSimDetector* d = Find(hDetector);
     if (d == nullptr) return ORVIACQ_ERR_HANDLE;
-    if (pGain0 == nullptr || pGain1 == nullptr || pGain2 == nullptr || pGain3 == nullptr)
-        return ORVIACQ_ERR_ARGUMENT;
+    if (pGain0 == nullptr || pGain1 == nullptr || pGain2 == nullptr || pGain3 == nullptr) return ORVIACQ_ERR_ARGUMENT;
     const auto& g = d->Values().gain;
     *pGain0 = g[0];
     *pGain1 = g[1];

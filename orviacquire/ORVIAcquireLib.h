@@ -135,8 +135,8 @@ typedef struct ORVIAcqListNode {
 
 /* Serial callback: (handle, a value that is not used (0), received bytes,
  * byte count, user pointer). The bytes are valid during the call only. */
-typedef void (*ORVIAcqComCallback)(ORVIAcqHandle hDetector, int32_t nUnused,
-                                   const uint8_t* pBytes, int32_t nCount, void* pUser);
+typedef void (*ORVIAcqComCallback)(ORVIAcqHandle hDetector, int32_t nUnused, const uint8_t* pBytes, int32_t nCount,
+                                   void* pUser);
 
 /* Exposure-control callback: (handle, state, user pointer), state
  * ORVIACQ_AEC_ENABLED or ORVIACQ_AEC_DISABLED. */
@@ -183,8 +183,8 @@ ORVIACQ_API int32_t AcquisitionExt_SetDispatcher(const ORVIAcqDispatcher* pDispa
  * *pHandle as it was. The settings of the simulated detector are read from
  * section [SIMULATOR] of the file record.szIniPath, once per call. Right after
  * a successful open the getters hold the block read while connecting. */
-ORVIACQ_API int32_t Acquisition_Initialize(ORVIAcqOpenRecord record, const char* szPortName,
-                                           const char* szAdapterName, ORVIAcqHandle* pHandle);
+ORVIACQ_API int32_t Acquisition_Initialize(ORVIAcqOpenRecord record, const char* szPortName, const char* szAdapterName,
+                                           ORVIAcqHandle* pHandle);
 
 /* Closes the detector: its callbacks are dropped with every pending frame,
  * report and packet. 0 or ORVIACQ_ERR_HANDLE. */
@@ -205,13 +205,10 @@ ORVIACQ_API void AcquisitionExt_FreeSerialPortList(ORVIAcqListNode* pHead);
 
 /* Registers a callback and its user pointer for the detector; a null function
  * removes it. 0 or ORVIACQ_ERR_HANDLE. */
-ORVIACQ_API int32_t Acquisition_SetComCallback(ORVIAcqHandle hDetector, ORVIAcqComCallback fnCallback,
-                                               void* pUser);
+ORVIACQ_API int32_t Acquisition_SetComCallback(ORVIAcqHandle hDetector, ORVIAcqComCallback fnCallback, void* pUser);
 ORVIACQ_API int32_t Acquisition_GigeAdapterObjectSetImageCallback(ORVIAcqHandle hDetector,
-                                                                  ORVIAcqImageCallback fnCallback,
-                                                                  void* pUser);
-ORVIACQ_API int32_t Acquisition_SetAecCallback(ORVIAcqHandle hDetector, ORVIAcqAecCallback fnCallback,
-                                               void* pUser);
+                                                                  ORVIAcqImageCallback fnCallback, void* pUser);
+ORVIACQ_API int32_t Acquisition_SetAecCallback(ORVIAcqHandle hDetector, ORVIAcqAecCallback fnCallback, void* pUser);
 
 /* ------------------------------------------------------------ parameters */
 
@@ -261,8 +258,8 @@ ORVIACQ_API int32_t Acquisition_SetDRConfigAecExpTime(ORVIAcqHandle hDetector, i
 ORVIACQ_API int32_t Acquisition_SetDRConfigIntegrate(ORVIAcqHandle hDetector, int32_t nUs);
 ORVIACQ_API int32_t Acquisition_SetDRConfigSerialTimeSpan(ORVIAcqHandle hDetector, int32_t nMs);
 ORVIACQ_API int32_t Acquisition_SetDRConfigAecMode(ORVIAcqHandle hDetector, int32_t nMode);
-ORVIACQ_API int32_t Acquisition_SetDRConfigAecSensor(ORVIAcqHandle hDetector, int32_t nSensor1,
-                                                     int32_t nSensor2, int32_t nSensor3, int32_t nReset);
+ORVIACQ_API int32_t Acquisition_SetDRConfigAecSensor(ORVIAcqHandle hDetector, int32_t nSensor1, int32_t nSensor2,
+                                                     int32_t nSensor3, int32_t nReset);
 ORVIACQ_API int32_t Acquisition_SetDRConfigAecGain(ORVIAcqHandle hDetector, int32_t nGain0, int32_t nGain1,
                                                    int32_t nGain2, int32_t nGain3);
 ORVIACQ_API int32_t Acquisition_SetDRConfigSetDelayTime(ORVIAcqHandle hDetector, int32_t nMs);
@@ -280,8 +277,8 @@ ORVIACQ_API uint16_t Acquisition_GetDRConfigIntegrate(ORVIAcqHandle hDetector);
 ORVIACQ_API uint16_t Acquisition_GetDRConfigSerialTimeSpan(ORVIAcqHandle hDetector);
 /* AecMode (0 or 1), or ORVIACQ_ERR_HANDLE. */
 ORVIACQ_API int32_t Acquisition_GetDRConfigAecMode(ORVIAcqHandle hDetector);
-ORVIACQ_API int32_t Acquisition_GetDRConfigAecSensor(ORVIAcqHandle hDetector, int32_t* pSensor1,
-                                                     int32_t* pSensor2, int32_t* pSensor3, int32_t* pReset);
+ORVIACQ_API int32_t Acquisition_GetDRConfigAecSensor(ORVIAcqHandle hDetector, int32_t* pSensor1, int32_t* pSensor2,
+                                                     int32_t* pSensor3, int32_t* pReset);
 ORVIACQ_API int32_t Acquisition_GetDRConfigAecGain(ORVIAcqHandle hDetector, int32_t* pGain0, int32_t* pGain1,
                                                    int32_t* pGain2, int32_t* pGain3);
 ORVIACQ_API uint16_t Acquisition_GetDRConfigSetDelayTime(ORVIAcqHandle hDetector);
@@ -494,7 +491,7 @@ ORVIACQ_API int32_t AcquisitionSim_GetObjectRect(ORVIAcqHandle hDetector, ORVIAc
 #define ORVIACQ_DEFECT_BAD_ROW 6       /* a whole row, offset raised by 900, gain 1.25 times */
 
 typedef struct ORVIAcqSimDefect {
-    int32_t nKind;  /* ORVIACQ_DEFECT_* */
+    int32_t nKind; /* ORVIACQ_DEFECT_* */
     ORVIAcqSimRect rect;
 } ORVIAcqSimDefect;
 
@@ -502,8 +499,7 @@ typedef struct ORVIAcqSimDefect {
  * nCapacity is 0) and returns how many there are in all.
  * ORVIACQ_ERR_ARGUMENT for a negative capacity or a null pOut with a positive
  * capacity. */
-ORVIACQ_API int32_t AcquisitionSim_GetDefects(ORVIAcqHandle hDetector, ORVIAcqSimDefect* pOut,
-                                              int32_t nCapacity);
+ORVIACQ_API int32_t AcquisitionSim_GetDefects(ORVIAcqHandle hDetector, ORVIAcqSimDefect* pOut, int32_t nCapacity);
 
 #ifdef __cplusplus
 }

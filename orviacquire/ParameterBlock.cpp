@@ -10,9 +10,9 @@ constexpr uint8_t kTypeAck = 0x41;
 constexpr uint8_t kFormat = 1;
 
 // Offsets of the fields in the packet.
-constexpr size_t kAtIndex = 4, kAtVt = 5, kAtPga = 7, kAtAecExpTime = 9, kAtIntegrate = 11,
-                 kAtSerialTimeSpan = 13, kAtAecMode = 15, kAtSensor = 17, kAtGain = 21,
-                 kAtSetDelayTime = 25, kAtClearTime = 27, kAtVersion = 29, kAtSerial = 35;
+constexpr size_t kAtIndex = 4, kAtVt = 5, kAtPga = 7, kAtAecExpTime = 9, kAtIntegrate = 11, kAtSerialTimeSpan = 13,
+                 kAtAecMode = 15, kAtSensor = 17, kAtGain = 21, kAtSetDelayTime = 25, kAtClearTime = 27,
+                 kAtVersion = 29, kAtSerial = 35;
 
 void Put16(uint8_t* p, uint16_t v) {
     p[0] = static_cast<uint8_t>(v & 0xFF);

@@ -60,11 +60,11 @@ constexpr int32_t kChannelWidth = 256;
 constexpr double kGainOne = 16384.0;
 
 // Noise constants.
-constexpr double kReadNoise = 3.0;      // grey levels
-constexpr double kPhotonVariance = 0.5; // variance per grey level of signal
+constexpr double kReadNoise = 3.0;       // grey levels
+constexpr double kPhotonVariance = 0.5;  // variance per grey level of signal
 constexpr double kRowNoiseSd = 0.7;
-constexpr int32_t kNoiseOne = 64;        // the table's unit
-constexpr int32_t kNoiseClamp = 4;       // the table holds draws within 4 standard deviations
+constexpr int32_t kNoiseOne = 64;   // the table's unit
+constexpr int32_t kNoiseClamp = 4;  // the table holds draws within 4 standard deviations
 constexpr size_t kNoiseLength = size_t{1} << 17;
 
 // Defects.
@@ -98,9 +98,7 @@ private:
     uint64_t m_nState;
 };
 
-uint64_t Hash(uint64_t nSeed, uint64_t a, uint64_t b) {
-    return Mix64(Mix64(nSeed + a * kGolden) + (b + 1) * kGolden);
-}
+uint64_t Hash(uint64_t nSeed, uint64_t a, uint64_t b) { return Mix64(Mix64(nSeed + a * kGolden) + (b + 1) * kGolden); }
 
 // A unit normal from one hash: four 16-bit uniforms summed. It never goes past
 // 3.46 standard deviations, so fixed patterns never make an accidental defect.
@@ -115,9 +113,8 @@ uint16_t ToU16(double v) { return static_cast<uint16_t>(std::clamp(std::lround(v
 // ---- row kernels ----------------------------------------------------------
 
 ORVI_SIM_KERNEL
-void NoisyRow(uint16_t* __restrict pOut, const uint16_t* __restrict pMean,
-              const uint8_t* __restrict pSigma2, const int16_t* __restrict pNoise, int32_t nBias,
-              int32_t nCount) {
+void NoisyRow(uint16_t* __restrict pOut, const uint16_t* __restrict pMean, const uint8_t* __restrict pSigma2,
+              const int16_t* __restrict pNoise, int32_t nBias, int32_t nCount) {
     for (int32_t x = 0; x < nCount; ++x) {
         int32_t v = int32_t{pMean[x]} + nBias + ((int32_t{pNoise[x]} * int32_t{pSigma2[x]} + 64) >> 7);
         v = v < 0 ? 0 : v;
@@ -138,8 +135,8 @@ void NoisyRowFlatSigma(uint16_t* __restrict pOut, const uint16_t* __restrict pMe
 }
 
 ORVI_SIM_KERNEL
-void NoisyRowFlat(uint16_t* __restrict pOut, int32_t nMean, int32_t nSigma2,
-                  const int16_t* __restrict pNoise, int32_t nCount) {
+void NoisyRowFlat(uint16_t* __restrict pOut, int32_t nMean, int32_t nSigma2, const int16_t* __restrict pNoise,
+                  int32_t nCount) {
     for (int32_t x = 0; x < nCount; ++x) {
         int32_t v = nMean + ((int32_t{pNoise[x]} * nSigma2 + 64) >> 7);
         v = v < 0 ? 0 : v;
@@ -192,8 +189,7 @@ std::vector<ORVIAcqSimDefect> PlantDefects(uint64_t nSeed, int32_t w, int32_t h)
         place(ORVIACQ_DEFECT_WEAK_COLUMN, {e, e, 1, nLength}, w - 1 - e, h - e - nLength, true);
     }
     place(ORVIACQ_DEFECT_BRIGHT_COLUMN, {e, 0, 1, h}, w - 1 - e, 0, true);
-    static constexpr std::array<std::array<int32_t, 2>, 6> kClusters{
-        {{2, 2}, {3, 3}, {3, 2}, {4, 4}, {2, 3}, {3, 3}}};
+    static constexpr std::array<std::array<int32_t, 2>, 6> kClusters{{{2, 2}, {3, 3}, {3, 2}, {4, 4}, {2, 3}, {3, 3}}};
     const int nClusters = scaled(6, 2);
     for (int i = 0; i < nClusters; ++i) {
         const auto& c = kClusters[static_cast<size_t>(i) % kClusters.size()];
@@ -275,25 +271,25 @@ std::shared_ptr<const FixedMaps> BuildFixedMaps(uint64_t nSeed, int32_t w, int32
                 const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
                 m.defectMask[i >> 6] |= uint64_t{1} << (i & 63);
                 switch (d.nKind) {
-                    case ORVIACQ_DEFECT_HOT:
-                        if (nHot < kSaturatedHot) {
-                            dark[i] = kSaturated;  // stuck at full scale, no response left
-                            gain[i] = 0.0f;
-                        } else {
-                            dark[i] += fHotRaise;
-                        }
-                        break;
-                    case ORVIACQ_DEFECT_DEAD: gain[i] = 0.0f; break;
-                    case ORVIACQ_DEFECT_CLUSTER:
-                        gain[i] = nCluster % 2 == 0 ? 0.0f : gain[i] * static_cast<float>(kWeakClusterGain);
-                        break;
-                    case ORVIACQ_DEFECT_WEAK_COLUMN: gain[i] *= static_cast<float>(kWeakColumnGain); break;
-                    case ORVIACQ_DEFECT_BRIGHT_COLUMN: dark[i] += static_cast<float>(kBrightColumnRaise); break;
-                    case ORVIACQ_DEFECT_BAD_ROW:
-                        dark[i] += static_cast<float>(kBadRowRaise);
-                        gain[i] *= static_cast<float>(kBadRowGain);
-                        break;
-                    default: break;
+                case ORVIACQ_DEFECT_HOT:
+                    if (nHot < kSaturatedHot) {
+                        dark[i] = kSaturated;  // stuck at full scale, no response left
+                        gain[i] = 0.0f;
+                    } else {
+                        dark[i] += fHotRaise;
+                    }
+                    break;
+                case ORVIACQ_DEFECT_DEAD: gain[i] = 0.0f; break;
+                case ORVIACQ_DEFECT_CLUSTER:
+                    gain[i] = nCluster % 2 == 0 ? 0.0f : gain[i] * static_cast<float>(kWeakClusterGain);
+                    break;
+                case ORVIACQ_DEFECT_WEAK_COLUMN: gain[i] *= static_cast<float>(kWeakColumnGain); break;
+                case ORVIACQ_DEFECT_BRIGHT_COLUMN: dark[i] += static_cast<float>(kBrightColumnRaise); break;
+                case ORVIACQ_DEFECT_BAD_ROW:
+                    dark[i] += static_cast<float>(kBadRowRaise);
+                    gain[i] *= static_cast<float>(kBadRowGain);
+                    break;
+                default: break;
                 }
             }
         if (d.nKind == ORVIACQ_DEFECT_HOT) ++nHot;
@@ -321,7 +317,8 @@ std::shared_ptr<const FixedMaps> BuildFixedMaps(uint64_t nSeed, int32_t w, int32
     CRandom noise(Mix64(nSeed ^ 0x5E15Eull));
     m.noise.resize(kNoiseLength + static_cast<size_t>(w));
     constexpr long kLimit = long{kNoiseClamp} * kNoiseOne;
-    for (auto& v : m.noise) v = static_cast<int16_t>(std::clamp(std::lround(kNoiseOne * noise.Normal()), -kLimit, kLimit));
+    for (auto& v : m.noise)
+        v = static_cast<int16_t>(std::clamp(std::lround(kNoiseOne * noise.Normal()), -kLimit, kLimit));
     return pMaps;
 }
 
@@ -351,7 +348,8 @@ const std::vector<uint8_t>& SigmaTable() {
         std::vector<uint8_t> t(65536);
         for (size_t s = 0; s < t.size(); ++s)
             t[s] = static_cast<uint8_t>(std::min(
-                255L, std::lround(2.0 * std::sqrt(kReadNoise * kReadNoise + kPhotonVariance * static_cast<double>(s)))));
+                255L,
+                std::lround(2.0 * std::sqrt(kReadNoise * kReadNoise + kPhotonVariance * static_cast<double>(s)))));
         return t;
     }();
     return s_table;
@@ -428,7 +426,8 @@ void CPixelModel::Build(Expected& e, const FrameSetup& key) const {
                         uint32_t nMean = 0, nSigma = 0, nCount = 0;
                         for (int32_t yy = std::max(0, y - r); yy <= std::min(h - 1, y + r); ++yy)
                             for (int32_t xx = std::max(0, x - r); xx <= std::min(w - 1, x + r); ++xx) {
-                                const size_t j = static_cast<size_t>(yy) * static_cast<size_t>(w) + static_cast<size_t>(xx);
+                                const size_t j =
+                                    static_cast<size_t>(yy) * static_cast<size_t>(w) + static_cast<size_t>(xx);
                                 if (m.IsDefect(j)) continue;
                                 nMean += e.mean[j], nSigma += e.sigma2[j], ++nCount;
                             }
@@ -467,16 +466,21 @@ void CPixelModel::Produce(uint16_t* pFrame, const FrameSetup& setup, uint64_t nF
         uint16_t* pOut = pFrame + nRow;
         const uint16_t* pMean = bPlainDark ? &m.dark[nRow] : (pExpected ? &pExpected->mean[nRow] : nullptr);
         if (!setup.bNoise) {
-            if (pMean != nullptr) ClampRow(pOut, pMean, w);
-            else std::fill(pOut, pOut + w, uint16_t{ORVIACQ_OFFSET_PEDESTAL});
+            if (pMean != nullptr)
+                ClampRow(pOut, pMean, w);
+            else
+                std::fill(pOut, pOut + w, uint16_t{ORVIACQ_OFFSET_PEDESTAL});
             continue;
         }
         const uint64_t nHash = Hash(nFrameSeed, static_cast<uint64_t>(y), 0);
         const int16_t* pNoise = &m.noise[nHash & (kNoiseLength - 1)];
         const int32_t nBias = static_cast<int32_t>(std::lround(kRowNoiseSd * BoundedNormal(Mix64(nHash))));
-        if (bFlat) NoisyRowFlat(pOut, ORVIACQ_OFFSET_PEDESTAL + nBias, kDarkSigma2, pNoise, w);
-        else if (bPlainDark) NoisyRowFlatSigma(pOut, pMean, kDarkSigma2, pNoise, nBias, w);
-        else NoisyRow(pOut, pMean, &pExpected->sigma2[nRow], pNoise, nBias, w);
+        if (bFlat)
+            NoisyRowFlat(pOut, ORVIACQ_OFFSET_PEDESTAL + nBias, kDarkSigma2, pNoise, w);
+        else if (bPlainDark)
+            NoisyRowFlatSigma(pOut, pMean, kDarkSigma2, pNoise, nBias, w);
+        else
+            NoisyRow(pOut, pMean, &pExpected->sigma2[nRow], pNoise, nBias, w);
     }
 }
 

@@ -57,9 +57,7 @@ void CSchedule::Cancel(ORVIAcqHandle hOwner) {
     }
 }
 
-void CSchedule::Wake(void* pArg) {
-    Schedule().RunUpTo(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pArg)));
-}
+void CSchedule::Wake(void* pArg) { Schedule().RunUpTo(static_cast<uint64_t>(reinterpret_cast<uintptr_t>(pArg))); }
 
 void CSchedule::RunUpTo(uint64_t nSeq) {
     auto itDue = m_dueOf.find(nSeq);

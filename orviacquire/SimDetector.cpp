@@ -231,10 +231,10 @@ int32_t CSimDetector::SetCorrection(Correction kind, bool bOn) {
     const bool bRefused = bOn && bMissing;
     if (bRefused) bOn = false;
     switch (kind) {
-        case Correction::Gain: m_bGain = bOn; break;
-        case Correction::Defect: m_bDefect = bOn; break;
-        case Correction::Offset2: m_bOffset2 = bOn; break;
-        case Correction::AutoOffset: m_bAutoOffset = bOn; break;
+    case Correction::Gain: m_bGain = bOn; break;
+    case Correction::Defect: m_bDefect = bOn; break;
+    case Correction::Offset2: m_bOffset2 = bOn; break;
+    case Correction::AutoOffset: m_bAutoOffset = bOn; break;
     }
     return bRefused ? ORVIACQ_ERR_CORRECTION_FILE : ORVIACQ_OK;
 }

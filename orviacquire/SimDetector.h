@@ -116,13 +116,13 @@ private:
     int32_t m_nCorruptLeft;
 
     State m_state = State::Idle;
-    uint64_t m_nArmGen = 0;    // changes whenever an arming starts or ends
-    uint64_t m_nShotGen = 0;   // changes whenever the generator is started, fires or is stopped
-    int32_t m_nAutoFireMs;     // AUTO_FIRE_MS, or what AcquisitionSim_SetAutoFire set
-    int64_t m_nShotDue = 0;    // when the generator started as m_nShotDueGen fires
+    uint64_t m_nArmGen = 0;      // changes whenever an arming starts or ends
+    uint64_t m_nShotGen = 0;     // changes whenever the generator is started, fires or is stopped
+    int32_t m_nAutoFireMs;       // AUTO_FIRE_MS, or what AcquisitionSim_SetAutoFire set
+    int64_t m_nShotDue = 0;      // when the generator started as m_nShotDueGen fires
     uint64_t m_nShotDueGen = 0;  // 0: it is not counting
-    uint64_t m_nFrameGen = 0;  // changes when a frame is lost with the link
-    bool m_bShotHeld = false;  // X-ray arrived while the panel cleared
+    uint64_t m_nFrameGen = 0;    // changes when a frame is lost with the link
+    bool m_bShotHeld = false;    // X-ray arrived while the panel cleared
     std::deque<Request> m_waiting;
     FrameSetup m_frame;  // the frame being read out
 

@@ -13,8 +13,7 @@ namespace {
 constexpr int32_t kMaxStepMs = 60000;
 constexpr int32_t kMaxWaitMs = 3600000;
 
-int32_t ReadClamped(const std::string& strPath, const char* szKey, int32_t nDefault, int32_t nMin,
-                    int32_t nMax) {
+int32_t ReadClamped(const std::string& strPath, const char* szKey, int32_t nDefault, int32_t nMin, int32_t nMax) {
     return std::clamp(ReadProfileInt(strPath, kSimSection, szKey, nDefault), nMin, nMax);
 }
 

@@ -27,11 +27,13 @@ bool CStationNet::Worklist() {
         return false;
     }
     dicom::CWorklistQuery q;
-    q.strDate = m_plan.strWorklistDate == "any" ? "" : m_plan.strWorklistDate.empty() ? dicom::TodayDicomDate()
-                                                                                        : m_plan.strWorklistDate;
+    q.strDate = m_plan.strWorklistDate == "any"  ? ""
+                : m_plan.strWorklistDate.empty() ? dicom::TodayDicomDate()
+                                                 : m_plan.strWorklistDate;
     q.strAccession = m_plan.strWorklistPick;
     std::vector<dicom::CWorklistItem> items;
-    const dicom::CNetResult r = dicom::QueryWorklist(m_config.strStationAet, m_config.worklist, m_config.nTimeoutS, q, items);
+    const dicom::CNetResult r =
+        dicom::QueryWorklist(m_config.strStationAet, m_config.worklist, m_config.nTimeoutS, q, items);
     if (!r.Ok()) {
         m_ui.Say(r.strText);
         return false;
@@ -41,8 +43,8 @@ bool CStationNet::Worklist() {
         const dicom::CPatientStudy& ps = item.ps;
         char sz[512];
         std::snprintf(sz, sizeof sz, "  %-16s %-28s %-12s %-30s %s", ps.strAccessionNumber.c_str(),
-                      ps.strPatientName.c_str(), ps.strPatientId.c_str(),
-                      ps.strRequestedProcedureDescription.c_str(), ps.strScheduledStepStart.c_str());
+                      ps.strPatientName.c_str(), ps.strPatientId.c_str(), ps.strRequestedProcedureDescription.c_str(),
+                      ps.strScheduledStepStart.c_str());
         m_ui.Say(sz);
     }
     if (m_plan.strWorklistPick.empty()) return true;

@@ -82,8 +82,8 @@ public:
         if (m_plan.NetworkSteps() && !m_plan.DetectorSteps()) return NetworkOnly();
         if (StartFrame(*m_pFrame, m_app, m_plan.strProgramDir) != StartOutcome::Ok) return kStationCannotStart;
         // Every exposure also as a DICOM file, after its RAW file.
-        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->Settings().m_strIniPath, m_pFrame->Settings().m_strImagePath,
-                                                       m_dicomResults);
+        m_pDicom = std::make_unique<dicom::CDicomSink>(m_ui, m_pFrame->Settings().m_strIniPath,
+                                                       m_pFrame->Settings().m_strImagePath, m_dicomResults);
         m_pDicom->SetPatient(m_plan.patient);
         m_pFrame->AddImageSink(m_pDicom.get());
         m_ui.Say("program folder " + m_plan.strProgramDir + (m_plan.bVirtualTime ? ", virtual time" : ""));
@@ -140,9 +140,8 @@ private:
     bool WaitDone(const std::string& strStep, bool bImage = false) {
         const int nDone = m_ui.nDone;
         const uint64_t nImages = m_nImages;
-        const WaitEnd eEnd = m_runUntil(
-            [&] { return (bImage ? m_nImages > nImages : m_ui.nDone > nDone) || Failed(); },
-            uint64_t{m_plan.nStepTimeoutS} * 1000);
+        const WaitEnd eEnd = m_runUntil([&] { return (bImage ? m_nImages > nImages : m_ui.nDone > nDone) || Failed(); },
+                                        uint64_t{m_plan.nStepTimeoutS} * 1000);
         m_dicomResults.RunPending();  // the DICOM files written meanwhile
         if (Failed()) return false;
         if (eEnd == WaitEnd::Idle) {
@@ -202,8 +201,8 @@ private:
             }
         }
         for (int32_t i = 1; i <= m_plan.nExposures; ++i) {
-            m_ui.Say("exposure " + std::to_string(i) + " of " + std::to_string(m_plan.nExposures) +
-                     ", trigger mode " + std::to_string(f.TriggerMode()));
+            m_ui.Say("exposure " + std::to_string(i) + " of " + std::to_string(m_plan.nExposures) + ", trigger mode " +
+                     std::to_string(f.TriggerMode()));
             f.OnAcquisition();
             if (m_pHandSwitch) m_pHandSwitch->Press();
             const bool bOk = WaitDone("exposure " + std::to_string(i), true);
@@ -219,14 +218,16 @@ private:
         // The simulator's own calls are looked up, not linked: a real panel's
         // library has none, and the options that need them say so.
         if (m_plan.bOpenBeam && m_plan.bCalibrate && !m_sim.Available()) {
-            m_ui.Say("--open-beam: the loaded acquisition library has no AcquisitionSim_SetObjectIn "
-                     "(it is not the simulator)");
+            m_ui.Say(
+                "--open-beam: the loaded acquisition library has no AcquisitionSim_SetObjectIn "
+                "(it is not the simulator)");
             return false;
         }
         if (m_plan.nFireAfterMs >= 0) {
             if (!m_sim.CanAutoFire()) {
-                m_ui.Say("--fire-after: the loaded acquisition library has no AcquisitionSim_SetAutoFire "
-                         "(it is not the simulator)");
+                m_ui.Say(
+                    "--fire-after: the loaded acquisition library has no AcquisitionSim_SetAutoFire "
+                    "(it is not the simulator)");
                 return false;
             }
             // A shot due before the panel is ready is taken when it is: 1 ms means "as soon as ready".
@@ -244,14 +245,14 @@ private:
             // Connect wrote the outputs: the last enumeration says whose boards are open.
             CBoardSimControls sim = CBoardSimControls::Lookup();
             if (f.BoardCount() == 0 || !sim.InUse()) {
-                m_ui.Say("--hand-switch needs the simulated board: set BOARDS=1 in [SIMULATOR] of ORVI2.ini, "
-                         "and unplug a real board");
+                m_ui.Say(
+                    "--hand-switch needs the simulated board: set BOARDS=1 in [SIMULATOR] of ORVI2.ini, "
+                    "and unplug a real board");
                 return false;
             }
             m_pHandSwitch = std::make_unique<CHandSwitchDriver>(f.Board(), *m_pTimers, sim, m_plan.handSwitch);
-            m_pHandSwitch->SetOnChange([this](bool bPressed) {
-                m_ui.Say(bPressed ? "hand switch pressed through" : "hand switch let go");
-            });
+            m_pHandSwitch->SetOnChange(
+                [this](bool bPressed) { m_ui.Say(bPressed ? "hand switch pressed through" : "hand switch let go"); });
         } else if (bUsb && !m_plan.bHandSwitch && (m_plan.nExposures > 0 || m_plan.bCalibrate)) {
             m_ui.Say("trigger mode 6: press the hand switch for each exposure");
         }

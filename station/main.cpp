@@ -56,7 +56,8 @@ int Export(const std::string& strProgramDir, orvi::dicom::CExportRequest& r, con
         std::cerr << "export failed: " << strError << "\n";
         return orvi::kStationFailed;
     }
-    std::cout << "saved: " << r.strOutFile << "\n" << "exposure index: " << orvi::dicom::ExposureIndexText(ei) << "\n";
+    std::cout << "saved: " << r.strOutFile << "\n"
+              << "exposure index: " << orvi::dicom::ExposureIndexText(ei) << "\n";
     return orvi::kStationOk;
 }
 
@@ -66,15 +67,15 @@ int main(int argc, char* argv[]) {
     orvi::CStationPlan plan;
     plan.strProgramDir = orvi::ComputeProgramDir();
 
-    CLI::App app{"orvi-station: connect to the detector, calibrate and take exposures without a screen.\n"
-                 "Steps run in this order: --worklist/--worklist-pick, connect, --dark, --calibrate, --bpm,\n"
-                 "--exposures, disconnect, --send. With only network steps no detector is connected.\n"
-                 "Every message box, status line and saved file is printed as it happens. A message\n"
-                 "that ends a step (a connection, an exposure or a calibration frame that cannot go\n"
-                 "on) ends the run with exit code 1; after any other message the run goes on and\n"
-                 "ends with exit code 1."};
-    app.add_option("--program-dir", plan.strProgramDir,
-                   "Folder of ORVI2.ini (default: the folder of this program)")
+    CLI::App app{
+        "orvi-station: connect to the detector, calibrate and take exposures without a screen.\n"
+        "Steps run in this order: --worklist/--worklist-pick, connect, --dark, --calibrate, --bpm,\n"
+        "--exposures, disconnect, --send. With only network steps no detector is connected.\n"
+        "Every message box, status line and saved file is printed as it happens. A message\n"
+        "that ends a step (a connection, an exposure or a calibration frame that cannot go\n"
+        "on) ends the run with exit code 1; after any other message the run goes on and\n"
+        "ends with exit code 1."};
+    app.add_option("--program-dir", plan.strProgramDir, "Folder of ORVI2.ini (default: the folder of this program)")
         ->check(CLI::ExistingDirectory);
     app.add_flag("--virtual-time", plan.bVirtualTime,
                  "Run on virtual time: the simulated detector's waits take no time");
@@ -83,10 +84,8 @@ int main(int argc, char* argv[]) {
                    "Trigger mode: 0 manual, 1 auto, 6 USB hand switch, 7 repeat (default: EXT_TRIGGER)")
         ->check(CLI::IsMember({0, 1, 6, 7}));
     app.add_flag("--dark", plan.bDark, "GET DARK: take a dark frame alone into the calibration folder");
-    app.add_flag("--calibrate", plan.bCalibrate,
-                 "GET BRIGHT: take a bright/dark pair into the calibration folder");
-    app.add_flag("--open-beam", plan.bOpenBeam,
-                 "Simulated detector: take the object out of the beam for --calibrate");
+    app.add_flag("--calibrate", plan.bCalibrate, "GET BRIGHT: take a bright/dark pair into the calibration folder");
+    app.add_flag("--open-beam", plan.bOpenBeam, "Simulated detector: take the object out of the beam for --calibrate");
     app.add_flag("--bpm", plan.bMakeBpm, "MAKE BPM: build BPM.RAW from the calibration folder");
     std::string strHandSwitch;
     app.add_option("--hand-switch", strHandSwitch,
@@ -106,9 +105,11 @@ int main(int argc, char* argv[]) {
         ->check(CLI::Range(1, 86400));
     app.add_flag("--worklist", plan.bWorklist,
                  "List the modality worklist (DX, today) of [DICOM] WORKLIST_HOST before the exposures");
-    app.add_option("--worklist-pick", plan.strWorklistPick,
-                   "Take the patient and study of the next exposures from the worklist item with this accession number");
-    app.add_option("--worklist-date", plan.strWorklistDate, "Day of the worklist query: YYYYMMDD or \"any\" (default: today)");
+    app.add_option(
+        "--worklist-pick", plan.strWorklistPick,
+        "Take the patient and study of the next exposures from the worklist item with this accession number");
+    app.add_option("--worklist-date", plan.strWorklistDate,
+                   "Day of the worklist query: YYYYMMDD or \"any\" (default: today)");
     app.add_flag("--send", plan.bSend,
                  "Send the DICOM files through the outbox to [DICOM] PACS_HOST and wait until each is acknowledged;\n"
                  "files left waiting by an earlier run go too");
@@ -121,8 +122,9 @@ int main(int argc, char* argv[]) {
     orvi::dicom::CExportRequest request;
     std::string strTransfer, strUidRoot;
     CLI::App* pExport = app.add_subcommand(
-        "export", "Write a RAW file as a DICOM file: a headerless image with --width and --height, or an image of\n"
-                  "the history (its .json sidecar gives the size). Settings come from ORVI2.ini where present.");
+        "export",
+        "Write a RAW file as a DICOM file: a headerless image with --width and --height, or an image of\n"
+        "the history (its .json sidecar gives the size). Settings come from ORVI2.ini where present.");
     pExport->add_option("raw", request.strRawFile, "The RAW file")->required()->check(CLI::ExistingFile);
     pExport->add_option("--width", request.nWidth, "Pixels per row")->check(CLI::Range(1, 65535));
     pExport->add_option("--height", request.nHeight, "Rows")->check(CLI::Range(1, 65535));

@@ -153,9 +153,15 @@ void CCalibrationDlg::Load() {
     m_bLoading = false;
 }
 
-void CCalibrationDlg::OnGetBright() { m_logic.OnGetBright(); Load(); }
+void CCalibrationDlg::OnGetBright() {
+    m_logic.OnGetBright();
+    Load();
+}
 
-void CCalibrationDlg::OnGetDark() { m_logic.OnGetDark(); Load(); }
+void CCalibrationDlg::OnGetDark() {
+    m_logic.OnGetDark();
+    Load();
+}
 
 void CCalibrationDlg::OnDeleteFile() {
     m_logic.OnDeleteFile();

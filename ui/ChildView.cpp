@@ -4,12 +4,12 @@
 
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QToolTip>
-#include <QPainter>
 #include <QPaintEvent>
+#include <QPainter>
 #include <QPixmap>
 #include <QRegion>
 #include <QTimer>
+#include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -107,8 +107,7 @@ bool CChildView::ConvertImage() {
     m_sizeSrc = QSize(nW, nH);
     if (!m_rcDisp.IsFitted() || (bNewSize && m_bAtFit)) FitToWindow();
     const uint16_t* pSrc = m_store.Display();
-    const bool bFits = nW > 0 && nH > 0 && pSrc != nullptr &&
-                       size_t(nW) * size_t(nH) <= m_store.m_pDisplay.size();
+    const bool bFits = nW > 0 && nH > 0 && pSrc != nullptr && size_t(nW) * size_t(nH) <= m_store.m_pDisplay.size();
     if (!bFits) {
         m_image = QImage();
         return false;
@@ -139,8 +138,7 @@ QRect CChildView::RenderImage(QPainter& painter, const QRect& rcClip) {
         // value at the same point, without waiting for the mouse to move.
         // After this paint: the panes repaint at once, and a paint inside a
         // paint would break the window's backing store.
-        if (bNewImage && m_bReadoutShown)
-            QTimer::singleShot(0, this, [this] { UpdatePixelReadoutAt(m_ptReadout); });
+        if (bNewImage && m_bReadoutShown) QTimer::singleShot(0, this, [this] { UpdatePixelReadoutAt(m_ptReadout); });
     } else if (bPending) {
         // A pan defers the conversion to keep dragging fluid; the next paint
         // does it, so a frame that arrived during the pan is not left unseen.
@@ -180,8 +178,7 @@ void CChildView::UpdatePixelReadoutAt(const QPoint& ptClient) {
     if (!m_rcDisp.IsFitted()) return;
     m_ptReadout = ptClient;
     m_bReadoutShown = true;
-    const CPixelPos pos =
-        PointerToPixel(m_rcDisp, m_sizeSrc.width(), m_sizeSrc.height(), ptClient.x(), ptClient.y());
+    const CPixelPos pos = PointerToPixel(m_rcDisp, m_sizeSrc.width(), m_sizeSrc.height(), ptClient.x(), ptClient.y());
     int32_t nValue = 0;
     const uint16_t* pDisplay = m_store.Display();
     if (pDisplay != nullptr && pos.nColumn >= 0 && pos.nColumn < m_store.m_nDispWidth && pos.nRow >= 0 &&
@@ -354,10 +351,7 @@ void CChildView::OnNewImage() {
         // The panel's boxes follow once the image is handed over: the store's
         // producer is still at work now, and the boxes repaint the status bar.
         QMetaObject::invokeMethod(
-            this,
-            [this] {
-                emit WindowLevelShown(static_cast<int>(m_lut.m_fWidth), static_cast<int>(m_lut.m_fLevel));
-            },
+            this, [this] { emit WindowLevelShown(static_cast<int>(m_lut.m_fWidth), static_cast<int>(m_lut.m_fLevel)); },
             Qt::QueuedConnection);
     }
     emit NewImageShown();

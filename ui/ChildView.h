@@ -154,16 +154,16 @@ private:
     CImageStore& m_store;
     CShowingReport m_lutReport;  // shows "Memory less." when the table's storage is missing
     CWLLUT m_lut;
-    QImage m_image;               // 8-bit grey, image size, rows at its own stride
-    QSize m_sizeSrc{0, 0};        // source rectangle of the stretch (left and top 0)
-    CDispRect m_rcDisp;           // where the picture is drawn
+    QImage m_image;         // 8-bit grey, image size, rows at its own stride
+    QSize m_sizeSrc{0, 0};  // source rectangle of the stretch (left and top 0)
+    CDispRect m_rcDisp;     // where the picture is drawn
     Qt::MouseButtons m_lastButtons = Qt::NoButton;
     QPoint m_ptLast;
-    bool m_bPanned = false;       // a pan moved the picture since the last paint
-    QPoint m_ptReadout;           // client point of the readout panes 2 and 3 show
+    bool m_bPanned = false;  // a pan moved the picture since the last paint
+    QPoint m_ptReadout;      // client point of the readout panes 2 and 3 show
     bool m_bReadoutShown = false;
     bool m_bDrawFrame = true;
-    int m_nWheelRest = 0;         // part of a notch from high-resolution wheels
+    int m_nWheelRest = 0;  // part of a notch from high-resolution wheels
     QCursor m_cursorMove;
     QCursor m_cursorWindowLevel;
 

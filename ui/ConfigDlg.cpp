@@ -14,11 +14,11 @@
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
-#include <QTimer>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalBlocker>
 #include <QStandardPaths>
+#include <QTimer>
 #include <QVBoxLayout>
 
 #include <algorithm>
@@ -90,7 +90,8 @@ CConfigDlg::CConfigDlg(CMainFrame& frame, QWidget* pParent) : QDialog(pParent), 
     pBrowse->setParent(pGroup);
     connect(pBrowse, &QPushButton::clicked, this, &CConfigDlg::OnBrowse);
     pNaming->addWidget(pBrowse, 1, 1);
-    QCheckBox* pAuto = AddCheckBox(IDC_AUTO_NAMING, "Auto naming", [](CTarsoConfigDlg& d) -> bool& { return d.m_bAutoNaming; });
+    QCheckBox* pAuto =
+        AddCheckBox(IDC_AUTO_NAMING, "Auto naming", [](CTarsoConfigDlg& d) -> bool& { return d.m_bAutoNaming; });
     pAuto->setParent(pGroup);
     pNaming->addWidget(pAuto, 2, 0, 1, 2);
     pNaming->setColumnStretch(0, 1);

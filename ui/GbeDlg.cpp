@@ -34,8 +34,8 @@ QComboBox* MakeNameBox(QWidget* pParent, const std::vector<std::string>& items) 
 
 }  // namespace
 
-CGbeDlg::CGbeDlg(const std::vector<std::string>& adapters, const std::vector<std::string>& ports,
-                 bool bSecondDetector, QWidget* pParent)
+CGbeDlg::CGbeDlg(const std::vector<std::string>& adapters, const std::vector<std::string>& ports, bool bSecondDetector,
+                 QWidget* pParent)
     : QDialog(pParent) {
     setWindowFlags(kDialogFrame);
     setWindowTitle(QStringLiteral("Select network adapter"));

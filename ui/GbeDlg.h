@@ -33,8 +33,8 @@ public:
     // The adapters go into the adapter boxes sorted (as a sorted list box
     // orders them), the ports into the port boxes in the order given. The
     // slot B boxes are disabled when no second detector is configured.
-    CGbeDlg(const std::vector<std::string>& adapters, const std::vector<std::string>& ports,
-            bool bSecondDetector, QWidget* pParent = nullptr);
+    CGbeDlg(const std::vector<std::string>& adapters, const std::vector<std::string>& ports, bool bSecondDetector,
+            QWidget* pParent = nullptr);
 
     // After OK: the text of each box's edit field (an item chosen, or typed).
     CAdapterChoice Choice() const;

@@ -95,14 +95,16 @@ void CHistogramPlot::paintEvent(QPaintEvent*) {
     // The window: a band, the grey ramp across it, and the two handles.
     {
         const double xLow = XOfValue(WindowLow()), xHigh = XOfValue(WindowHigh());
-        const QRectF rcBand(QPointF(std::max(xLow, rc.left()), rc.top()), QPointF(std::min(xHigh, rc.right()), rc.bottom()));
+        const QRectF rcBand(QPointF(std::max(xLow, rc.left()), rc.top()),
+                            QPointF(std::min(xHigh, rc.right()), rc.bottom()));
         QColor band = kWindow;
         band.setAlpha(m_grip == Grip::Band ? 70 : 45);
         p.fillRect(rcBand, band);
         p.setRenderHint(QPainter::Antialiasing);
         const bool bInverted = m_pView->Lut().IsInverted();
         p.setPen(QPen(QColor(255, 255, 255, 150), 1, Qt::DashLine));
-        p.drawLine(QPointF(xLow, bInverted ? rc.top() : rc.bottom()), QPointF(xHigh, bInverted ? rc.bottom() : rc.top()));
+        p.drawLine(QPointF(xLow, bInverted ? rc.top() : rc.bottom()),
+                   QPointF(xHigh, bInverted ? rc.bottom() : rc.top()));
         for (const auto& [x, grip] : {std::pair{xLow, Grip::Low}, std::pair{xHigh, Grip::High}}) {
             if (x < rc.left() - 1 || x > rc.right() + 1) continue;
             p.setPen(QPen(kWindow.lighter(m_grip == grip ? 150 : 120), m_grip == grip ? 3 : 2));
@@ -122,9 +124,8 @@ void CHistogramPlot::paintEvent(QPaintEvent*) {
     QFont font = p.font();
     font.setPointSizeF(font.pointSizeF() * 0.85);
     p.setFont(font);
-    const QString strWl = QStringLiteral("W %1  L %2")
-                              .arg(int(m_pView->Lut().m_fWidth))
-                              .arg(int(m_pView->Lut().m_fLevel));
+    const QString strWl =
+        QStringLiteral("W %1  L %2").arg(int(m_pView->Lut().m_fWidth)).arg(int(m_pView->Lut().m_fLevel));
     p.drawText(rc.adjusted(4, 2, -4, 0), Qt::AlignTop | Qt::AlignRight, strWl);
     if (!m_pView->HasImage()) {
         p.setPen(QColor(130, 136, 142));

@@ -4,9 +4,9 @@
 
 #include <QIcon>
 #include <QPainter>
-#include <QSignalBlocker>
 #include <QPixmap>
 #include <QScrollBar>
+#include <QSignalBlocker>
 
 #include <algorithm>
 #include <vector>

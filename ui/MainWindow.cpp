@@ -8,8 +8,8 @@
 #include "ui/ConfigDlg.h"
 #include "ui/GbeDlg.h"
 #include "ui/MeridStatusBar.h"
-#include "ui/PatientDlg.h"
 #include "ui/NetworkStation.h"
+#include "ui/PatientDlg.h"
 #include "ui/RoomPanel.h"
 #include "ui/SimulatorBox.h"
 #include "ui/ToolDlgBar.h"
@@ -25,12 +25,12 @@
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QLabel>
-#include <QStatusBar>
 #include <QMenuBar>
-#include <QTreeView>
 #include <QMessageBox>
 #include <QScreen>
 #include <QShortcut>
+#include <QStatusBar>
+#include <QTreeView>
 #include <QWheelEvent>
 
 namespace orvi {
@@ -120,8 +120,8 @@ void CMainWindow::ConnectPanelToController() {
 
 void CMainWindow::AttachDicom() {
     if (m_pDicom) return;
-    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->Settings().m_strIniPath, m_pFrame->Settings().m_strImagePath,
-                                                   m_dicomExecutor);
+    m_pDicom = std::make_unique<dicom::CDicomSink>(*this, m_pFrame->Settings().m_strIniPath,
+                                                   m_pFrame->Settings().m_strImagePath, m_dicomExecutor);
     // The window on screen as the view's table holds it now: the image was
     // handed to the view (and got its automatic window) before the sinks run,
     // while the panel's boxes follow only after.

@@ -35,8 +35,7 @@ class CMainWindow final : public QMainWindow, public IUiPort {
     Q_OBJECT
 public:
     // The board library defaults to libPelkio.so's exports; tests pass a recorder.
-    CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi board = PelkioExports(),
-                QWidget* pParent = nullptr);
+    CMainWindow(CAppValues& app, ITimerService& timers, CPelkioApi board = PelkioExports(), QWidget* pParent = nullptr);
     ~CMainWindow() override;
 
     CMainFrame& Frame() { return *m_pFrame; }

@@ -72,7 +72,8 @@ protected:
 private:
     int PaneHeight() const {
         int nHeight = 0;
-        for (const QLabel* pPane : m_panes) nHeight = std::max({nHeight, pPane->minimumHeight(), pPane->sizeHint().height()});
+        for (const QLabel* pPane : m_panes)
+            nHeight = std::max({nHeight, pPane->minimumHeight(), pPane->sizeHint().height()});
         return nHeight;
     }
     std::vector<QLabel*> m_panes;

@@ -49,8 +49,9 @@ void COutboxDlg::Update() {
     const dicom::COutboxStatus& s = m_net.OutboxStatus();
     m_pSendNow->setEnabled(c.PacsOn() && m_net.OutboxError().empty());
     if (!c.PacsOn()) {
-        m_pSummary->setText(QStringLiteral("No PACS is set ([DICOM] PACS_HOST and PACS_PORT of ORVI2.ini): "
-                                           "images are written locally only."));
+        m_pSummary->setText(
+            QStringLiteral("No PACS is set ([DICOM] PACS_HOST and PACS_PORT of ORVI2.ini): "
+                           "images are written locally only."));
     } else if (!m_net.OutboxError().empty()) {
         m_pSummary->setText(QString::fromStdString(m_net.OutboxError()));
     } else {

@@ -31,8 +31,7 @@ QComboBox* TermBox(const dicom::CCodedTerm* pTable, size_t nCount, const std::st
 
 }  // namespace
 
-CPatientDlg::CPatientDlg(const dicom::CPatientStudy& patient, QWidget* pParent)
-    : QDialog(pParent), m_patient(patient) {
+CPatientDlg::CPatientDlg(const dicom::CPatientStudy& patient, QWidget* pParent) : QDialog(pParent), m_patient(patient) {
     setWindowTitle("Patient");
     const std::string& strName = patient.strPatientName;
     const size_t nCaret = strName.find('^');

@@ -25,8 +25,8 @@ constexpr int kRefreshMs = 50;
 constexpr int kLampDiameter = 34;
 constexpr int kXrayResultMs = 2500;
 
-const QColor kEnableColour(255, 176, 0);    // amber: exposure enabled, the countdown blinks it
-const QColor kReadyColour(40, 200, 70);     // green: ready for X-ray, the hand switch's first stage
+const QColor kEnableColour(255, 176, 0);       // amber: exposure enabled, the countdown blinks it
+const QColor kReadyColour(40, 200, 70);        // green: ready for X-ray, the hand switch's first stage
 const QColor kConnectionColour(50, 140, 255);  // blue: connected, blinks while an image is processed
 
 QString Hex(uint8_t by) { return QStringLiteral("%1").arg(by, 2, 16, QLatin1Char('0')).toUpper(); }
@@ -98,7 +98,8 @@ void CLampWidget::paintEvent(QPaintEvent*) {
     QFont f = font();
     f.setBold(m_bLit);
     p.setFont(f);
-    p.setPen(m_bLit ? palette().color(QPalette::WindowText) : palette().color(QPalette::Disabled, QPalette::WindowText));
+    p.setPen(m_bLit ? palette().color(QPalette::WindowText)
+                    : palette().color(QPalette::Disabled, QPalette::WindowText));
     p.drawText(QRect(0, kLampDiameter + 8, width(), height() - kLampDiameter - 8), Qt::AlignHCenter | Qt::AlignTop,
                m_strName);
 }
@@ -116,11 +117,13 @@ CHandSwitchWidget::CHandSwitchWidget(QWidget* pParent) : QWidget(pParent) {
         // Space belongs to the hand switch: the buttons never take the focus.
         pButton->setFocusPolicy(Qt::NoFocus);
         pButton->setMinimumHeight(30);
-        pButton->setStyleSheet(QStringLiteral("QPushButton:pressed { background: #2ec84a; color: white; "
-                                              "font-weight: bold; }"));
+        pButton->setStyleSheet(
+            QStringLiteral("QPushButton:pressed { background: #2ec84a; color: white; "
+                           "font-weight: bold; }"));
     }
-    m_pExpose->setStyleSheet(QStringLiteral("QPushButton:pressed { background: #d02020; color: white; "
-                                            "font-weight: bold; }"));
+    m_pExpose->setStyleSheet(
+        QStringLiteral("QPushButton:pressed { background: #d02020; color: white; "
+                       "font-weight: bold; }"));
     pLayout->addWidget(pTitle);
     pLayout->addWidget(m_pReady);
     pLayout->addWidget(m_pExpose);
@@ -159,10 +162,11 @@ CBoardView::CBoardView(QWidget* pParent) : QWidget(pParent) {
     m_pBytes = new QLabel(this);
     m_pBytes->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     m_pBytes->setAlignment(Qt::AlignHCenter);
-    m_pBytes->setToolTip(tr("The bytes of the last write command to the board (d1 d2 d3 d4):\n"
-                            "d2 = output byte 2 (bit 4 ready output, bit 5 expose output),\n"
-                            "d3 = output byte 1 (bit 2 enable, bit 3 ready, bit 4 connection lamp);\n"
-                            "0 = on."));
+    m_pBytes->setToolTip(
+        tr("The bytes of the last write command to the board (d1 d2 d3 d4):\n"
+           "d2 = output byte 2 (bit 4 ready output, bit 5 expose output),\n"
+           "d3 = output byte 1 (bit 2 enable, bit 3 ready, bit 4 connection lamp);\n"
+           "0 = on."));
     m_pOutputs = new QLabel(this);
     m_pOutputs->setAlignment(Qt::AlignHCenter);
     m_pOutputs->setToolTip(tr("The ready and expose outputs of output byte 2, wired to the generator"));
@@ -239,8 +243,9 @@ CRoomPanel::CRoomPanel(CMainFrame& frame, const CSimulatorControls& detectorSim,
     m_pXray->setFocusPolicy(Qt::NoFocus);
     m_pXray->setMinimumHeight(34);
     m_pXray->setToolTip(tr("Fires the simulated generator now"));
-    m_pXray->setStyleSheet(QStringLiteral("QPushButton:enabled { background: #c62828; color: white; "
-                                          "font-weight: bold; } QPushButton:pressed { background: #8e0000; }"));
+    m_pXray->setStyleSheet(
+        QStringLiteral("QPushButton:enabled { background: #c62828; color: white; "
+                       "font-weight: bold; } QPushButton:pressed { background: #8e0000; }"));
     connect(m_pXray, &QPushButton::clicked, this, &CRoomPanel::FireXray);
     pLayout->addWidget(m_pXray);
     m_pXrayResult = new QLabel(pContent);
@@ -295,15 +300,14 @@ void CRoomPanel::ShowLamps() {
         if (b >= nRows) continue;
         if (m_nBoardCount == 0) {
             pBoard->SetKind(tr("No board: the station's outputs"), false);
-            pBoard->ShowOutputs(m_byOut1, m_byOut2,
-                                tr("out1 %1  out2 %2").arg(Hex(m_byOut1), Hex(m_byOut2)));
+            pBoard->ShowOutputs(m_byOut1, m_byOut2, tr("out1 %1  out2 %2").arg(Hex(m_byOut1), Hex(m_byOut2)));
             continue;
         }
         pBoard->SetKind(bSim ? tr("Board %1 (simulated)").arg(b) : tr("Board %1 (real)").arg(b), bSim);
         const CWritten& w = m_written[static_cast<size_t>(b)];
-        pBoard->ShowOutputs(w.byOut1, w.byOut2,
-                            w.bAny ? tr("written 00 %1 %2 00").arg(Hex(w.byOut2), Hex(w.byOut1))
-                                   : tr("nothing written yet"));
+        pBoard->ShowOutputs(
+            w.byOut1, w.byOut2,
+            w.bAny ? tr("written 00 %1 %2 00").arg(Hex(w.byOut2), Hex(w.byOut1)) : tr("nothing written yet"));
     }
 }
 

@@ -81,7 +81,8 @@ CToolDlgBar::CToolDlgBar(CChildView* pView, QWidget* pParent) : QDockWidget(pPar
     pAcquisition->setMinimumHeight(kButtonHeight * 3 / 2);
     pAcqColumn->addWidget(pAcquisition);
     pAcqColumn->addWidget(AddButton(IDC_OPEN_CONFIG, "Open Config", &CToolDlgBar::OpenConfigClicked));
-    pAcqColumn->addWidget(AddButton(IDC_MAKE_CALIBRATION, "Make Calibration files", &CToolDlgBar::MakeCalibrationClicked));
+    pAcqColumn->addWidget(
+        AddButton(IDC_MAKE_CALIBRATION, "Make Calibration files", &CToolDlgBar::MakeCalibrationClicked));
     pColumn->addWidget(pAcqGroup);
 
     // Files.
@@ -141,8 +142,8 @@ CToolDlgBar::CToolDlgBar(CChildView* pView, QWidget* pParent) : QDockWidget(pPar
     pBottom->addWidget(AddButton(IDC_SAVE_ADAPTER, "Save adapter", &CToolDlgBar::SaveAdapterClicked));
     pColumn->addLayout(pBottom);
     pColumn->addStretch(1);
-    for (int nId : {IDC_DARK, IDC_OFFSET_SELECTOR, IDC_DETECTOR_SELECTOR, IDC_GAIN, IDC_DEFECT, IDC_NO_CLEAR,
-                    IDC_SAVE_ADAPTER})
+    for (int nId :
+         {IDC_DARK, IDC_OFFSET_SELECTOR, IDC_DETECTOR_SELECTOR, IDC_GAIN, IDC_DEFECT, IDC_NO_CLEAR, IDC_SAVE_ADAPTER})
         m_controls[nId]->setVisible(false);
     m_pOffsetLabel->setVisible(false);
     setWidget(pContent);
@@ -199,11 +200,16 @@ void CToolDlgBar::SetState(const CPanelState* pState) {
 void CToolDlgBar::ApplyState() {
     const CPanelState& s = *m_pState;
     const std::pair<int, bool> enables[] = {
-        {IDC_CONNECT, s.bConnect},           {IDC_DISCONNECT, s.bDisconnect},
-        {IDC_DARK, s.bDark},                 {IDC_NO_CLEAR, s.bNoClear},
-        {IDC_OPEN_CONFIG, s.bOpenConfig},    {IDC_ACQUISITION, s.bAcquisition},
-        {IDC_SAVE_ADAPTER, s.bSaveAdapter},  {IDC_MAKE_CALIBRATION, s.bMakeCalibration},
-        {IDC_OFFSET_SELECTOR, s.bOffsetSelector}, {IDC_DETECTOR_SELECTOR, s.bDetectorSelector},
+        {IDC_CONNECT, s.bConnect},
+        {IDC_DISCONNECT, s.bDisconnect},
+        {IDC_DARK, s.bDark},
+        {IDC_NO_CLEAR, s.bNoClear},
+        {IDC_OPEN_CONFIG, s.bOpenConfig},
+        {IDC_ACQUISITION, s.bAcquisition},
+        {IDC_SAVE_ADAPTER, s.bSaveAdapter},
+        {IDC_MAKE_CALIBRATION, s.bMakeCalibration},
+        {IDC_OFFSET_SELECTOR, s.bOffsetSelector},
+        {IDC_DETECTOR_SELECTOR, s.bDetectorSelector},
     };
     for (const auto& [nId, bEnabled] : enables) m_controls[nId]->setEnabled(bEnabled);
     CheckBox(IDC_SHOW_NETWORK)->setChecked(s.bShowNetworkTicked);
@@ -244,8 +250,8 @@ void CToolDlgBar::FocusMakeCalibration() { Button(IDC_MAKE_CALIBRATION)->setFocu
 
 void CToolDlgBar::OnWindowLevelEdited() {
     // Out-of-range or non-numeric text is corrected here, not in the boxes.
-    const CWindowLevel wl =
-        ClampPanelWindowLevel(ReadSignedInt(m_pWidth->text().toStdString()), ReadSignedInt(m_pLevel->text().toStdString()));
+    const CWindowLevel wl = ClampPanelWindowLevel(ReadSignedInt(m_pWidth->text().toStdString()),
+                                                  ReadSignedInt(m_pLevel->text().toStdString()));
     if (m_pView == nullptr) return;
     m_pView->Lut().SetWindowLevel(wl.nWidth, wl.nLevel);
     m_pView->update();

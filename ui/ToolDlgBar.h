@@ -123,7 +123,7 @@ private:
     void OnWindowLevelEdited();
 
     CChildView* m_pView;
-    CPanelState m_created;                 // the state of a panel just created
+    CPanelState m_created;  // the state of a panel just created
     const CPanelState* m_pState = &m_created;
     std::map<int, QWidget*> m_controls;
     QComboBox* m_pOffset = nullptr;

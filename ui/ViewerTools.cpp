@@ -87,8 +87,7 @@ void CViewerTools::UpdateGuide(const CPanelState& panel) {
     if (bConnected)
         lines << QStringLiteral("Press Acquisition or the hand switch");
     else
-        lines << QStringLiteral("Connect the detector")
-              << QStringLiteral("then press Acquisition or the hand switch");
+        lines << QStringLiteral("Connect the detector") << QStringLiteral("then press Acquisition or the hand switch");
     lines << QStringLiteral("or Open File (Ctrl+O) to view a saved image");
     m_pView->SetGuideLines(lines);
 }
@@ -126,8 +125,8 @@ bool CViewerTools::ShowHistoryEntry(int nIndex) {
     }
     CImageStore& store = m_frame.App().m_imageStore;
     if (!store.StoreCutFrame(0, pixels.data(), e.nWidth, e.nHeight, e.nCutLeft, e.nCutTop)) {
-        m_frame.Ui().ShowWarning("This history image (" + std::to_string(e.nWidth) + " x " +
-                                 std::to_string(e.nHeight) + ") does not fit the configured image size.");
+        m_frame.Ui().ShowWarning("This history image (" + std::to_string(e.nWidth) + " x " + std::to_string(e.nHeight) +
+                                 ") does not fit the configured image size.");
         return false;
     }
     const QString strName = QString::fromStdString(e.strName) + QStringLiteral(".RAW");

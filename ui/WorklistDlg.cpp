@@ -100,8 +100,9 @@ CWorklistDlg::CWorklistDlg(CNetworkStation& net, QWidget* pParent) : QDialog(pPa
 void CWorklistDlg::Refresh() {
     const dicom::CNetConfig& c = m_net.Config();
     if (!c.WorklistOn()) {
-        m_pMessage->setText(QStringLiteral("No worklist server is set ([DICOM] WORKLIST_HOST and WORKLIST_PORT "
-                                           "of ORVI2.ini)."));
+        m_pMessage->setText(
+            QStringLiteral("No worklist server is set ([DICOM] WORKLIST_HOST and WORKLIST_PORT "
+                           "of ORVI2.ini)."));
         emit Refreshed();
         return;
     }

@@ -46,8 +46,7 @@ bool CBoardTable::WriteCommand(int32_t nBoard, const Command& command) {
     std::array<uint8_t, PELKIO_OUTPUT_REPORT_BYTES> report{};
     report[0] = 0;  // report id
     std::copy(command.begin(), command.end(), report.begin() + 1);
-    if (pDevice->Write(report.data(), report.size(), PELKIO_TIMEOUT_MS) == HidResult::Ok)
-        return true;
+    if (pDevice->Write(report.data(), report.size(), PELKIO_TIMEOUT_MS) == HidResult::Ok) return true;
     Close(nBoard);
     return false;
 }

@@ -37,8 +37,7 @@ public:
     // Waits at most nTimeoutMs for one input report and stores it, report id
     // first, in pBuffer; a report longer than nCapacity is cut. nLength gets the
     // number of bytes stored (0 unless Ok).
-    virtual HidResult Read(uint8_t* pBuffer, size_t nCapacity, size_t& nLength,
-                           uint32_t nTimeoutMs) = 0;
+    virtual HidResult Read(uint8_t* pBuffer, size_t nCapacity, size_t& nLength, uint32_t nTimeoutMs) = 0;
 };
 
 class PELKIO_API IHidBackend {

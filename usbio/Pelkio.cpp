@@ -139,8 +139,7 @@ int32_t PortConfigure(int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5
     return Configure(0, p1, p2, p3, p4, p5);
 }
 
-int32_t PortConfigureEx(int32_t board, int32_t p1, int32_t p2, int32_t p3, int32_t p4,
-                        int32_t p5) {
+int32_t PortConfigureEx(int32_t board, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5) {
     return Configure(board, p1, p2, p3, p4, p5);
 }
 
@@ -148,14 +147,11 @@ int32_t PortRead(uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4, uint8_t* o5
     return Read(0, o1, o2, o3, o4, o5);
 }
 
-int32_t PortReadEx(int32_t board, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4,
-                   uint8_t* o5) {
+int32_t PortReadEx(int32_t board, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4, uint8_t* o5) {
     return Read(board, o1, o2, o3, o4, o5);
 }
 
-int32_t PortWrite(int32_t d1, int32_t d2, int32_t d3, int32_t d4) {
-    return Write(0, d1, d2, d3, d4);
-}
+int32_t PortWrite(int32_t d1, int32_t d2, int32_t d3, int32_t d4) { return Write(0, d1, d2, d3, d4); }
 
 int32_t PortWriteEx(int32_t board, int32_t d1, int32_t d2, int32_t d3, int32_t d4) {
     return Write(board, d1, d2, d3, d4);

@@ -96,13 +96,11 @@ PELKIO_API int32_t InitBoard(void);
 /* Commands 1 and 2; command 2 is sent only after command 1 was written.
  * Returns 1 if both were written, else 0. */
 PELKIO_API int32_t PortConfigure(int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5);
-PELKIO_API int32_t PortConfigureEx(int32_t board, int32_t p1, int32_t p2, int32_t p3, int32_t p4,
-                                   int32_t p5);
+PELKIO_API int32_t PortConfigureEx(int32_t board, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5);
 
 /* Read request and one input report; 1 when a report arrived (see Reads). */
 PELKIO_API int32_t PortRead(uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4, uint8_t* o5);
-PELKIO_API int32_t PortReadEx(int32_t board, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4,
-                              uint8_t* o5);
+PELKIO_API int32_t PortReadEx(int32_t board, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4, uint8_t* o5);
 
 /* Command 4; 1 if written, else 0. */
 PELKIO_API int32_t PortWrite(int32_t d1, int32_t d2, int32_t d3, int32_t d4);

@@ -61,7 +61,8 @@ CDicomSettings ReadDicomSettings(const std::string& strIni, const std::string& s
     }
 
     const std::string strTransfer = Lower(Trim(ReadProfileText(strIni, kSectionDicom, "TRANSFER", "", kTextSize)));
-    if (strTransfer == "jpegls") s.transfer = ETransfer::JpegLsLossless;
+    if (strTransfer == "jpegls")
+        s.transfer = ETransfer::JpegLsLossless;
     else if (!strTransfer.empty() && strTransfer != "explicit")
         Problem(s, "TRANSFER=" + strTransfer + " is neither explicit nor jpegls");
 
@@ -160,8 +161,8 @@ void CDicomSink::OnImageAcquired(const AcquiredImagePtr& pImage) {
     job.obj.ei = m_lastEI;
     std::optional<CWindow> window;
     if (m_fnWindow) window = m_fnWindow();
-    job.obj.window = window ? *window
-                            : CWindow{double(img.autoWindow.nLevel), double(std::max(1, img.autoWindow.nWidth))};
+    job.obj.window =
+        window ? *window : CWindow{double(img.autoWindow.nLevel), double(std::max(1, img.autoWindow.nWidth))};
     job.pImage = pImage;
     job.transfer = s.transfer;
     job.strFolder = s.strFolder;

@@ -35,15 +35,15 @@ namespace orvi::dicom {
 
 // [DICOM], [EXPOSURE_INDEX] and the pixel pitch of ORVI2.ini, read at each image.
 struct CDicomSettings {
-    bool bWrite = true;          // [DICOM] WRITE=0 turns the files off
-    std::string strFolder;       // [DICOM] FOLDER, ending in '/'; default IMAGE_PATH + "dicom/"
-    std::string strUidRoot;      // [DICOM] UID_ROOT; "" = DCMTK's site root
+    bool bWrite = true;      // [DICOM] WRITE=0 turns the files off
+    std::string strFolder;   // [DICOM] FOLDER, ending in '/'; default IMAGE_PATH + "dicom/"
+    std::string strUidRoot;  // [DICOM] UID_ROOT; "" = DCMTK's site root
     ETransfer transfer = ETransfer::ExplicitLittleEndian;  // [DICOM] TRANSFER = explicit | jpegls
-    std::string strStationName;  // [DICOM] STATION_NAME; default the host name
-    std::string strModelName;    // [DICOM] MODEL
-    std::string strInstitution;  // [DICOM] INSTITUTION
-    std::string strPatientOrientation = "L\\F";  // [DICOM] PATIENT_ORIENTATION
-    double dPixelPitchMm = 0.139;  // [CONFIG] PIXEL_PITCH_UM / 1000
+    std::string strStationName;                            // [DICOM] STATION_NAME; default the host name
+    std::string strModelName;                              // [DICOM] MODEL
+    std::string strInstitution;                            // [DICOM] INSTITUTION
+    std::string strPatientOrientation = "L\\F";            // [DICOM] PATIENT_ORIENTATION
+    double dPixelPitchMm = 0.139;                          // [CONFIG] PIXEL_PITCH_UM / 1000
     CExposureIndexSettings ei;
     // Settings that were unusable and replaced by their defaults, for the log.
     std::string strProblems;
@@ -96,9 +96,9 @@ public:
     size_t Pending() const;
 
     // Of the files reported so far.
-    const std::string& LastFile() const { return m_strLastFile; }      // "" until one is written
+    const std::string& LastFile() const { return m_strLastFile; }  // "" until one is written
     const CExposureIndex& LastExposureIndex() const { return m_lastEI; }
-    const std::string& LastError() const { return m_strLastError; }    // "" after a success
+    const std::string& LastError() const { return m_strLastError; }  // "" after a success
 
 private:
     struct Job {
@@ -109,7 +109,7 @@ private:
         std::string strPath;
     };
     struct Result {
-        std::string strPath;   // the file written, or "" when it failed
+        std::string strPath;  // the file written, or "" when it failed
         std::string strError;
     };
 
@@ -136,11 +136,11 @@ private:
 
     // Shared with the worker.
     mutable std::mutex m_mutex;
-    std::condition_variable m_cv;       // a job came, or the stop
-    std::condition_variable m_cvIdle;   // the worker finished a job
+    std::condition_variable m_cv;      // a job came, or the stop
+    std::condition_variable m_cvIdle;  // the worker finished a job
     std::deque<Job> m_jobs;
     std::deque<Result> m_results;
-    size_t m_nWriting = 0;              // jobs taken by the worker and not yet in m_results
+    size_t m_nWriting = 0;  // jobs taken by the worker and not yet in m_results
     bool m_bStop = false;
     std::thread m_worker;
     // Posted tasks hold a weak pointer: they do nothing once the sink is gone.

@@ -16,10 +16,10 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
-#include <cstring>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <iterator>
 #include <mutex>
@@ -82,12 +82,18 @@ bool IsAscii(const std::string& s) {
 }
 
 constexpr CCodedTerm kBodyParts[] = {
-    {"CHEST", "T-D3000", "Chest"},          {"ABDOMEN", "T-D4000", "Abdomen"},
-    {"PELVIS", "T-D6000", "Pelvis"},        {"SKULL", "T-11100", "Skull"},
-    {"CSPINE", "T-11600", "Cervical spine"}, {"TSPINE", "T-11700", "Thoracic spine"},
-    {"LSPINE", "T-11900", "Lumbar spine"},  {"SHOULDER", "T-D2220", "Shoulder"},
-    {"ELBOW", "T-D8300", "Elbow"},          {"WRIST", "T-D8600", "Wrist"},
-    {"HAND", "T-D8700", "Hand"},            {"KNEE", "T-D9200", "Knee"},
+    {"CHEST", "T-D3000", "Chest"},
+    {"ABDOMEN", "T-D4000", "Abdomen"},
+    {"PELVIS", "T-D6000", "Pelvis"},
+    {"SKULL", "T-11100", "Skull"},
+    {"CSPINE", "T-11600", "Cervical spine"},
+    {"TSPINE", "T-11700", "Thoracic spine"},
+    {"LSPINE", "T-11900", "Lumbar spine"},
+    {"SHOULDER", "T-D2220", "Shoulder"},
+    {"ELBOW", "T-D8300", "Elbow"},
+    {"WRIST", "T-D8600", "Wrist"},
+    {"HAND", "T-D8700", "Hand"},
+    {"KNEE", "T-D9200", "Knee"},
     {"FOOT", "T-D9700", "Foot"},
 };
 constexpr CCodedTerm kViewPositions[] = {
@@ -117,14 +123,18 @@ class CBuild {
 public:
     explicit CBuild(DcmDataset& ds) : m_ds(ds) {}
 
-    void Put(const DcmTagKey& tag, const std::string& strValue) { Check(m_ds.putAndInsertString(tag, strValue.c_str())); }
+    void Put(const DcmTagKey& tag, const std::string& strValue) {
+        Check(m_ds.putAndInsertString(tag, strValue.c_str()));
+    }
     // A single text value as its VR allows it: no control characters, no
     // value separator, at most nMax bytes (never half a UTF-8 character).
     void Text(const DcmTagKey& tag, const std::string& strValue, size_t nMax) {
         std::string s;
         for (char c : strValue) {
-            if (c == '\\') s += ' ';
-            else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F) s += c;
+            if (c == '\\')
+                s += ' ';
+            else if (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)
+                s += c;
         }
         if (s.size() > nMax) {
             size_t n = nMax;
@@ -162,9 +172,9 @@ private:
 void SopCommon(CBuild& b, const CDxObject& o, const CDateTime& now) {
     const CPatientStudy& p = o.patient;
     const bool bAscii = IsAscii(p.strPatientName) && IsAscii(p.strPatientId) && IsAscii(p.strStudyDescription) &&
-                        IsAscii(p.strReferringPhysician) && IsAscii(p.strBodyPart) &&
-                        IsAscii(o.strStationName) && IsAscii(o.strInstitution) && IsAscii(o.strModelName) &&
-                        IsAscii(p.strAccessionNumber) && IsAscii(p.strRequestedProcedureDescription);
+                        IsAscii(p.strReferringPhysician) && IsAscii(p.strBodyPart) && IsAscii(o.strStationName) &&
+                        IsAscii(o.strInstitution) && IsAscii(o.strModelName) && IsAscii(p.strAccessionNumber) &&
+                        IsAscii(p.strRequestedProcedureDescription);
     if (!bAscii) b.Put(DCM_SpecificCharacterSet, kUtf8CharacterSet);
     b.Put(DCM_SOPClassUID, UID_DigitalXRayImageStorageForPresentation);
     b.Put(DCM_SOPInstanceUID, o.strSopUid);
@@ -189,7 +199,8 @@ void GeneralStudy(CBuild& b, const CDxObject& o) {
     b.Text(DCM_ReferringPhysicianName, p.strReferringPhysician, kMaxPersonName);
     b.Text(DCM_StudyID, o.strStudyId, kMaxShort);
     b.Text(DCM_AccessionNumber, p.strAccessionNumber, kMaxShort);
-    if (!p.strStudyDescription.empty()) b.Text(DCM_StudyDescription, p.strStudyDescription, kMaxLong);
+    if (!p.strStudyDescription.empty())
+        b.Text(DCM_StudyDescription, p.strStudyDescription, kMaxLong);
     else if (!p.strRequestedProcedureDescription.empty())
         b.Text(DCM_StudyDescription, p.strRequestedProcedureDescription, kMaxLong);
 }
@@ -349,8 +360,7 @@ bool Encode(DcmFileFormat& ff, E_TransferSyntax xfer, const ByteSink& fnWrite, s
     ff.transferInit();
     OFCondition c = EC_StreamNotifyClient;
     while (c == EC_StreamNotifyClient && consumer.good())
-        c = ff.write(stream, xfer, EET_ExplicitLength, nullptr, EGL_recalcGL, EPD_noChange, 0, 0, 0,
-                     EWM_fileformat);
+        c = ff.write(stream, xfer, EET_ExplicitLength, nullptr, EGL_recalcGL, EPD_noChange, 0, 0, 0, EWM_fileformat);
     ff.transferEnd();
     if (c.bad() && consumer.good()) {
         strError = std::string("cannot encode the object: ") + c.text();

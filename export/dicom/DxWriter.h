@@ -37,7 +37,7 @@ struct CCodedTerm {
     const char* szCode;     // code value (SNOMED, scheme SRT)
     const char* szMeaning;  // code meaning
 };
-const CCodedTerm* FindBodyPart(const std::string& strTerm);    // null: not one of them
+const CCodedTerm* FindBodyPart(const std::string& strTerm);  // null: not one of them
 const CCodedTerm* FindViewPosition(const std::string& strTerm);
 // The terms as a list for dialogs and help texts.
 std::string BodyPartTerms();
@@ -74,7 +74,7 @@ struct CDxObject {
 // Builds and writes the object. The pixels are written as they are; bits
 // stored is 14 unless a value exceeds 16383, then 16. On failure returns false
 // with the reason in strError and leaves no file (an existing one stays).
-bool WriteDxFile(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, const CDxObject& obj,
-                 ETransfer transfer, const std::string& strPath, std::string& strError);
+bool WriteDxFile(const uint16_t* pPixels, int32_t nWidth, int32_t nHeight, const CDxObject& obj, ETransfer transfer,
+                 const std::string& strPath, std::string& strError);
 
 }  // namespace orvi::dicom

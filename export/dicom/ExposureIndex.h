@@ -9,11 +9,11 @@
 namespace orvi::dicom {
 
 using orvi::dose::CentralRegion;
-using orvi::dose::ClassifyDeviation;
-using orvi::dose::ComputeExposureIndex;
 using orvi::dose::CExposureIndex;
 using orvi::dose::CExposureIndexSettings;
 using orvi::dose::CGainInputs;
+using orvi::dose::ClassifyDeviation;
+using orvi::dose::ComputeExposureIndex;
 using orvi::dose::CPixelRect;
 using orvi::dose::CSignalSource;
 using orvi::dose::CWindow;

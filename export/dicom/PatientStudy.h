@@ -8,25 +8,25 @@ namespace orvi::dicom {
 
 struct CPatientStudy {
     // Patient.
-    std::string strPatientName;     // DICOM PN, "Family^Given"; "" = not set
+    std::string strPatientName;  // DICOM PN, "Family^Given"; "" = not set
     std::string strPatientId;
-    std::string strBirthDate;       // YYYYMMDD or ""
-    std::string strSex;             // "M", "F", "O" or ""
+    std::string strBirthDate;  // YYYYMMDD or ""
+    std::string strSex;        // "M", "F", "O" or ""
 
     // Study and request.
     std::string strAccessionNumber;
-    std::string strStudyInstanceUid;        // "" = the station makes one
+    std::string strStudyInstanceUid;  // "" = the station makes one
     std::string strStudyDescription;
     std::string strReferringPhysician;
     std::string strRequestedProcedureId;
     std::string strRequestedProcedureDescription;
-    std::string strScheduledStepId;         // Scheduled Procedure Step ID
+    std::string strScheduledStepId;  // Scheduled Procedure Step ID
     std::string strScheduledStepDescription;
-    std::string strScheduledStepStart;      // YYYYMMDDHHMMSS or ""
+    std::string strScheduledStepStart;  // YYYYMMDDHHMMSS or ""
 
     // The exposure.
-    std::string strBodyPart;        // Body Part Examined, e.g. "CHEST"
-    std::string strViewPosition;    // "PA", "AP", "LL", ...
+    std::string strBodyPart;      // Body Part Examined, e.g. "CHEST"
+    std::string strViewPosition;  // "PA", "AP", "LL", ...
 
     // True once the operator or a worklist item set a patient.
     bool IsSet() const { return !strPatientName.empty() || !strPatientId.empty(); }

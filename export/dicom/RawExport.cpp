@@ -65,10 +65,10 @@ bool ExportRawFile(const CExportRequest& r, CExposureIndex& ei, std::string& str
     }
 
     const auto ftime = std::filesystem::last_write_time(r.strRawFile, ec);
-    const auto tAcquired = ec ? std::chrono::system_clock::now()
-                              : std::chrono::time_point_cast<std::chrono::system_clock::duration>(
-                                    ftime - std::filesystem::file_time_type::clock::now() +
-                                    std::chrono::system_clock::now());
+    const auto tAcquired =
+        ec ? std::chrono::system_clock::now()
+           : std::chrono::time_point_cast<std::chrono::system_clock::duration>(
+                 ftime - std::filesystem::file_time_type::clock::now() + std::chrono::system_clock::now());
 
     if (sidecar.exposureIndex.bValid) {
         ei = sidecar.exposureIndex;
@@ -78,8 +78,8 @@ bool ExportRawFile(const CExportRequest& r, CExposureIndex& ei, std::string& str
     }
     CStudySession session;
     session.SetPatient(r.patient);
-    CDxObject obj = MakeDxObject(r.settings, session.Next('A', tAcquired, r.settings.strUidRoot),
-                                 NewUid(r.settings.strUidRoot));
+    CDxObject obj =
+        MakeDxObject(r.settings, session.Next('A', tAcquired, r.settings.strUidRoot), NewUid(r.settings.strUidRoot));
     obj.tAcquired = tAcquired;
     obj.ei = ei;
     obj.window = AutomaticWindow(pixels.data(), nWidth, nHeight);

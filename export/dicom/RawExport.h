@@ -16,7 +16,7 @@ namespace orvi::dicom {
 
 struct CExportRequest {
     std::string strRawFile;
-    int32_t nWidth = 0;   // 0: from the sidecar
+    int32_t nWidth = 0;  // 0: from the sidecar
     int32_t nHeight = 0;
     std::string strOutFile;
     CPatientStudy patient;

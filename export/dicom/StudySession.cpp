@@ -53,8 +53,8 @@ CImagePlace CStudySession::Next(char cDetector, std::chrono::system_clock::time_
         m_strStudyTime = Format(t, "%H%M%S");
         // Study ID: the request's, else one made of the study's start.
         m_strStudyId = !m_patient.strRequestedProcedureId.empty() ? m_patient.strRequestedProcedureId
-                       : !m_patient.strAccessionNumber.empty()   ? m_patient.strAccessionNumber
-                                                                 : Format(t, "%y%m%d%H%M%S");
+                       : !m_patient.strAccessionNumber.empty()    ? m_patient.strAccessionNumber
+                                                                  : Format(t, "%y%m%d%H%M%S");
         m_strStudyId = m_strStudyId.substr(0, 16);
     }
     CSeries& s = m_series[cDetector];

@@ -50,8 +50,8 @@ TEST(AdapterLists, PortsInUseByAnotherProgramAreLeftOut) {
         fds.push_back(fd);
         return fd;
     };
-    port("ttyS0");                                                // free
-    EXPECT_EQ(::ioctl(hold(port("ttyS1")), TIOCEXCL), 0);         // exclusive mode
+    port("ttyS0");                                                  // free
+    EXPECT_EQ(::ioctl(hold(port("ttyS1")), TIOCEXCL), 0);           // exclusive mode
     EXPECT_EQ(::flock(hold(port("ttyS2")), LOCK_EX | LOCK_NB), 0);  // a flock
     port("ttyS3");
     WriteFile(locks.file("LCK..ttyS3"), "     " + std::to_string(::getpid()) + "\n");  // a live owner

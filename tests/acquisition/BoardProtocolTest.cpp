@@ -78,24 +78,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CCallCase{"StartupNoBoard", Op::Startup, 0, {"InitBoard"}, 0xFF, 0xFF},
         CCallCase{"StartupOneBoard", Op::Startup, 1, {"InitBoard", kOff0, kConfigure0}, 0xFF, 0xFF},
-        CCallCase{"StartupTwoBoards", Op::Startup, 2,
-                  {"InitBoard", kOff0, kConfigure0, kOff1, kConfigure1}, 0xFF, 0xFF},
+        CCallCase{
+            "StartupTwoBoards", Op::Startup, 2, {"InitBoard", kOff0, kConfigure0, kOff1, kConfigure1}, 0xFF, 0xFF},
         // Only exactly two boards get the second configuration.
-        CCallCase{"StartupThreeBoards", Op::Startup, 3, {"InitBoard", kOff0, kConfigure0}, 0xFF,
-                  0xFF},
-        CCallCase{"WriteOutputsNoBoard", Op::WriteOutputs, 0, {"InitBoard"}, kOut1Before,
-                  kOut2Before},
+        CCallCase{"StartupThreeBoards", Op::Startup, 3, {"InitBoard", kOff0, kConfigure0}, 0xFF, 0xFF},
+        CCallCase{"WriteOutputsNoBoard", Op::WriteOutputs, 0, {"InitBoard"}, kOut1Before, kOut2Before},
         // Board 1 is written even when only one board was found.
-        CCallCase{"WriteOutputsOneBoard", Op::WriteOutputs, 1, {"InitBoard", kBefore0, kBefore1},
-                  kOut1Before, kOut2Before},
-        CCallCase{"WriteOutputsThreeBoards", Op::WriteOutputs, 3,
-                  {"InitBoard", kBefore0, kBefore1}, kOut1Before, kOut2Before},
-        CCallCase{"ReadInputsOneBoard", Op::ReadInputs, 1, {"PortReadEx(0)"}, kOut1Before,
+        CCallCase{
+            "WriteOutputsOneBoard", Op::WriteOutputs, 1, {"InitBoard", kBefore0, kBefore1}, kOut1Before, kOut2Before},
+        CCallCase{"WriteOutputsThreeBoards",
+                  Op::WriteOutputs,
+                  3,
+                  {"InitBoard", kBefore0, kBefore1},
+                  kOut1Before,
                   kOut2Before},
-        CCallCase{"ReadInputsNoBoard", Op::ReadInputs, 0, {"PortReadEx(0)", "PortReadEx(1)"},
-                  kOut1Before, kOut2Before},
-        CCallCase{"ReadInputsThreeBoards", Op::ReadInputs, 3, {"PortReadEx(0)", "PortReadEx(1)"},
-                  kOut1Before, kOut2Before},
+        CCallCase{"ReadInputsOneBoard", Op::ReadInputs, 1, {"PortReadEx(0)"}, kOut1Before, kOut2Before},
+        CCallCase{"ReadInputsNoBoard", Op::ReadInputs, 0, {"PortReadEx(0)", "PortReadEx(1)"}, kOut1Before, kOut2Before},
+        CCallCase{
+            "ReadInputsThreeBoards", Op::ReadInputs, 3, {"PortReadEx(0)", "PortReadEx(1)"}, kOut1Before, kOut2Before},
         CCallCase{"ReadyTimeoutBoardZeroOnly", Op::ReadyTimeout, 2, {kOff0}, 0xFF, 0xFF},
         CCallCase{"ShutdownNoBoard", Op::Shutdown, 0, {}, kOut1Before, kOut2Before},
         // Everything off on both boards; the bytes in memory stay.
@@ -138,19 +138,18 @@ constexpr test::PelkioRecorder::Read kNoReport{0, 0x00};
 
 INSTANTIATE_TEST_SUITE_P(
     BoardProtocol, PressedTest,
-    ::testing::Values(
-        CPressCase{"OneBoardReleased", 1, kReleased, kReleased, false, false},
-        CPressCase{"OneBoardReady", 1, kReady, kReleased, true, false},
-        CPressCase{"OneBoardExpose", 1, kExpose, kReleased, true, true},
-        CPressCase{"StagesAreSeparateBits", 1, kExposeBitOnly, kReleased, false, true},
-        // With one board the second is not read, whatever it would say.
-        CPressCase{"OneBoardSecondNotRead", 1, kReleased, kExpose, false, false},
-        CPressCase{"TwoBoardsSecondPressed", 2, kReleased, kReady, true, false},
-        CPressCase{"TwoBoardsFirstExposes", 2, kExpose, kReleased, true, true},
-        CPressCase{"FailedReadIsReleased", 1, kNoReport, kReleased, false, false},
-        CPressCase{"FailedSecondReadIsReleased", 2, kReleased, kNoReport, false, false},
-        CPressCase{"FailedFirstReadSecondPressed", 2, kNoReport, kReady, true, false},
-        CPressCase{"NoBoardCountReadsBoth", 0, kNoReport, kReady, true, false}),
+    ::testing::Values(CPressCase{"OneBoardReleased", 1, kReleased, kReleased, false, false},
+                      CPressCase{"OneBoardReady", 1, kReady, kReleased, true, false},
+                      CPressCase{"OneBoardExpose", 1, kExpose, kReleased, true, true},
+                      CPressCase{"StagesAreSeparateBits", 1, kExposeBitOnly, kReleased, false, true},
+                      // With one board the second is not read, whatever it would say.
+                      CPressCase{"OneBoardSecondNotRead", 1, kReleased, kExpose, false, false},
+                      CPressCase{"TwoBoardsSecondPressed", 2, kReleased, kReady, true, false},
+                      CPressCase{"TwoBoardsFirstExposes", 2, kExpose, kReleased, true, true},
+                      CPressCase{"FailedReadIsReleased", 1, kNoReport, kReleased, false, false},
+                      CPressCase{"FailedSecondReadIsReleased", 2, kReleased, kNoReport, false, false},
+                      CPressCase{"FailedFirstReadSecondPressed", 2, kNoReport, kReady, true, false},
+                      CPressCase{"NoBoardCountReadsBoth", 0, kNoReport, kReady, true, false}),
     [](const ::testing::TestParamInfo<CPressCase>& info) { return std::string(info.param.szName); });
 
 // --- What a lamp observer sees --------------------------------------------------
@@ -229,16 +228,14 @@ const char* const kConfigB2 = "write B 00 02 00 00 FF FF FF FF 00";
 TEST_F(BoardWireTest, StartupConfiguresBoardZeroAndASecondOnlyWhenExactlyTwo) {
     Add("A");
     m_board.StartupConfiguration();
-    EXPECT_EQ(m_bus.Wire(), (Calls{"enumerate", "open A", WriteLine("A", 0xFF, 0xFF), kConfigA1,
-                                   kConfigA2}));
+    EXPECT_EQ(m_bus.Wire(), (Calls{"enumerate", "open A", WriteLine("A", 0xFF, 0xFF), kConfigA1, kConfigA2}));
 
     Add("B");
     m_bus.ClearWire();
     m_board.StartupConfiguration();
     EXPECT_EQ(m_board.m_nBoardCount, 2);
-    EXPECT_EQ(m_bus.Wire(),
-              (Calls{"close A", "enumerate", "open A", "open B", WriteLine("A", 0xFF, 0xFF),
-                     kConfigA1, kConfigA2, WriteLine("B", 0xFF, 0xFF), kConfigB1, kConfigB2}));
+    EXPECT_EQ(m_bus.Wire(), (Calls{"close A", "enumerate", "open A", "open B", WriteLine("A", 0xFF, 0xFF), kConfigA1,
+                                   kConfigA2, WriteLine("B", 0xFF, 0xFF), kConfigB1, kConfigB2}));
 }
 
 // Each row of the change table: the bits it changes, then WriteOutputs sends
@@ -271,8 +268,7 @@ TEST_P(ChangeRowTest, SendsTheNewBytesToBothBoards) {
     EXPECT_EQ(g_byOut1, c.byOut1);
     EXPECT_EQ(g_byOut2, c.byOut2);
     EXPECT_EQ(m_bus.Wire(), (Calls{"close A", "close B", "enumerate", "open A", "open B",
-                                   WriteLine("A", c.byOut2, c.byOut1),
-                                   WriteLine("B", c.byOut2, c.byOut1)}));
+                                   WriteLine("A", c.byOut2, c.byOut1), WriteLine("B", c.byOut2, c.byOut1)}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -291,8 +287,7 @@ INSTANTIATE_TEST_SUITE_P(
                         SetEnableLamp(false);
                     },
                     0xE7, 0xFF},
-        CChangeCase{"ExposureEnabledSwitchReleased", 0xE3, 0xCF, [] { ReleaseSwitchOutputs(); },
-                    0xEF, 0xFF},
+        CChangeCase{"ExposureEnabledSwitchReleased", 0xE3, 0xCF, [] { ReleaseSwitchOutputs(); }, 0xEF, 0xFF},
         CChangeCase{"PollingReadyPressed", 0xEF, 0xFF,
                     [] {
                         SetReadyOutput(true);
@@ -313,8 +308,7 @@ INSTANTIATE_TEST_SUITE_P(
                         SetEnableLamp(true);
                     },
                     0xE3, 0xCF},
-        CChangeCase{"SwitchReleasedDuringExposurePolling", 0xE3, 0xCF,
-                    [] { ReleaseSwitchOutputs(); }, 0xEF, 0xFF},
+        CChangeCase{"SwitchReleasedDuringExposurePolling", 0xE3, 0xCF, [] { ReleaseSwitchOutputs(); }, 0xEF, 0xFF},
         CChangeCase{"CountdownTickLights", 0xEF, 0xFF, [] { SetEnableLamp(true); }, 0xEB, 0xFF},
         CChangeCase{"CountdownTickPutsOut", 0xEB, 0xFF, [] { SetEnableLamp(false); }, 0xEF, 0xFF},
         CChangeCase{"CountdownEndRepeatMode", 0xEB, 0xFF,
@@ -343,8 +337,7 @@ INSTANTIATE_TEST_SUITE_P(
                         SetReadyLamp(false);
                     },
                     0xFF, 0xFF},
-        CChangeCase{"BlinkLightsConnection", 0xFF, 0xFF, [] { SetConnectionLamp(true); }, 0xEF,
-                    0xFF},
+        CChangeCase{"BlinkLightsConnection", 0xFF, 0xFF, [] { SetConnectionLamp(true); }, 0xEF, 0xFF},
         CChangeCase{"FrameArrives", 0xE3, 0xCF,
                     [] {
                         g_byOut2 = kOutAllOff;
@@ -469,10 +462,8 @@ TEST_F(BoardWireTest, TheSwitchOnEitherBoardCounts) {
     CHandSwitchState s = m_board.ReadInputs();
     EXPECT_TRUE(s.bReady);
     EXPECT_FALSE(s.bExpose);
-    EXPECT_EQ(m_bus.Wire(), (Calls{"write A 00 03 00 00 00 00 00 00 00",
-                                   "read A 00 FF 00 00 00 00 00 00 00",
-                                   "write B 00 03 00 00 00 00 00 00 00",
-                                   "read B 00 FE 00 00 00 00 00 00 00"}));
+    EXPECT_EQ(m_bus.Wire(), (Calls{"write A 00 03 00 00 00 00 00 00 00", "read A 00 FF 00 00 00 00 00 00 00",
+                                   "write B 00 03 00 00 00 00 00 00 00", "read B 00 FE 00 00 00 00 00 00 00"}));
 }
 
 TEST_F(BoardWireTest, ASilentBoardReadsAsReleased) {

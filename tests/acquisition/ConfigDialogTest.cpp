@@ -162,9 +162,9 @@ TEST_F(ConfigDialog, ARefusedUpdateKeepsTheDelayText) {
     Dlg().SelectTrigger(3);
     EXPECT_FALSE(Dlg().OnWrite());
     EXPECT_EQ(m_ui.texts(), Lines{});
-    EXPECT_EQ(Frame().TriggerMode(), 7);        // already changed
-    EXPECT_EQ(Ini("AUTO_NAMING_SAVED"), "0");    // already saved
-    EXPECT_EQ(Ini("EXP_DELAY"), "0");            // not persisted
+    EXPECT_EQ(Frame().TriggerMode(), 7);       // already changed
+    EXPECT_EQ(Ini("AUTO_NAMING_SAVED"), "0");  // already saved
+    EXPECT_EQ(Ini("EXP_DELAY"), "0");          // not persisted
     EXPECT_EQ(m_app.m_strExpDelay, "0");
 }
 

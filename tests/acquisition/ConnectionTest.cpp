@@ -39,14 +39,14 @@ protected:
 
 struct CConnectCase {
     const char* szName;
-    bool bSecondDetector;     // DETECTOR_NAME_2 set
-    const char* szFailureA;   // INIT_FAILURE_1
-    const char* szFailureB;   // INIT_FAILURE_2
+    bool bSecondDetector;    // DETECTOR_NAME_2 set
+    const char* szFailureA;  // INIT_FAILURE_1
+    const char* szFailureB;  // INIT_FAILURE_2
     Lines messages;
-    char cCurrent;            // 'A', 'B' or 0: which handle is current
+    char cCurrent;  // 'A', 'B' or 0: which handle is current
     bool bSelectorShown;
     bool bPanelConnected;
-    bool bConnectedAsA;       // lamp, parameters, message file, Save adapter
+    bool bConnectedAsA;  // lamp, parameters, message file, Save adapter
 };
 
 void PrintTo(const CConnectCase& c, std::ostream* os) { *os << c.szName; }
@@ -88,14 +88,20 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CConnectCase{"AOnly", false, "0", "0", {}, 'A', false, true, true},
         CConnectCase{"AAndB", true, "0", "0", {}, 'A', true, true, true},
-        CConnectCase{"AFailsNetworkBOpens", true, "-2", "0", {"A: Gigabit Network connection failed!"}, 'B',
-                     false, true, false},
+        CConnectCase{
+            "AFailsNetworkBOpens", true, "-2", "0", {"A: Gigabit Network connection failed!"}, 'B', false, true, false},
         CConnectCase{"AFailsComNoB", false, "-1", "0", {"A: Initialization com failed!"}, 0, false, false, false},
-        CConnectCase{"AAdapterBSpeed", true, "-3", "-4",
-                     {"A: Initialization adapter failed!", "B: Gigabit Network connection speed not 1000!"}, 0,
-                     false, false, false},
-        CConnectCase{"BFailsAOpens", true, "0", "-2", {"B: Gigabit Network connection failed!"}, 'A', false,
-                     true, true}),
+        CConnectCase{"AAdapterBSpeed",
+                     true,
+                     "-3",
+                     "-4",
+                     {"A: Initialization adapter failed!", "B: Gigabit Network connection speed not 1000!"},
+                     0,
+                     false,
+                     false,
+                     false},
+        CConnectCase{
+            "BFailsAOpens", true, "0", "-2", {"B: Gigabit Network connection failed!"}, 'A', false, true, true}),
     [](const ::testing::TestParamInfo<CConnectCase>& info) { return std::string(info.param.szName); });
 
 TEST_F(Connection, PushesTheExposureDelayAndTheFixedParameters) {
@@ -163,7 +169,7 @@ TEST_F(Connection, DisconnectClosesBothAndGreysThePanel) {
     Frame().OnDisconnect();
     EXPECT_EQ(Frame().DetectorA(), 0u);
     EXPECT_EQ(Frame().DetectorB(), 0u);
-    EXPECT_EQ(Frame().Detector(), hA);  // keeps its old value
+    EXPECT_EQ(Frame().Detector(), hA);           // keeps its old value
     EXPECT_EQ(Acquisition_ReadDRConfig(hA), 0);  // closed
     const CPanelState& p = Frame().Panel();
     EXPECT_TRUE(p.bConnect);

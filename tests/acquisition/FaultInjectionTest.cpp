@@ -178,8 +178,7 @@ TEST_P(LinkDrop, IsReportedOnceTheHeldImageSavedAndConnectWorksAgain) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Steps, LinkDrop,
-                         ::testing::Values(CDropCase{"BeforeArming", -1, false},
-                                           CDropCase{"WhileArmed", 550, false},
+                         ::testing::Values(CDropCase{"BeforeArming", -1, false}, CDropCase{"WhileArmed", 550, false},
                                            CDropCase{"BeforeTheDark", 900, true}),
                          [](const auto& info) { return std::string(info.param.szName); });
 

@@ -17,22 +17,34 @@ void FrameFixture::SetUp() {
     std::filesystem::create_directories(m_strImageDir);
     std::filesystem::create_directories(m_strCalDir);
     const std::string strSide = std::to_string(kSide);
-    WriteFile(m_strIni, "[CONFIG]\n"
-                        "IMAGE_PATH=" + m_strImageDir + "\n"
-                        "CAL_PATH=" + m_strCalDir + "\n"
-                        "IMAGE_NAME=IMAGE.RAW\n"
-                        "WRITE_LOG=1\n"
-                        "IMAGE_WIDTH=" + strSide + "\n"
-                        "IMAGE_HEIGHT=" + strSide + "\n"
-                        "EXT_TRIGGER=0\n"
-                        "EXP_DELAY=0\n"
-                        "COM_NAME_1=SIMCOM1\n"
-                        "ADAPTER_NAME_1=Simulated GigE Adapter 1\n"
-                        "COM_NAME_2=SIMCOM2\n"
-                        "ADAPTER_NAME_2=Simulated GigE Adapter 2\n"
-                        "[SIMULATOR]\n"
-                        "FRAME_WIDTH=" + strSide + "\n"
-                        "FRAME_HEIGHT=" + strSide + "\n");
+    WriteFile(m_strIni,
+              "[CONFIG]\n"
+              "IMAGE_PATH=" +
+                  m_strImageDir +
+                  "\n"
+                  "CAL_PATH=" +
+                  m_strCalDir +
+                  "\n"
+                  "IMAGE_NAME=IMAGE.RAW\n"
+                  "WRITE_LOG=1\n"
+                  "IMAGE_WIDTH=" +
+                  strSide +
+                  "\n"
+                  "IMAGE_HEIGHT=" +
+                  strSide +
+                  "\n"
+                  "EXT_TRIGGER=0\n"
+                  "EXP_DELAY=0\n"
+                  "COM_NAME_1=SIMCOM1\n"
+                  "ADAPTER_NAME_1=Simulated GigE Adapter 1\n"
+                  "COM_NAME_2=SIMCOM2\n"
+                  "ADAPTER_NAME_2=Simulated GigE Adapter 2\n"
+                  "[SIMULATOR]\n"
+                  "FRAME_WIDTH=" +
+                  strSide +
+                  "\n"
+                  "FRAME_HEIGHT=" +
+                  strSide + "\n");
     SetLogPath(m_dir.file(kLogFileName));
 }
 

@@ -132,7 +132,8 @@ TEST_F(ImageReception, OneExposureLeavesTheImageTheDarkAndTheMessageFiles) {
     EXPECT_EQ(Since("Dose Indicator :" + std::to_string(nDose)), Times{900});
 
     // The dark: the last dark frame, named by its mean, and the view's dark.
-    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(), Frame().Reception().DarkFrame().begin() + kPixels);
+    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(),
+                                     Frame().Reception().DarkFrame().begin() + kPixels);
     EXPECT_EQ(CalFiles(), Lines{DarkFileOf(dark)});
     EXPECT_EQ(ReadPixels(m_strCalDir + DarkFileOf(dark)), dark);
 
@@ -244,8 +245,9 @@ TEST_F(ImageReception, AnImageComingFileThatCannotBeMadeStillSavesTheImage) {
     std::filesystem::create_directories(m_strImageDir + "Image coming.txt/x");  // a folder in its place
     Expose();
     ASSERT_FALSE(m_ui.texts().empty());
-    EXPECT_EQ(m_ui.texts()[0].rfind(std::string(kMessageFileCreationFail) + "\n" + m_strImageDir + "Image coming.txt: ", 0),
-              0u)
+    EXPECT_EQ(
+        m_ui.texts()[0].rfind(std::string(kMessageFileCreationFail) + "\n" + m_strImageDir + "Image coming.txt: ", 0),
+        0u)
         << m_ui.texts()[0];
     EXPECT_EQ(Since("Succeed to get Dark (After image)").size(), 1u);
     EXPECT_TRUE(std::filesystem::exists(m_strImageDir + "IMAGE.RAW"));
@@ -321,7 +323,8 @@ TEST_F(ImageReception, GetBrightStoresTheBrightMinusDarkPairAndReplacesTheOldDar
     EXPECT_EQ(Since("Click get bright"), Times{0});
     EXPECT_EQ(Since("Succeed to get bright data"), Times{900});
     EXPECT_EQ(Since("Succeed to get dark data"), Times{2200});  // one dark, no pause
-    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(), Frame().Reception().DarkFrame().begin() + kPixels);
+    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(),
+                                     Frame().Reception().DarkFrame().begin() + kPixels);
     std::vector<uint16_t> diff(kPixels);
     int64_t nSum = 0;
     for (size_t i = 0; i < kPixels; ++i) {
@@ -359,7 +362,8 @@ TEST_F(ImageReception, GetDarkStoresAndShowsTheLoneDark) {
     EXPECT_EQ(Since("Click get dark(1000)"), Times{0});
     RunTo(m_nT0 + 2000);
     EXPECT_EQ(Since("Succeed to get dark data"), Times{1300});
-    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(), Frame().Reception().DarkFrame().begin() + kPixels);
+    const std::vector<uint16_t> dark(Frame().Reception().DarkFrame().begin(),
+                                     Frame().Reception().DarkFrame().begin() + kPixels);
     EXPECT_EQ(CalFiles(), Lines{DarkFileOf(dark)});
     EXPECT_EQ(dlg.Files(), Lines{DarkFileOf(dark)});
     EXPECT_EQ(std::vector<uint16_t>(m_app.m_imageStore.m_pFrame1), dark);

@@ -38,11 +38,11 @@ private:
 
 struct CRoomCase {
     const char* szName;
-    int32_t nBoards;          // BOARDS
-    int32_t nPressBoard;      // whose switch is pressed
-    const char* szPlan;       // as --hand-switch
-    int32_t nEnableMs;        // ENABLE_MS of the simulated detector
-    bool bImage;              // an image is saved within 20 s
+    int32_t nBoards;      // BOARDS
+    int32_t nPressBoard;  // whose switch is pressed
+    const char* szPlan;   // as --hand-switch
+    int32_t nEnableMs;    // ENABLE_MS of the simulated detector
+    bool bImage;          // an image is saved within 20 s
     std::vector<std::string> logged;
     std::vector<std::string> notLogged;
 };
@@ -120,9 +120,12 @@ TEST_P(RoomTest, ModeSixThroughTheSimulatedBoard) {
     }
     // The pressed switch lit the ready lamp and switched the ready output on, on every board.
     for (int32_t b = 0; b < c.nBoards; ++b)
-        EXPECT_TRUE(std::any_of(m_writes.writes.begin(), m_writes.writes.end(), [b](const CWrite& w) {
-            return w.nBoard == b && (w.byOut1 & kOut1ReadyLamp) == 0 && (w.byOut2 & kOut2ReadyOutput) == 0;
-        })) << "board " << b;
+        EXPECT_TRUE(std::any_of(m_writes.writes.begin(), m_writes.writes.end(),
+                                [b](const CWrite& w) {
+                                    return w.nBoard == b && (w.byOut1 & kOut1ReadyLamp) == 0 &&
+                                           (w.byOut2 & kOut2ReadyOutput) == 0;
+                                }))
+            << "board " << b;
 }
 
 const char* const kPressed = "TIMER_MANUAL_READ::Pressed ready ";
@@ -132,11 +135,11 @@ const char* const kExposing = "Start TIMER_MANUAL_EXP ,Atfer AecInfoCallback";
 
 INSTANTIATE_TEST_SUITE_P(
     Room, RoomTest,
-    ::testing::Values(
-        CRoomCase{"Tap", 1, 0, "tap", 500, true, {kPressed, kArmed, kExposing}, {kReleasedEarly}},
-        CRoomCase{"Hold", 1, 0, "hold:2000", 500, true, {kPressed, kArmed, kExposing}, {kReleasedEarly}},
-        CRoomCase{"ReleasedEarly", 1, 0, "hold:300", 500, false, {kPressed, kReleasedEarly}, {kArmed}},
-        CRoomCase{"TapOnTheSecondOfTwoBoards", 2, 1, "tap", 500, true, {kPressed, kArmed, kExposing}, {}}),
+    ::testing::Values(CRoomCase{"Tap", 1, 0, "tap", 500, true, {kPressed, kArmed, kExposing}, {kReleasedEarly}},
+                      CRoomCase{"Hold", 1, 0, "hold:2000", 500, true, {kPressed, kArmed, kExposing}, {kReleasedEarly}},
+                      CRoomCase{"ReleasedEarly", 1, 0, "hold:300", 500, false, {kPressed, kReleasedEarly}, {kArmed}},
+                      CRoomCase{
+                          "TapOnTheSecondOfTwoBoards", 2, 1, "tap", 500, true, {kPressed, kArmed, kExposing}, {}}),
     [](const ::testing::TestParamInfo<CRoomCase>& info) { return std::string(info.param.szName); });
 
 // Held, but the detector takes 5 s to report enabled: 3 s after the arming
@@ -177,8 +180,8 @@ TEST(HandSwitchPlan, ParsesTapHoldAndNoneAndRefusesTheRest) {
     EXPECT_EQ(plan.kind, CHandSwitchPlan::Kind::Tap);
     ASSERT_TRUE(ParseHandSwitchPlan("none", plan, strError));
     EXPECT_EQ(plan.kind, CHandSwitchPlan::Kind::None);
-    for (const char* sz : {"", "hold", "hold:", "hold:-5", "hold:12x", "hold:3600001", "hold:99999999999999999999",
-                           "TAP", "press"}) {
+    for (const char* sz :
+         {"", "hold", "hold:", "hold:-5", "hold:12x", "hold:3600001", "hold:99999999999999999999", "TAP", "press"}) {
         EXPECT_FALSE(ParseHandSwitchPlan(sz, plan, strError)) << sz;
         EXPECT_FALSE(strError.empty()) << sz;
     }

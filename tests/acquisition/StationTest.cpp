@@ -139,7 +139,8 @@ TEST_F(Station, AStepWithNothingLeftToWaitForSaysWhatHappened) {
         const std::string strOut = out.str();
         EXPECT_NE(strOut.find(std::string("exposure 1 stopped: nothing left to wait for ") + c.szLast),
                   std::string::npos)
-            << c.szName << "\n" << strOut;
+            << c.szName << "\n"
+            << strOut;
         EXPECT_EQ(strOut.find("did not end within"), std::string::npos) << c.szName;
     }
 }

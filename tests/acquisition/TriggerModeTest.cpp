@@ -438,9 +438,8 @@ TEST_F(PaneTimeline, AnExposureGoesFromCountdownToSavedWithEachDark) {
     const Lines texts = m_ui.pane(0);
     ASSERT_GE(texts.size(), 8u);
     // After the countdown: X-ray, readout, three darks, the correction, the file.
-    EXPECT_EQ(Lines(texts.end() - 7, texts.end() - 1),
-              (Lines{kProgressXrayNow, kProgressReading, "Dark 1 of 3", "Dark 2 of 3", "Dark 3 of 3",
-                     kProgressCorrecting}));
+    EXPECT_EQ(Lines(texts.end() - 7, texts.end() - 1), (Lines{kProgressXrayNow, kProgressReading, "Dark 1 of 3",
+                                                              "Dark 2 of 3", "Dark 3 of 3", kProgressCorrecting}));
     EXPECT_TRUE(IsSavedAt(texts.back(), "IMAGE.RAW")) << texts.back();
     EXPECT_EQ(m_ui.pane(4).back(), "Done");
     EXPECT_FALSE(Frame().WaitingForXray());

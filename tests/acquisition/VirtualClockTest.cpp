@@ -53,8 +53,8 @@ TEST_F(VirtualClockTest, HandlerMayStopOrRestartOtherTimers) {
     m_clock.start(2, 100);
     m_clock.start(3, 150);
     m_onFire = [this](uint32_t nId) {
-        if (nId == 1) m_clock.stop(2);           // due at the same time, never runs
-        if (nId == 3) m_clock.start(1, 1000);    // restart replaces: next at 1150
+        if (nId == 1) m_clock.stop(2);         // due at the same time, never runs
+        if (nId == 3) m_clock.start(1, 1000);  // restart replaces: next at 1150
     };
     m_clock.advance(1200);
     EXPECT_EQ(m_log, (Log{"100:1", "150:3", "300:3", "450:3", "600:3", "750:3", "900:3", "1050:3", "1200:3"}));

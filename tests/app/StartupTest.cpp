@@ -140,8 +140,8 @@ TEST_F(FrameCreation, ReadsKeysNormalisesFoldersAndStartsTheLog) {
     WriteIni("IMAGE_PATH=" + strImages + "\nCAL_PATH=" + m_dir.file("data/Cal") +
              "/\nWRITE_LOG=1\nEXT_TRIGGER=7\nIMAGE_CUT_LEFT=10\n");
     std::filesystem::create_directories(strImages);
-    for (const char* sz : {"Detector 2 ready.txt", "TEXT_ICON_Exposure.txt", "Image coming.txt",
-                           "doseindicator.txt", "Connection success.txt"})
+    for (const char* sz : {"Detector 2 ready.txt", "TEXT_ICON_Exposure.txt", "Image coming.txt", "doseindicator.txt",
+                           "Connection success.txt"})
         WriteFile(strImages + "/" + sz, "");
 
     ASSERT_EQ(Create(), CMainFrame::CreateResult::Ok);
@@ -189,21 +189,20 @@ TEST_P(FrameGeometry, ImpossibleSizesAreRefusedWithTheKeyAndRange) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FrameGeometry,
-    ::testing::Values(
-        GeometryCase{"width_zero", "IMAGE_WIDTH=0\n",
-                     "IMAGE_WIDTH is 0 in ORVI2.ini; it must be between 1 and 3072."},
-        GeometryCase{"width_too_large", "IMAGE_WIDTH=3073\n",
-                     "IMAGE_WIDTH is 3073 in ORVI2.ini; it must be between 1 and 3072."},
-        GeometryCase{"height_negative", "IMAGE_HEIGHT=-5\n",
-                     "IMAGE_HEIGHT is -5 in ORVI2.ini; it must be between 1 and 3072."},
-        GeometryCase{"cut_negative", "IMAGE_CUT_BOTTOM=-1\n",
-                     "IMAGE_CUT_BOTTOM is -1 in ORVI2.ini; a cut must be 0 or more."},
-        GeometryCase{"cuts_leave_no_columns", "IMAGE_WIDTH=100\nIMAGE_CUT_LEFT=60\nIMAGE_CUT_RIGHT=40\n",
-                     "IMAGE_CUT_LEFT + IMAGE_CUT_RIGHT is 100 in ORVI2.ini; it must be between 0 and 99 "
-                     "to leave columns of IMAGE_WIDTH 100."},
-        GeometryCase{"cuts_leave_no_rows", "IMAGE_CUT_TOP=3072\n",
-                     "IMAGE_CUT_TOP + IMAGE_CUT_BOTTOM is 3072 in ORVI2.ini; it must be between 0 and "
-                     "3071 to leave rows of IMAGE_HEIGHT 3072."}),
+    ::testing::Values(GeometryCase{"width_zero", "IMAGE_WIDTH=0\n",
+                                   "IMAGE_WIDTH is 0 in ORVI2.ini; it must be between 1 and 3072."},
+                      GeometryCase{"width_too_large", "IMAGE_WIDTH=3073\n",
+                                   "IMAGE_WIDTH is 3073 in ORVI2.ini; it must be between 1 and 3072."},
+                      GeometryCase{"height_negative", "IMAGE_HEIGHT=-5\n",
+                                   "IMAGE_HEIGHT is -5 in ORVI2.ini; it must be between 1 and 3072."},
+                      GeometryCase{"cut_negative", "IMAGE_CUT_BOTTOM=-1\n",
+                                   "IMAGE_CUT_BOTTOM is -1 in ORVI2.ini; a cut must be 0 or more."},
+                      GeometryCase{"cuts_leave_no_columns", "IMAGE_WIDTH=100\nIMAGE_CUT_LEFT=60\nIMAGE_CUT_RIGHT=40\n",
+                                   "IMAGE_CUT_LEFT + IMAGE_CUT_RIGHT is 100 in ORVI2.ini; it must be between 0 and 99 "
+                                   "to leave columns of IMAGE_WIDTH 100."},
+                      GeometryCase{"cuts_leave_no_rows", "IMAGE_CUT_TOP=3072\n",
+                                   "IMAGE_CUT_TOP + IMAGE_CUT_BOTTOM is 3072 in ORVI2.ini; it must be between 0 and "
+                                   "3071 to leave rows of IMAGE_HEIGHT 3072."}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 }  // namespace

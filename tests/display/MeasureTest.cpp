@@ -8,8 +8,8 @@
 
 #include <ostream>
 
-#include <memory>
 #include <cmath>
+#include <memory>
 #include <numeric>
 
 namespace orvi {
@@ -34,16 +34,14 @@ TEST_P(ExposedFieldTest, LeavesOutTheZeroBorder) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, ExposedFieldTest,
-    ::testing::Values(
-        FieldCase{"NoBorder", 2, 2, {1, 2, 3, 4}, {0, 0, 2, 2}},
-        // a zero inside the field stays in it
-        FieldCase{"ZeroInside", 3, 3, {5, 5, 5, 5, 0, 5, 5, 5, 5}, {0, 0, 3, 3}},
-        FieldCase{"BorderAllRound", 4, 4, {0, 0, 0, 0, 0, 7, 8, 0, 0, 9, 0, 0, 0, 0, 0, 0}, {1, 1, 2, 2}},
-        // a short file zero-filled at the foot
-        FieldCase{"ZeroFoot", 2, 3, {1, 1, 1, 0, 0, 0}, {0, 0, 2, 2}},
-        FieldCase{"OnePixel", 3, 2, {0, 0, 0, 0, 0, 4}, {2, 1, 1, 1}},
-        FieldCase{"AllZero", 2, 2, {0, 0, 0, 0}, {}},
-        FieldCase{"NoImage", 0, 0, {}, {}}),
+    ::testing::Values(FieldCase{"NoBorder", 2, 2, {1, 2, 3, 4}, {0, 0, 2, 2}},
+                      // a zero inside the field stays in it
+                      FieldCase{"ZeroInside", 3, 3, {5, 5, 5, 5, 0, 5, 5, 5, 5}, {0, 0, 3, 3}},
+                      FieldCase{"BorderAllRound", 4, 4, {0, 0, 0, 0, 0, 7, 8, 0, 0, 9, 0, 0, 0, 0, 0, 0}, {1, 1, 2, 2}},
+                      // a short file zero-filled at the foot
+                      FieldCase{"ZeroFoot", 2, 3, {1, 1, 1, 0, 0, 0}, {0, 0, 2, 2}},
+                      FieldCase{"OnePixel", 3, 2, {0, 0, 0, 0, 0, 4}, {2, 1, 1, 1}},
+                      FieldCase{"AllZero", 2, 2, {0, 0, 0, 0}, {}}, FieldCase{"NoImage", 0, 0, {}, {}}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 // ---- Histogram and percentiles ------------------------------------------------------
@@ -144,18 +142,17 @@ TEST_P(RoiStatsTest, OnAKnownImage) {
     EXPECT_EQ(s.nMax, c.nMax);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, RoiStatsTest,
-    ::testing::Values(
-        // 1..12: mean 6.5, population variance (144 - 1) / 12
-        RoiCase{"Whole", {0, 0, 4, 3}, 12, 6.5, std::sqrt(143.0 / 12), 1, 12},
-        // 6 7 / 10 11: mean 8.5, deviations 2.5 1.5 1.5 2.5 -> var 4.25
-        RoiCase{"Inner", {1, 1, 2, 2}, 4, 8.5, std::sqrt(4.25), 6, 11},
-        RoiCase{"OnePixel", {3, 2, 1, 1}, 1, 12, 0, 12, 12},
-        // clipped to the image: columns 2, 3 of rows 0 .. 2
-        RoiCase{"Clipped", {2, -5, 10, 10}, 6, 7.5, std::sqrt(65.5 / 6), 3, 12},
-        RoiCase{"Outside", {5, 5, 2, 2}, 0, 0, 0, 0, 0}),
-    [](const auto& info) { return std::string(info.param.szName); });
+INSTANTIATE_TEST_SUITE_P(Cases, RoiStatsTest,
+                         ::testing::Values(
+                             // 1..12: mean 6.5, population variance (144 - 1) / 12
+                             RoiCase{"Whole", {0, 0, 4, 3}, 12, 6.5, std::sqrt(143.0 / 12), 1, 12},
+                             // 6 7 / 10 11: mean 8.5, deviations 2.5 1.5 1.5 2.5 -> var 4.25
+                             RoiCase{"Inner", {1, 1, 2, 2}, 4, 8.5, std::sqrt(4.25), 6, 11},
+                             RoiCase{"OnePixel", {3, 2, 1, 1}, 1, 12, 0, 12, 12},
+                             // clipped to the image: columns 2, 3 of rows 0 .. 2
+                             RoiCase{"Clipped", {2, -5, 10, 10}, 6, 7.5, std::sqrt(65.5 / 6), 3, 12},
+                             RoiCase{"Outside", {5, 5, 2, 2}, 0, 0, 0, 0, 0}),
+                         [](const auto& info) { return std::string(info.param.szName); });
 
 TEST(Roi, RectangleBetweenTwoCornersIncludesBoth) {
     EXPECT_EQ(RectBetween(5, 7, 2, 3), (CPixelRect{2, 3, 4, 5}));

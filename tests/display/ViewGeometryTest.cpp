@@ -36,26 +36,25 @@ TEST_P(FitToWindowTest, KeepsAspectAndCentres) {
     EXPECT_EQ(FitToWindow(c.nClientW, c.nClientH, c.nImageW, c.nImageH), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FitToWindowTest,
-    ::testing::Values(
-        // scale 3.84 (the vertical ratio): 800 x 800 centred horizontally
-        FitCase{"FullFrameInWideClient", 1000, 800, 3072, 3072, {100, 0, 800, 800}},
-        FitCase{"FullFrameInTallClient", 800, 1000, 3072, 3072, {0, 100, 800, 800}},
-        // equal ratios take the horizontal one; nothing to centre
-        FitCase{"EqualRatios", 1536, 1536, 3072, 3072, {0, 0, 1536, 1536}},
-        // 2048 / 3.072 = 666.67 truncates; (800 - 666) >> 1 = 67
-        FitCase{"WideImageTruncates", 1000, 800, 3072, 2048, {0, 67, 1000, 666}},
-        // 1000 / 3 = 333.33; (700 - 333) >> 1 = 183
-        FitCase{"ThirdTruncates", 1000, 700, 3000, 1000, {0, 183, 1000, 333}},
-        // a small image is enlarged to the client
-        FitCase{"SmallImageEnlarged", 1000, 800, 100, 50, {0, 150, 1000, 500}},
-        // an odd spare width loses its half pixel to the shift
-        FitCase{"OddSpare", 301, 100, 100, 100, {100, 0, 100, 100}},
-        FitCase{"MaximisedClient", 1706, 1011, 3072, 3072, {347, 0, 1011, 1011}},
-        FitCase{"EmptyClient", 0, 0, 3072, 3072, {0, 0, 0, 0}},
-        FitCase{"NoImage", 1000, 800, 0, 0, {0, 0, 0, 0}}),
-    [](const auto& info) { return std::string(info.param.szName); });
+INSTANTIATE_TEST_SUITE_P(Cases, FitToWindowTest,
+                         ::testing::Values(
+                             // scale 3.84 (the vertical ratio): 800 x 800 centred horizontally
+                             FitCase{"FullFrameInWideClient", 1000, 800, 3072, 3072, {100, 0, 800, 800}},
+                             FitCase{"FullFrameInTallClient", 800, 1000, 3072, 3072, {0, 100, 800, 800}},
+                             // equal ratios take the horizontal one; nothing to centre
+                             FitCase{"EqualRatios", 1536, 1536, 3072, 3072, {0, 0, 1536, 1536}},
+                             // 2048 / 3.072 = 666.67 truncates; (800 - 666) >> 1 = 67
+                             FitCase{"WideImageTruncates", 1000, 800, 3072, 2048, {0, 67, 1000, 666}},
+                             // 1000 / 3 = 333.33; (700 - 333) >> 1 = 183
+                             FitCase{"ThirdTruncates", 1000, 700, 3000, 1000, {0, 183, 1000, 333}},
+                             // a small image is enlarged to the client
+                             FitCase{"SmallImageEnlarged", 1000, 800, 100, 50, {0, 150, 1000, 500}},
+                             // an odd spare width loses its half pixel to the shift
+                             FitCase{"OddSpare", 301, 100, 100, 100, {100, 0, 100, 100}},
+                             FitCase{"MaximisedClient", 1706, 1011, 3072, 3072, {347, 0, 1011, 1011}},
+                             FitCase{"EmptyClient", 0, 0, 3072, 3072, {0, 0, 0, 0}},
+                             FitCase{"NoImage", 1000, 800, 0, 0, {0, 0, 0, 0}}),
+                         [](const auto& info) { return std::string(info.param.szName); });
 
 // ---- Square fit (left double-click) ----------------------------------------
 

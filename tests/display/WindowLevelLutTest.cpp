@@ -43,26 +43,23 @@ INSTANTIATE_TEST_SUITE_P(
                                 100,
                                 1000,
                                 {{949, 0}, {950, 0}, {951, 2}, {1000, 127}, {1049, 252}, {1050, 255}, {16383, 255}}},
-                      TableCase{"W5L10",
-                                5,
-                                10,
-                                {{7, 0}, {8, 25}, {9, 76}, {10, 127}, {11, 178}, {12, 229}, {13, 255}}}),
+                      TableCase{
+                          "W5L10", 5, 10, {{7, 0}, {8, 25}, {9, 76}, {10, 127}, {11, 178}, {12, 229}, {13, 255}}}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 TEST(WindowLevelTable, DefaultTableIsTheClosedForm) {
     CWLLUT lut;
     EXPECT_TRUE(lut.IsValid());
     EXPECT_TRUE(lut.m_bChanged);
-    for (int32_t i = 0; i <= 16382; ++i)
-        ASSERT_EQ(lut.m_pTable[i], int32_t((i + 0.5) * 255 / 16383)) << i;
+    for (int32_t i = 0; i <= 16382; ++i) ASSERT_EQ(lut.m_pTable[i], int32_t((i + 0.5) * 255 / 16383)) << i;
     EXPECT_EQ(lut.m_pTable[16383], 255);
 }
 
 TEST(WindowLevelTable, BuildEqualsTheLiteralRule) {
     std::mt19937 rng(3);
     std::vector<std::pair<int32_t, int32_t>> windows{{16383, 8191}, {4, 2},     {4, 4},      {5, 10},
-                                                    {0, 500},      {-30, 100}, {16383, 1},  {1, 16383},
-                                                    {7777, 3333},  {2, 16382}, {100000, 5}, {3, -7}};
+                                                     {0, 500},      {-30, 100}, {16383, 1},  {1, 16383},
+                                                     {7777, 3333},  {2, 16382}, {100000, 5}, {3, -7}};
     for (int i = 0; i < 40; ++i) windows.emplace_back(int32_t(rng() % 16383) + 1, int32_t(rng() % 16383) + 1);
     for (auto [w, l] : windows) {
         unsigned char fast[kLutEntries], slow[kLutEntries];
@@ -118,7 +115,7 @@ TEST(WindowLevelTable, ConvertGivesTheTableForEveryInputWindowAndLevel) {
     struct Window {
         int nWidth, nLevel;
     };
-    const Window windows[] = {{16383, 8191}, {3000, 5000}, {1, 0},     {2, 16383}, {0, 5000},
+    const Window windows[] = {{16383, 8191}, {3000, 5000},  {1, 0},     {2, 16383},  {0, 5000},
                               {7, 12345},    {40000, 8000}, {100, -50}, {-200, 300}, {16384, 0}};
     std::vector<uint16_t> src(65536);  // every 16-bit value, then a tail shorter than a vector
     for (size_t i = 0; i < src.size(); ++i) src[i] = uint16_t(i);

@@ -3,20 +3,20 @@
 // dciodvfy; patient, study and series; the exposure index against the dose;
 // a folder that cannot be written.
 #include "acquisition/FrameFixture.h"
+#include "app/Profile.h"
 #include "export/DicomTestSupport.h"
 #include "export/dicom/DicomSink.h"
 #include "export/dicom/DxWriter.h"
 #include "export/dicom/RawExport.h"
 #include "imaging/RawFile.h"
-#include "app/Profile.h"
 #include "orviacquire/ORVIAcquireLib.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <filesystem>
-#include <ostream>
 #include <map>
+#include <ostream>
 #include <regex>
 #include <set>
 
@@ -344,8 +344,7 @@ TEST_F(DicomSinkTest, FilesHandedOverAreFinishedWhenTheWriterGoes) {
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();  // no half-written file
     // What the writer posted meanwhile finds it gone and does nothing.
     m_executor.RunPending();
-    for (const std::string& f : files)
-        EXPECT_EQ(std::count(m_ui.savedFiles.begin(), m_ui.savedFiles.end(), f), 0) << f;
+    for (const std::string& f : files) EXPECT_EQ(std::count(m_ui.savedFiles.begin(), m_ui.savedFiles.end(), f), 0) << f;
 }
 
 // ---- Exposure index against the dose ----------------------------------------------------

@@ -22,9 +22,9 @@ namespace {
 constexpr int32_t kW = 8, kH = 4;
 constexpr size_t kPixels = size_t{kW} * kH;
 
-const char* const kNames[] = {"BRIGHT_10000.RAW", "BRIGHT_09565.RAW", "DARK_01017.RAW", "BPM.RAW",
-                              "BRIGHT_0000-12.RAW", ".BRIGHT_09565.RAW.old-1-2", ".DARK_01017.RAW.part-1-0",
-                              "DARK_old.raw", "BRIGHT_00000.RAW", "xDARKy.raw"};
+const char* const kNames[] = {
+    "BRIGHT_10000.RAW",          "BRIGHT_09565.RAW",         "DARK_01017.RAW", "BPM.RAW",          "BRIGHT_0000-12.RAW",
+    ".BRIGHT_09565.RAW.old-1-2", ".DARK_01017.RAW.part-1-0", "DARK_old.raw",   "BRIGHT_00000.RAW", "xDARKy.raw"};
 
 std::string EntryName(CInput& in) {
     const uint8_t b = in.Byte();

@@ -15,7 +15,10 @@ const std::string& ScratchFolder() {
                                          : std::filesystem::temp_directory_path();
         std::filesystem::path p = base / ("orvi-fuzz-" + std::to_string(::getpid()));
         std::filesystem::create_directories(p, ec);
-        std::atexit([] { std::error_code e; std::filesystem::remove_all(ScratchFolder(), e); });
+        std::atexit([] {
+            std::error_code e;
+            std::filesystem::remove_all(ScratchFolder(), e);
+        });
         return p.string() + "/";
     }());
     return s_strFolder;

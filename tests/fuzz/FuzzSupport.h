@@ -16,12 +16,12 @@ const std::string& ScratchFolder();
 void EmptyFolder(const std::string& strFolder);
 void WriteBytes(const std::string& strPath, const void* p, size_t n);
 
-#define FUZZ_CHECK(cond)                                                                    \
-    do {                                                                                    \
-        if (!(cond)) {                                                                      \
+#define FUZZ_CHECK(cond)                                                                  \
+    do {                                                                                  \
+        if (!(cond)) {                                                                    \
             std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                   \
-        }                                                                                   \
+            std::abort();                                                                 \
+        }                                                                                 \
     } while (0)
 
 // Takes bytes from the front of the fuzzer's input.

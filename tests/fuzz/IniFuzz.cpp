@@ -13,8 +13,8 @@ using orvi::fuzz::CInput;
 
 namespace {
 
-const char* const kKeys[] = {"IMAGE_NAME", "IMAGE_PATH", "CAL_PATH", "EXP_DELAY", "image_width",
-                             "COM_NAME_1", "ADAPTER_NAME_1", "SEED", "", "A"};
+const char* const kKeys[] = {"IMAGE_NAME", "IMAGE_PATH",     "CAL_PATH", "EXP_DELAY", "image_width",
+                             "COM_NAME_1", "ADAPTER_NAME_1", "SEED",     "",          "A"};
 const char* const kSections[] = {"CONFIG", "config", "SIMULATOR", "X"};
 
 std::string ReadAll(const std::string& strPath) {

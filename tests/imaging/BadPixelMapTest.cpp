@@ -71,15 +71,14 @@ TEST_P(SpikeOnUniformBright, MarksAsTheRuleSays) {
     EXPECT_EQ(map, LiteralMap(dark, bright, kSide, kSide));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Examples, SpikeOnUniformBright,
-    ::testing::Values(SpikeCase{625, {}},          // x - x/5 = 500: not above the line threshold
-                      SpikeCase{626, {{0, 0}}},    // line test only
-                      SpikeCase{800, {{0, 0}}},    // 10800 is the area bound itself
-                      SpikeCase{801, {{0, 0}}},    // area test
-                      SpikeCase{2504, {{0, 0}}},   // neighbours: 2504 / 5 = 500
-                      SpikeCase{2505, {{-2, 0}, {-1, 0}, {0, 0}, {1, 0}, {2, 0}}}),
-    [](const auto& info) { return std::string("x").append(std::to_string(info.param.x)); });
+INSTANTIATE_TEST_SUITE_P(Examples, SpikeOnUniformBright,
+                         ::testing::Values(SpikeCase{625, {}},         // x - x/5 = 500: not above the line threshold
+                                           SpikeCase{626, {{0, 0}}},   // line test only
+                                           SpikeCase{800, {{0, 0}}},   // 10800 is the area bound itself
+                                           SpikeCase{801, {{0, 0}}},   // area test
+                                           SpikeCase{2504, {{0, 0}}},  // neighbours: 2504 / 5 = 500
+                                           SpikeCase{2505, {{-2, 0}, {-1, 0}, {0, 0}, {1, 0}, {2, 0}}}),
+                         [](const auto& info) { return std::string("x").append(std::to_string(info.param.x)); });
 
 TEST(MakeBadPixelMap, EdgeRowsAreFoundOnlyByTheAreaTest) {
     for (int32_t r : {0, 1, kSide - 2, kSide - 1}) {
@@ -129,7 +128,7 @@ TEST_P(MakeBadPixelMapExact, EqualsTheLiteralRule) {
 }
 
 const MapCase kMapCases[] = {
-    {"Default", 1024, 520, {}, false},              // full and partial blocks
+    {"Default", 1024, 520, {}, false},  // full and partial blocks
     {"Tight", 600, 300, {2, 3, 50, 20}, false},
     {"Zero", 300, 260, {0, 0, 0, 0}, false},
     {"NegativeBoxes", 300, 260, {-1, -100, -1, -5}, false},  // huge area bounds, every line marked
@@ -197,7 +196,7 @@ TEST_F(MakeBpmCommand, MisnamedOrMissingEntriesStopWithTheirMessage) {
     EXPECT_EQ(Run({"DARK_00300.RAW", "DARK_00400.RAW"}), MakeBpmResult::NoBright);
     EXPECT_EQ(Run({"BRIGHT_03000.RAW", "DARK_00400.RAW"}), MakeBpmResult::BrightOpenFailed);
     EXPECT_EQ(m_ui.texts(), (std::vector<std::string>{"DARK file don`t exist!!", "Dark file open fail!!",
-                                                       "BRIGHT file don`t exist!!", "Bright file open fail!!"}));
+                                                      "BRIGHT file don`t exist!!", "Bright file open fail!!"}));
     EXPECT_EQ(test::ReadFile(m_dir.file("BPM.RAW")), "old map");
 }
 

@@ -153,7 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
         Change{"ReferenceRemoved", [](const test::TempDir& d) { std::filesystem::remove(d.file("BRIGHT_09000.RAW")); },
                "BRIGHT_11000.RAW"},
         Change{"ReplacedSameSizeAndTimeNewInode",
-               [](const test::TempDir& d) { ReplaceKeepingSizeAndTime(d.file("BRIGHT_09000.RAW"), test::RandomFrame(kW, kH, 6)); },
+               [](const test::TempDir& d) {
+                   ReplaceKeepingSizeAndTime(d.file("BRIGHT_09000.RAW"), test::RandomFrame(kW, kH, 6));
+               },
                "BRIGHT_09000.RAW"},
         Change{"RewrittenInPlace",
                [](const test::TempDir& d) { test::WriteRaw(d.file("BRIGHT_09000.RAW"), test::RandomFrame(kW, kH, 7)); },
@@ -164,7 +166,8 @@ INSTANTIATE_TEST_SUITE_P(
                    ASSERT_EQ(::utimensat(AT_FDCWD, d.file("BRIGHT_11000.RAW").c_str(), times, 0), 0);
                },
                "BRIGHT_09000.RAW"},
-        Change{"BpmReplaced", [](const test::TempDir& d) { ReplaceKeepingSizeAndTime(d.file(kBpmFileName), SparseMap(8)); },
+        Change{"BpmReplaced",
+               [](const test::TempDir& d) { ReplaceKeepingSizeAndTime(d.file(kBpmFileName), SparseMap(8)); },
                "BRIGHT_09000.RAW"}),
     [](const auto& info) { return std::string(info.param.szName); });
 

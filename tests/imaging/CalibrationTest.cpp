@@ -36,21 +36,18 @@ TEST_P(GainExamples, PixelRule) {
     EXPECT_EQ(literal::GainPixel(c.v, c.d, c.g, c.L), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(Examples, GainExamples,
-                         ::testing::Values(GainCase{1100, 100, 5000, 10000, 2000},
-                                           GainCase{1100, 100, 500, 10000, 10000},  // twice L: limited to L
-                                           GainCase{50, 100, 5000, 10000, 0},       // negative: 0
-                                           GainCase{0, 100, 5000, 10000, 0},        // a pixel of 0 stays 0
-                                           GainCase{0, 0, 0, 10000, 0},
-                                           GainCase{1100, 100, 0, 10000, 0},        // g = 0 gives 0
-                                           GainCase{3, 0, 3, 7, 7},
-                                           GainCase{1100, 100, 5000, 0, 0},
-                                           GainCase{1100, 100, 5000, -5, 0},
-                                           // Results are limited to 14 bits whatever the level.
-                                           GainCase{1100, 100, 100, 30000, 16383},
-                                           GainCase{1100, 100, 1000, 99999, 16383},
-                                           GainCase{1100, 100, 5000, 30000, 6000}),
-                         [](const auto& info) { return std::to_string(info.index); });
+INSTANTIATE_TEST_SUITE_P(
+    Examples, GainExamples,
+    ::testing::Values(GainCase{1100, 100, 5000, 10000, 2000},
+                      GainCase{1100, 100, 500, 10000, 10000},                         // twice L: limited to L
+                      GainCase{50, 100, 5000, 10000, 0},                              // negative: 0
+                      GainCase{0, 100, 5000, 10000, 0},                               // a pixel of 0 stays 0
+                      GainCase{0, 0, 0, 10000, 0}, GainCase{1100, 100, 0, 10000, 0},  // g = 0 gives 0
+                      GainCase{3, 0, 3, 7, 7}, GainCase{1100, 100, 5000, 0, 0}, GainCase{1100, 100, 5000, -5, 0},
+                      // Results are limited to 14 bits whatever the level.
+                      GainCase{1100, 100, 100, 30000, 16383}, GainCase{1100, 100, 1000, 99999, 16383},
+                      GainCase{1100, 100, 5000, 30000, 6000}),
+    [](const auto& info) { return std::to_string(info.index); });
 
 class GainKernel : public ::testing::TestWithParam<SimdLevel> {
 protected:
@@ -269,8 +266,8 @@ TEST(BadPixels, EqualsLiteralRuleOnRandomMaps) {
     struct Case {
         int32_t w, h, nPercent;
     };
-    for (Case c : {Case{1, 1, 100}, Case{5, 3, 50}, Case{40, 30, 1}, Case{40, 30, 30}, Case{97, 71, 90},
-                   Case{1024, 1100, 1}}) {
+    for (Case c :
+         {Case{1, 1, 100}, Case{5, 3, 50}, Case{40, 30, 1}, Case{40, 30, 30}, Case{97, 71, 90}, Case{1024, 1100, 1}}) {
         Frame f = RandomFrame(c.w, c.h, 41), map(size_t(c.w) * c.h, 0);
         std::mt19937 rng(uint32_t(c.w + c.nPercent));
         for (auto& m : map) m = int32_t(rng() % 100) < c.nPercent ? uint16_t(1 + rng() % 65535) : 0;

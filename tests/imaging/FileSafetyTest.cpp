@@ -183,8 +183,8 @@ TEST(StaleTemporaries, OnlyThoseOfEndedRunsAndOurOwnOlderOnesGo) {
     const std::string strOwnNew = ".DARK_01000.RAW.part-" + std::to_string(::getpid()) + "-2";
     for (const std::string& s : {strDead, strLive, strOwnOld, strOwnNew, std::string(".notes.part-x")})
         WriteFile(dir.file(s), "x");
-    std::filesystem::last_write_time(dir.file(strOwnOld), std::filesystem::file_time_type::clock::now() -
-                                                              std::chrono::hours(1));
+    std::filesystem::last_write_time(dir.file(strOwnOld),
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
     const auto removed = RemoveStaleTemporaries(dir.dir(), std::chrono::system_clock::now() - std::chrono::minutes(1));
     EXPECT_EQ(removed.size(), 2u);
     EXPECT_EQ(ListFiles(dir.dir()), (Lines{strOwnNew, strLive, ".notes.part-x"}));

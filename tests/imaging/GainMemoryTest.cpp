@@ -31,8 +31,7 @@ void* Allocate(size_t n) {
     if (!p) return nullptr;
     *reinterpret_cast<size_t*>(p) = n;
     size_t nLive = g_nLive.fetch_add(n) + n;
-    for (size_t nPeak = g_nPeak.load(); nLive > nPeak && !g_nPeak.compare_exchange_weak(nPeak, nLive);) {
-    }
+    for (size_t nPeak = g_nPeak.load(); nLive > nPeak && !g_nPeak.compare_exchange_weak(nPeak, nLive);) {}
     return p + kHeader;
 }
 

@@ -52,21 +52,20 @@ TEST_P(HistorySidecar, ReadsWhatItKnows) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, HistorySidecar,
-    ::testing::Values(
-        SidecarCase{"Written", nullptr, true, 3066, 3070, 6},
-        SidecarCase{"SizeOnly", R"({"width": 100, "height": 50})", true, 100, 50, 0},
-        // cuts that do not add up are dropped, the size stays
-        SidecarCase{"CutsDoNotFit", R"({"width": 100, "height": 50, "frame_width": 90, "cut_left": 5})", true, 100,
-                    50, 0},
-        SidecarCase{"NoHeight", R"({"width": 100})", false, 0, 0, 0},
-        SidecarCase{"TooWide", R"({"width": 5000, "height": 50})", false, 0, 0, 0},
-        SidecarCase{"Negative", R"({"width": -4, "height": 50})", false, 0, 0, 0},
-        SidecarCase{"NotANumber", R"({"width": "wide", "height": 50})", false, 0, 0, 0},
-        SidecarCase{"Empty", "", false, 0, 0, 0},
-        // cut short anywhere: no read past the end
-        SidecarCase{"CutAfterKey", R"({"width": 100, "height")", false, 0, 0, 0},
-        SidecarCase{"CutAfterColon", R"({"width": 100, "height":)", false, 0, 0, 0},
-        SidecarCase{"CutInString", R"({"width": 100, "height": 50, "detector": "A)", true, 100, 50, 0}),
+    ::testing::Values(SidecarCase{"Written", nullptr, true, 3066, 3070, 6},
+                      SidecarCase{"SizeOnly", R"({"width": 100, "height": 50})", true, 100, 50, 0},
+                      // cuts that do not add up are dropped, the size stays
+                      SidecarCase{"CutsDoNotFit", R"({"width": 100, "height": 50, "frame_width": 90, "cut_left": 5})",
+                                  true, 100, 50, 0},
+                      SidecarCase{"NoHeight", R"({"width": 100})", false, 0, 0, 0},
+                      SidecarCase{"TooWide", R"({"width": 5000, "height": 50})", false, 0, 0, 0},
+                      SidecarCase{"Negative", R"({"width": -4, "height": 50})", false, 0, 0, 0},
+                      SidecarCase{"NotANumber", R"({"width": "wide", "height": 50})", false, 0, 0, 0},
+                      SidecarCase{"Empty", "", false, 0, 0, 0},
+                      // cut short anywhere: no read past the end
+                      SidecarCase{"CutAfterKey", R"({"width": 100, "height")", false, 0, 0, 0},
+                      SidecarCase{"CutAfterColon", R"({"width": 100, "height":)", false, 0, 0, 0},
+                      SidecarCase{"CutInString", R"({"width": 100, "height": 50, "detector": "A)", true, 100, 50, 0}),
     [](const auto& info) { return std::string(info.param.szName); });
 
 TEST(HistorySidecarText, RoundTripsAndNamesFollowThePattern) {
@@ -79,10 +78,10 @@ TEST(HistorySidecarText, RoundTripsAndNamesFollowThePattern) {
     EXPECT_EQ(e.strTime, "14:03:22");
     EXPECT_FALSE(e.exposureIndex.bValid);  // none kept: null
     for (const auto& [sz, bOk] : std::vector<std::pair<const char*, bool>>{{"20261210-140322-045.RAW", true},
-                                                                            {"20261210-140322-045.raw", false},
-                                                                            {"20261210_140322-045.RAW", false},
-                                                                            {"IMAGE.RAW", false},
-                                                                            {"20261210-140322-04.RAW", false}})
+                                                                           {"20261210-140322-045.raw", false},
+                                                                           {"20261210_140322-045.RAW", false},
+                                                                           {"IMAGE.RAW", false},
+                                                                           {"20261210-140322-04.RAW", false}})
         EXPECT_EQ(IsHistoryRawName(sz), bOk) << sz;
 }
 

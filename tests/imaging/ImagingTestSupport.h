@@ -47,9 +47,7 @@ inline Frame DetectorFrame(int32_t nWidth, int32_t nHeight, int32_t nLevel, int3
     return f;
 }
 
-inline std::string Bytes(const Frame& f) {
-    return std::string(reinterpret_cast<const char*>(f.data()), f.size() * 2);
-}
+inline std::string Bytes(const Frame& f) { return std::string(reinterpret_cast<const char*>(f.data()), f.size() * 2); }
 inline void WriteRaw(const std::string& strPath, const Frame& f) { WriteFile(strPath, Bytes(f)); }
 inline Frame ReadRaw(const std::string& strPath) {
     std::string s = ReadFile(strPath);

@@ -117,11 +117,16 @@ int64_t BrightMinusDark(const uint16_t* backup, uint16_t* frame, size_t N) {
 
 std::string LevelFileName(bool bDark, int64_t m) {
     const char* format;
-    if (m < 10) format = bDark ? "DARK_0000%d.RAW" : "BRIGHT_0000%d.RAW";
-    else if (m < 100) format = bDark ? "DARK_000%d.RAW" : "BRIGHT_000%d.RAW";
-    else if (m < 1000) format = bDark ? "DARK_00%d.RAW" : "BRIGHT_00%d.RAW";
-    else if (m < 10000) format = bDark ? "DARK_0%d.RAW" : "BRIGHT_0%d.RAW";
-    else format = bDark ? "DARK_%d.RAW" : "BRIGHT_%d.RAW";
+    if (m < 10)
+        format = bDark ? "DARK_0000%d.RAW" : "BRIGHT_0000%d.RAW";
+    else if (m < 100)
+        format = bDark ? "DARK_000%d.RAW" : "BRIGHT_000%d.RAW";
+    else if (m < 1000)
+        format = bDark ? "DARK_00%d.RAW" : "BRIGHT_00%d.RAW";
+    else if (m < 10000)
+        format = bDark ? "DARK_0%d.RAW" : "BRIGHT_0%d.RAW";
+    else
+        format = bDark ? "DARK_%d.RAW" : "BRIGHT_%d.RAW";
     char name[64];
     std::snprintf(name, sizeof name, format, int32_t(uint32_t(uint64_t(m))));
     return name;
@@ -142,8 +147,10 @@ uint16_t GainPixel(uint16_t v, uint16_t d, uint16_t g, int32_t L) {
         result = 0;
     } else {
         int32_t diff = int32_t{v} - int32_t{d};
-        if (g == 0) result = 0;
-        else result = std::trunc(double(L) / double(g) * double(diff));
+        if (g == 0)
+            result = 0;
+        else
+            result = std::trunc(double(L) / double(g) * double(diff));
     }
     if (result > L) result = L;
     if (result > 16383) result = 16383;
@@ -245,8 +252,8 @@ bool ApplyBadPixelMap(uint16_t* frame, int32_t W, int32_t H, const std::string& 
     return true;
 }
 
-void MakeBpm(const uint16_t* dark, const uint16_t* bright, int32_t W, int32_t H, int32_t box1012,
-             int32_t box1018, int32_t box1017, int32_t box1019, uint16_t* map) {
+void MakeBpm(const uint16_t* dark, const uint16_t* bright, int32_t W, int32_t H, int32_t box1012, int32_t box1018,
+             int32_t box1017, int32_t box1019, uint16_t* map) {
     const size_t N = size_t(W) * size_t(H);
     auto block = [](int32_t r, int32_t c) { return size_t(r / 256) * 96 + size_t(c / 256); };
     std::fill(map, map + N, uint16_t{0});
@@ -276,8 +283,10 @@ void MakeBpm(const uint16_t* dark, const uint16_t* bright, int32_t W, int32_t H,
         for (int32_t c = 0; c < W; ++c) {
             size_t i = size_t(r) * W + c;
             double Mb = brightSum[block(r, c)], Md = darkSum[block(r, c)];
-            if (bright[i] > 1.5 * Mb || bright[i] < 0.5 * Mb) map[i] = 8192;
-            else if (dark[i] > 1.5 * Md || dark[i] < 0.5 * Md) map[i] = 8192;
+            if (bright[i] > 1.5 * Mb || bright[i] < 0.5 * Mb)
+                map[i] = 8192;
+            else if (dark[i] > 1.5 * Md || dark[i] < 0.5 * Md)
+                map[i] = 8192;
         }
     // 9. refined block means
     std::fill(brightSum.begin(), brightSum.end(), 0u);
@@ -326,8 +335,10 @@ void BuildLut(float W, float L, unsigned char* table) {
     float high = L + W * 0.5f;
     for (int i = 0; i <= 16383; ++i) {
         float x = float(i);
-        if (x >= high) table[i] = 255;
-        else if (x < low) table[i] = 0;
+        if (x >= high)
+            table[i] = 255;
+        else if (x < low)
+            table[i] = 0;
         else {
             float v = (x - low) * 255 / W;
             table[i] = (unsigned char)(int)v;

@@ -19,8 +19,7 @@ struct Exposure {
 Exposure CheckExposure(const uint16_t* frame, int32_t W, int32_t H, int32_t nStdDevRange);
 
 // The region clipped to the frame; the total counts the pixels looked at.
-int32_t DoseIndicator(const uint16_t* frame, int32_t W, int32_t H, int32_t X, int32_t Y, int32_t WIDTH,
-                      int32_t HEIGHT);
+int32_t DoseIndicator(const uint16_t* frame, int32_t W, int32_t H, int32_t X, int32_t Y, int32_t WIDTH, int32_t HEIGHT);
 
 void ApplyOffset(uint16_t* frame, size_t N, int32_t nOffsetControl);
 void MedianFilter3x3(uint16_t* frame, int32_t W, int32_t H);
@@ -46,8 +45,8 @@ void BadPixelMap(uint16_t* frame, const uint16_t* map, int32_t W, int32_t H);
 bool ApplyBadPixelMap(uint16_t* frame, int32_t W, int32_t H, const std::string& strCalFolder);
 
 // The four box values as the dialog reads them.
-void MakeBpm(const uint16_t* dark, const uint16_t* bright, int32_t W, int32_t H, int32_t box1012,
-             int32_t box1018, int32_t box1017, int32_t box1019, uint16_t* map);
+void MakeBpm(const uint16_t* dark, const uint16_t* bright, int32_t W, int32_t H, int32_t box1012, int32_t box1018,
+             int32_t box1017, int32_t box1019, uint16_t* map);
 
 void BuildLut(float fWidth, float fLevel, unsigned char* table);
 

@@ -147,10 +147,10 @@ TEST(DoseIndicator, EqualsLiteralRuleOnRandomFrames) {
         int32_t x, y, w, h;
     };
     Frame f = RandomFrame(300, 200, 5);
-    for (Region g : {Region{0, 0, 300, 200}, Region{10, 20, 100, 50}, Region{290, 190, 50, 50},
-                     Region{-20, -30, 60, 70}, Region{100, 100, 1, 1}, Region{1000, 1000, 1000, 1000},
-                     Region{5, 5, 0, 10}, Region{290, 0, 100000, 5}, Region{5, 5, -7, 10},
-                     Region{5, 195, -2147483647, 100}, Region{5, -5, -1, 6}})
+    for (Region g :
+         {Region{0, 0, 300, 200}, Region{10, 20, 100, 50}, Region{290, 190, 50, 50}, Region{-20, -30, 60, 70},
+          Region{100, 100, 1, 1}, Region{1000, 1000, 1000, 1000}, Region{5, 5, 0, 10}, Region{290, 0, 100000, 5},
+          Region{5, 5, -7, 10}, Region{5, 195, -2147483647, 100}, Region{5, -5, -1, 6}})
         EXPECT_EQ(DoseIndicatorValue(f.data(), 300, 200, g.x, g.y, g.w, g.h),
                   literal::DoseIndicator(f.data(), 300, 200, g.x, g.y, g.w, g.h))
             << g.x << "," << g.y << " " << g.w << "x" << g.h;
@@ -174,7 +174,11 @@ TEST_F(DoseIndicatorStep, ReadsTheRegionAtEveryCallAndWritesUtf16Digits) {
     for (size_t i = 0; i < 40; ++i) f[i] = 7;  // row 0
     SetIni("DOSE_INDICATOR_X=0\nDOSE_INDICATOR_Y=1\nDOSE_INDICATOR_WIDTH=40\nDOSE_INDICATOR_HEIGHT=39\n");
     EXPECT_EQ(ComputeDoseIndicator(f.data(), 40, 40, m_ini, m_dir.dir(), m_ui), 1234);
-    EXPECT_EQ(test::ReadFile(m_dir.file("doseindicator.txt")), std::string("1\0" "2\0" "3\0" "4\0", 8));
+    EXPECT_EQ(test::ReadFile(m_dir.file("doseindicator.txt")), std::string("1\0"
+                                                                           "2\0"
+                                                                           "3\0"
+                                                                           "4\0",
+                                                                           8));
 
     SetIni("DOSE_INDICATOR_X=0\nDOSE_INDICATOR_Y=0\nDOSE_INDICATOR_WIDTH=40\nDOSE_INDICATOR_HEIGHT=1\n");
     EXPECT_EQ(ComputeDoseIndicator(f.data(), 40, 40, m_ini, m_dir.dir(), m_ui), 7);
@@ -227,7 +231,7 @@ protected:
 TEST_P(MedianFilter, RemovesHotPixelInsideLeavesColumnWMinus2) {
     const int32_t w = 12, h = 9;
     Frame f(size_t(w) * h, 1000);
-    f[4 * w + 5] = 16000;      // inside
+    f[4 * w + 5] = 16000;        // inside
     f[4 * w + (w - 2)] = 16000;  // column W - 2 is outside the filtered range
     MedianFilter3x3(f.data(), w, h);
     EXPECT_EQ(f[4 * w + 5], 1000);
@@ -248,9 +252,9 @@ TEST_P(MedianFilter, LimitsTo16383AndKeepsTheBorder) {
 TEST_P(MedianFilter, EqualsLiteralRuleOnRandomFrames) {
     // Small and odd sizes, widths around the vector lengths and the column
     // strips (1024), and a frame large enough to be split between threads.
-    for (Size s : {Size{1, 1}, Size{3, 3}, Size{4, 4}, Size{5, 7}, Size{16, 4}, Size{17, 9}, Size{18, 5},
-                   Size{33, 33}, Size{64, 3}, Size{1000, 7}, Size{1025, 9}, Size{1026, 5}, Size{1027, 6},
-                   Size{2100, 40}, Size{1024, 600}, Size{2500, 500}}) {
+    for (Size s : {Size{1, 1}, Size{3, 3}, Size{4, 4}, Size{5, 7}, Size{16, 4}, Size{17, 9}, Size{18, 5}, Size{33, 33},
+                   Size{64, 3}, Size{1000, 7}, Size{1025, 9}, Size{1026, 5}, Size{1027, 6}, Size{2100, 40},
+                   Size{1024, 600}, Size{2500, 500}}) {
         Frame f = RandomFrame(s.w, s.h, 100u + uint32_t(s.w * 31 + s.h));
         Frame expected = f;
         literal::MedianFilter3x3(expected.data(), s.w, s.h);
@@ -264,7 +268,8 @@ TEST_P(MedianFilter, EqualsLiteralRuleOnRandomFrames) {
 TEST_P(MedianFilter, OutOfPlaceAndOneThreadEqualLiteralRule) {
     for (size_t nThreads : {size_t{1}, size_t{0}}) {
         LimitThreads(nThreads);
-        for (Size s : {Size{4, 4}, Size{5, 5}, Size{8, 6}, Size{19, 8}, Size{35, 11}, Size{2100, 40}, Size{1031, 777}}) {
+        for (Size s :
+             {Size{4, 4}, Size{5, 5}, Size{8, 6}, Size{19, 8}, Size{35, 11}, Size{2100, 40}, Size{1031, 777}}) {
             const Frame src = RandomFrame(s.w, s.h, 7u + uint32_t(s.w * 17 + s.h));
             Frame expected = src;
             literal::MedianFilter3x3(expected.data(), s.w, s.h);

@@ -131,7 +131,7 @@ TEST(RawRead, ReadsFirstPixelsOfALongerFileRefusesAShortOne) {
 
     EXPECT_EQ(ReadRawFile(dir.file("missing.RAW"), untouched.data(), 32), RawRead::OpenFailed);
     EXPECT_EQ(ReadRawFile(dir.dir(), untouched.data(), 32), RawRead::OpenFailed);  // a folder
-    ASSERT_EQ(::mkfifo(dir.file("pipe.RAW").c_str(), 0644), 0);  // would block a plain read forever
+    ASSERT_EQ(::mkfifo(dir.file("pipe.RAW").c_str(), 0644), 0);                    // would block a plain read forever
     EXPECT_EQ(ReadRawFile(dir.file("pipe.RAW"), untouched.data(), 32), RawRead::OpenFailed);
     EXPECT_FALSE(ReadRawFileUpTo(dir.file("pipe.RAW"), untouched.data(), 32));
     EXPECT_EQ(CheckRawFile(dir.file("short.RAW"), 31), RawRead::Ok);
@@ -290,7 +290,8 @@ TEST(RawWrite, AWriteFailingBehindTheProducerKeepsTheOldFile) {
             dir.file("IMAGE.RAW"),
             [&](const ByteSink& fnWrite) {
                 const char* p = reinterpret_cast<const char*>(frame.get());
-                for (size_t nAt = 0; nAt < kBytes; nAt += 300000) fnWrite(p + nAt, std::min<size_t>(300000, kBytes - nAt));
+                for (size_t nAt = 0; nAt < kBytes; nAt += 300000)
+                    fnWrite(p + nAt, std::min<size_t>(300000, kBytes - nAt));
                 return true;
             },
             options, &nError));
@@ -321,8 +322,10 @@ TEST(RawWrite, ImageAppearsOnlyWhenComplete) {
         for (char* p = buf; p < buf + n;) {
             auto* e = reinterpret_cast<inotify_event*>(p);
             std::string strName = e->len ? e->name : "";
-            if (strName == "IMAGE.RAW") imageEvents.push_back(e->mask);
-            else if (e->mask & IN_MODIFY) bOtherNameWritten = true;
+            if (strName == "IMAGE.RAW")
+                imageEvents.push_back(e->mask);
+            else if (e->mask & IN_MODIFY)
+                bOtherNameWritten = true;
             p += sizeof(inotify_event) + e->len;
         }
     ::close(fd);

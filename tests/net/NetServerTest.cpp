@@ -40,7 +40,8 @@ std::string Tomorrow() {
 class NetServers : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (const std::string strMissing = orvi::test::MissingServers(); !strMissing.empty()) GTEST_SKIP() << strMissing;
+        if (const std::string strMissing = orvi::test::MissingServers(); !strMissing.empty())
+            GTEST_SKIP() << strMissing;
     }
 
     // The station's settings for the PACS on port nPacsPort.
@@ -107,14 +108,14 @@ TEST_F(NetServers, EchoAnswersRefusesOrFindsNobody) {
 TEST_F(NetServers, WorklistPickReachesThePacsWithTheItemsPatientAndStudy) {
     const std::string strToday = TodayDicomDate();
     std::vector<CScheduledItem> scheduled = {
-        {"DOE^JANE", "PID001", "19700102", "F", "ACC001", "1.2.826.0.1.3680043.2.1125.1.1", "RP1", "Chest PA",
-         "SPS1", "Chest PA standing", strToday, "093000", "DX"},
-        {"MÜLLER^HANS", "PID002", "19650505", "M", "ACC002", "1.2.826.0.1.3680043.2.1125.1.2", "RP2", "Hand",
-         "SPS2", "Hand left", strToday, "101500", "DX"},
-        {"ROE^RICHARD", "PID003", "19800101", "M", "ACC003", "1.2.826.0.1.3680043.2.1125.1.3", "RP3", "Head CT",
-         "SPS3", "Head", strToday, "110000", "CT"},
-        {"DOE^JOHN", "PID004", "19900101", "M", "ACC004", "1.2.826.0.1.3680043.2.1125.1.4", "RP4", "Knee",
-         "SPS4", "Knee", Tomorrow(), "080000", "DX"},
+        {"DOE^JANE", "PID001", "19700102", "F", "ACC001", "1.2.826.0.1.3680043.2.1125.1.1", "RP1", "Chest PA", "SPS1",
+         "Chest PA standing", strToday, "093000", "DX"},
+        {"MÜLLER^HANS", "PID002", "19650505", "M", "ACC002", "1.2.826.0.1.3680043.2.1125.1.2", "RP2", "Hand", "SPS2",
+         "Hand left", strToday, "101500", "DX"},
+        {"ROE^RICHARD", "PID003", "19800101", "M", "ACC003", "1.2.826.0.1.3680043.2.1125.1.3", "RP3", "Head CT", "SPS3",
+         "Head", strToday, "110000", "CT"},
+        {"DOE^JOHN", "PID004", "19900101", "M", "ACC004", "1.2.826.0.1.3680043.2.1125.1.4", "RP4", "Knee", "SPS4",
+         "Knee", Tomorrow(), "080000", "DX"},
     };
     CWorklistServer ris(dir.file("ris"));
     ASSERT_TRUE(ris.Start("RIS", scheduled));
@@ -316,9 +317,8 @@ TEST_F(NetServers, PacsStoppedBeforeItsCommitmentKeepsTheImageUntilALaterCommitm
     ASSERT_TRUE(outbox.Start(strError)) << strError;
     outbox.Enqueue(NewFile());
     // Stored, but the report does not come.
-    ASSERT_TRUE(RunUntil([&] {
-        return status.waiting.size() == 1 && status.waiting[0].strLastError.rfind("stored, waiting", 0) == 0;
-    }));
+    ASSERT_TRUE(RunUntil(
+        [&] { return status.waiting.size() == 1 && status.waiting[0].strLastError.rfind("stored, waiting", 0) == 0; }));
     EXPECT_TRUE(Sent().empty());
     ASSERT_TRUE(RunUntil([&] {
         return status.waiting.size() == 1 && status.waiting[0].strLastError.rfind("no storage commitment", 0) == 0;
@@ -361,8 +361,7 @@ TEST_F(NetServers, ACommitmentListenerThatCannotListenKeepsTheImagesWithTheReaso
     std::string strError;
     ASSERT_TRUE(outbox.Start(strError)) << strError;
     outbox.Enqueue(NewFile());
-    ASSERT_TRUE(RunUntil([&] { return status.waiting.size() == 1 &&
-                                      !status.waiting[0].strLastError.empty(); }));
+    ASSERT_TRUE(RunUntil([&] { return status.waiting.size() == 1 && !status.waiting[0].strLastError.empty(); }));
     const std::string strExpected =
         "the station cannot listen for storage commitment reports on port " + std::to_string(c.nStationPort);
     EXPECT_EQ(status.waiting[0].strLastError.rfind(strExpected, 0), 0u) << status.waiting[0].strLastError;

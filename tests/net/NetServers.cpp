@@ -74,7 +74,8 @@ std::string FindProgram(const std::string& strName) {
     size_t nStart = 0;
     while (nStart <= strPath.size()) {
         const size_t nEnd = strPath.find(':', nStart);
-        const std::string strDir = strPath.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
+        const std::string strDir =
+            strPath.substr(nStart, nEnd == std::string::npos ? std::string::npos : nEnd - nStart);
         if (!strDir.empty() && access((strDir + "/" + strName).c_str(), X_OK) == 0) return strDir + "/" + strName;
         if (nEnd == std::string::npos) break;
         nStart = nEnd + 1;
@@ -87,7 +88,8 @@ bool HaveProgram(const std::string& strName) { return !FindProgram(strName).empt
 std::string MissingServers() {
     for (const char* szProgram : {"Orthanc", "wlmscpfs", "dump2dcm"})
         if (!HaveProgram(szProgram))
-            return std::string(szProgram) + " is not installed (Debian packages orthanc and dcmtk; scripts/install-deps)";
+            return std::string(szProgram) +
+                   " is not installed (Debian packages orthanc and dcmtk; scripts/install-deps)";
     return "";
 }
 
@@ -283,8 +285,9 @@ std::string MakeDicomFile(const std::string& strPath, const dicom::CPatientStudy
     DcmFileFormat ff;
     DcmDataset& ds = *ff.getDataset();
     const std::string strSop = dcmGenerateUniqueIdentifier(szUid, SITE_INSTANCE_UID_ROOT);
-    const std::string strStudy =
-        ps.strStudyInstanceUid.empty() ? dcmGenerateUniqueIdentifier(szUid, SITE_STUDY_UID_ROOT) : ps.strStudyInstanceUid;
+    const std::string strStudy = ps.strStudyInstanceUid.empty()
+                                     ? dcmGenerateUniqueIdentifier(szUid, SITE_STUDY_UID_ROOT)
+                                     : ps.strStudyInstanceUid;
     ds.putAndInsertString(DCM_SpecificCharacterSet, "ISO_IR 192");
     ds.putAndInsertString(DCM_SOPClassUID, UID_SecondaryCaptureImageStorage);
     ds.putAndInsertString(DCM_SOPInstanceUID, strSop.c_str());

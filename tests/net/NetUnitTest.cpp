@@ -1,9 +1,9 @@
 // The network pieces that need no server: settings, back-off, the meaning of
 // C-STORE statuses, the status text, the main-thread executor, the durable copy.
+#include "NetServers.h"
 #include "acquisition/MainThreadExecutor.h"
 #include "export/dicom/net/NetConfig.h"
 #include "export/dicom/net/Outbox.h"
-#include "NetServers.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -71,14 +71,10 @@ TEST(StoreStatus, OutcomeAndWordsPerStatus) {
         const char* szStart;
     };
     const Case cases[] = {
-        {0x0000, EStoreOutcome::Stored, "success"},
-        {0xB000, EStoreOutcome::Stored, "warning 0xB000"},
-        {0xB007, EStoreOutcome::Stored, "warning 0xB007"},
-        {0xA700, EStoreOutcome::Retry, "failure 0xA700"},
-        {0xA900, EStoreOutcome::Rejected, "failure 0xA900"},
-        {0xC000, EStoreOutcome::Rejected, "failure 0xC000"},
-        {0x0122, EStoreOutcome::Rejected, "failure 0x0122"},
-        {0x0124, EStoreOutcome::Rejected, "failure 0x0124"},
+        {0x0000, EStoreOutcome::Stored, "success"},          {0xB000, EStoreOutcome::Stored, "warning 0xB000"},
+        {0xB007, EStoreOutcome::Stored, "warning 0xB007"},   {0xA700, EStoreOutcome::Retry, "failure 0xA700"},
+        {0xA900, EStoreOutcome::Rejected, "failure 0xA900"}, {0xC000, EStoreOutcome::Rejected, "failure 0xC000"},
+        {0x0122, EStoreOutcome::Rejected, "failure 0x0122"}, {0x0124, EStoreOutcome::Rejected, "failure 0x0124"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.nStatus);
@@ -204,7 +200,8 @@ TEST(Outbox, AnEnqueuedFileIsInTheOutboxBeforeEnqueueReturns) {
         if (s.size() > 9 && s.compare(s.size() - 9, 9, "image.dcm") == 0) files.push_back(s);
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(orvi::test::ReadFile(strOutbox + files[0]), strBytes);
-    struct stat a {}, b {};
+    struct stat a {
+    }, b{};
     ASSERT_EQ(::stat(dir.file("image.dcm").c_str(), &a), 0);
     ASSERT_EQ(::stat((strOutbox + files[0]).c_str(), &b), 0);
     EXPECT_EQ(a.st_ino, b.st_ino);

@@ -16,8 +16,8 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QPushButton>
-#include <QThread>
 #include <QTableWidget>
+#include <QThread>
 #include <QWidget>
 
 #include <gtest/gtest.h>
@@ -83,19 +83,19 @@ TEST_F(NetworkDialogs, WorklistChoiceSetsThePatientAndStudy) {
     CWorklistServer ris(dir.file("ris"));
     ASSERT_TRUE(ris.Start("RIS", {{"DOE^JANE", "PID001", "19700102", "F", "ACC001", "1.2.3.4.1", "RP1", "Chest PA",
                                    "SPS1", "Chest", strToday, "0930", "DX"},
-                                  {"ROE^JOHN", "PID002", "19700103", "M", "ACC002", "1.2.3.4.2", "RP2", "Hand",
-                                   "SPS2", "Hand", strToday, "1000", "DX"}}));
+                                  {"ROE^JOHN", "PID002", "19700103", "M", "ACC002", "1.2.3.4.2", "RP2", "Hand", "SPS2",
+                                   "Hand", strToday, "1000", "DX"}}));
     auto pNet = Net("WORKLIST_AET=RIS\nWORKLIST_HOST=127.0.0.1\nWORKLIST_PORT=" + std::to_string(ris.Port()) + "\n");
     EXPECT_EQ(pNet->StatusLabel()->text(), QString());  // no PACS: no status
-    pNet->ShowWorklistDialog();  // queries at once
+    pNet->ShowWorklistDialog();                         // queries at once
     CWorklistDlg* pDlg = pNet->WorklistDialog();
     ASSERT_TRUE(Until([&] { return !pDlg->Busy(); }));
     ASSERT_EQ(pDlg->Table()->rowCount(), 2);
     EXPECT_EQ(pDlg->Table()->item(0, 0)->text(), QStringLiteral("DOE, JANE"));
     EXPECT_EQ(pDlg->Table()->item(1, 2)->text(), QStringLiteral("ACC002"));
-    EXPECT_EQ(pDlg->Table()->item(0, 4)->text(), QString::fromStdString(strToday.substr(0, 4) + "-" +
-                                                                        strToday.substr(4, 2) + "-" +
-                                                                        strToday.substr(6, 2) + " 09:30"));
+    EXPECT_EQ(pDlg->Table()->item(0, 4)->text(),
+              QString::fromStdString(strToday.substr(0, 4) + "-" + strToday.substr(4, 2) + "-" + strToday.substr(6, 2) +
+                                     " 09:30"));
 
     pDlg->NameFilter()->setText(QStringLiteral("roe"));
     pDlg->Refresh();
@@ -109,8 +109,7 @@ TEST_F(NetworkDialogs, WorklistChoiceSetsThePatientAndStudy) {
     ris.Stop();
     pDlg->Refresh();
     ASSERT_TRUE(Until([&] { return !pDlg->Busy(); }));
-    EXPECT_EQ(pDlg->Message()->text(),
-              QStringLiteral("Worklist server not reachable at 127.0.0.1:%1").arg(ris.Port()));
+    EXPECT_EQ(pDlg->Message()->text(), QStringLiteral("Worklist server not reachable at 127.0.0.1:%1").arg(ris.Port()));
     EXPECT_EQ(pDlg->Table()->rowCount(), 0);
     EXPECT_FALSE(pDlg->Choose());
     EXPECT_EQ(pNet->PatientStudy().strAccessionNumber, "ACC002");  // the choice stands

@@ -50,8 +50,8 @@ TEST_F(StationOnNetwork, WorklistListedAndPickedByAccession) {
     CWorklistServer ris(dir.file("ris"));
     ASSERT_TRUE(ris.Start("RIS", {{"DOE^JANE", "PID001", "19700102", "F", "ACC001", "1.2.3.4.1", "RP1", "Chest PA",
                                    "SPS1", "Chest", strToday, "0930", "DX"},
-                                  {"ROE^JOHN", "PID002", "19700103", "M", "ACC002", "1.2.3.4.2", "RP2", "Hand",
-                                   "SPS2", "Hand", strToday, "1000", "DX"}}));
+                                  {"ROE^JOHN", "PID002", "19700103", "M", "ACC002", "1.2.3.4.2", "RP2", "Hand", "SPS2",
+                                   "Hand", strToday, "1000", "DX"}}));
     WriteIni("WORKLIST_AET=RIS\nWORKLIST_HOST=127.0.0.1\nWORKLIST_PORT=" + std::to_string(ris.Port()) + "\n");
 
     EXPECT_EQ(Station({"--worklist"}), 0) << m_strOut;
@@ -143,10 +143,14 @@ TEST_F(StationOnNetwork, PickedWorklistItemsPatientAndStudyReachThePacs) {
     WriteProfileText(strIniPath, "CONFIG", "IMAGE_HEIGHT", "512");
     WriteProfileText(strIniPath, "SIMULATOR", "FRAME_WIDTH", "512");
     WriteProfileText(strIniPath, "SIMULATOR", "FRAME_HEIGHT", "512");
-    const std::pair<const char*, std::string> keys[] = {
-        {"STATION_PORT", std::to_string(nStationPort)}, {"PACS_AET", "PACS"}, {"PACS_HOST", "127.0.0.1"},
-        {"PACS_PORT", std::to_string(pacs.DicomPort())}, {"COMMIT", "1"}, {"WORKLIST_AET", "RIS"},
-        {"WORKLIST_HOST", "127.0.0.1"}, {"WORKLIST_PORT", std::to_string(ris.Port())}};
+    const std::pair<const char*, std::string> keys[] = {{"STATION_PORT", std::to_string(nStationPort)},
+                                                        {"PACS_AET", "PACS"},
+                                                        {"PACS_HOST", "127.0.0.1"},
+                                                        {"PACS_PORT", std::to_string(pacs.DicomPort())},
+                                                        {"COMMIT", "1"},
+                                                        {"WORKLIST_AET", "RIS"},
+                                                        {"WORKLIST_HOST", "127.0.0.1"},
+                                                        {"WORKLIST_PORT", std::to_string(ris.Port())}};
     for (const auto& [szKey, strValue] : keys) WriteProfileText(strIniPath, "DICOM", szKey, strValue);
 
     EXPECT_EQ(Station({"--virtual-time", "--worklist-pick", "ACC001", "-n", "1", "--send"}), 0) << m_strOut;
@@ -156,8 +160,7 @@ TEST_F(StationOnNetwork, PickedWorklistItemsPatientAndStudyReachThePacs) {
     EXPECT_NE(tags[0].find("\"PatientID\" : \"PID001\""), std::string::npos) << tags[0];
     EXPECT_NE(tags[0].find("\"PatientName\" : \"DOE^JANE\""), std::string::npos) << tags[0];
     EXPECT_NE(tags[0].find("\"AccessionNumber\" : \"ACC001\""), std::string::npos) << tags[0];
-    EXPECT_NE(tags[0].find("\"StudyInstanceUID\" : \"1.2.826.0.1.3680043.2.1125.7.1\""), std::string::npos)
-        << tags[0];
+    EXPECT_NE(tags[0].find("\"StudyInstanceUID\" : \"1.2.826.0.1.3680043.2.1125.7.1\""), std::string::npos) << tags[0];
     EXPECT_EQ(ListFiles(dir.dir() + "Images/outbox/sent").size(), 1u);
 }
 

@@ -77,11 +77,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailureCase{"PortNotOffered", nullptr, nullptr, false, 0, "/dev/ttyS0", kAdapterA, ORVIACQ_INIT_SERIAL_PORT},
         FailureCase{"EmptyPort", nullptr, nullptr, false, 0, "", kAdapterA, ORVIACQ_INIT_SERIAL_PORT},
-        FailureCase{"PortOfTheOtherDetector", nullptr, nullptr, true, 0, kPortB, kAdapterA,
-                    ORVIACQ_INIT_SERIAL_PORT},
+        FailureCase{"PortOfTheOtherDetector", nullptr, nullptr, true, 0, kPortB, kAdapterA, ORVIACQ_INIT_SERIAL_PORT},
         FailureCase{"AdapterNotOffered", nullptr, nullptr, false, 0, kPortA, "eth0", ORVIACQ_INIT_ADAPTER},
-        FailureCase{"AdapterOfTheOtherDetector", nullptr, nullptr, true, 0, kPortA, kAdapterB,
-                    ORVIACQ_INIT_ADAPTER},
+        FailureCase{"AdapterOfTheOtherDetector", nullptr, nullptr, true, 0, kPortA, kAdapterB, ORVIACQ_INIT_ADAPTER},
         FailureCase{"SlowAdapter", nullptr, nullptr, false, 0, kPortA, "Simulated Fast Ethernet Adapter",
                     ORVIACQ_INIT_LINK_SPEED},
         FailureCase{"NoDetectorBehindAdapter", nullptr, nullptr, false, 0, kPortA,
@@ -92,8 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                     ORVIACQ_INIT_SERIAL_PORT},
         FailureCase{"KeyForcesNetwork", "INIT_FAILURE_1", "-2", false, 0, kPortA, kAdapterA, ORVIACQ_INIT_NETWORK},
         FailureCase{"KeyForcesAdapter", "INIT_FAILURE_1", "-3", false, 0, kPortA, kAdapterA, ORVIACQ_INIT_ADAPTER},
-        FailureCase{"KeyForcesLinkSpeed", "INIT_FAILURE_2", "-4", false, 1, kPortB, kAdapterB,
-                    ORVIACQ_INIT_LINK_SPEED},
+        FailureCase{"KeyForcesLinkSpeed", "INIT_FAILURE_2", "-4", false, 1, kPortB, kAdapterB, ORVIACQ_INIT_LINK_SPEED},
         FailureCase{"KeyWinsOverNames", "INIT_FAILURE_1", "-2", false, 0, "COM1", "eth0", ORVIACQ_INIT_NETWORK},
         FailureCase{"BadIndex", nullptr, nullptr, false, 2, kPortA, kAdapterA, ORVIACQ_ERR_ARGUMENT}),
     [](const auto& info) { return std::string(info.param.szName); });

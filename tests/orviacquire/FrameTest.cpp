@@ -196,7 +196,7 @@ TEST_F(FrameTest, GainAndDefectCorrectionMakeAnOpenFieldUniform) {
     ASSERT_EQ(Correction_SetDoGain(h, 1), ORVIACQ_OK);
     f = Exposure(h);
     EXPECT_LE(spread(GoodPixels(h, f)), 1);  // only rounding left
-    EXPECT_GT(spread(f), 5000);            // but the dead pixels stay dead
+    EXPECT_GT(spread(f), 5000);              // but the dead pixels stay dead
     ASSERT_EQ(Correction_SetDoDefect(h, 1), ORVIACQ_OK);
     f = Exposure(h);
     EXPECT_LE(spread(f), 1);

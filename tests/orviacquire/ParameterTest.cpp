@@ -91,7 +91,7 @@ TEST_F(ParameterTest, SettersStageAndUpdateAllSendsThem) {
 
     EXPECT_EQ(Acquisition_DRConfigUpdateAll(h), 1);
     EXPECT_EQ(Acquisition_GetInnerDelayTime(h), 700);  // the detector's live value
-    EXPECT_EQ(GetAll(h).nPga, 5);                       // the getters wait for a read
+    EXPECT_EQ(GetAll(h).nPga, 5);                      // the getters wait for a read
     Take();
     m_clock.advance(50);
     EXPECT_EQ(Take(), (std::vector<std::string>{"150 A com 8"}));  // a short acknowledgement
@@ -152,9 +152,7 @@ INSTANTIATE_TEST_SUITE_P(
         RangeCase{"VtTooLow", [](ORVIAcqHandle h) { return Acquisition_SetDRConfigVT(h, 1.24f); }, ORVIACQ_ERR_RANGE},
         RangeCase{"VtTooHigh", [](ORVIAcqHandle h) { return Acquisition_SetDRConfigVT(h, 4.51f); }, ORVIACQ_ERR_RANGE},
         RangeCase{"VtNotANumber",
-                  [](ORVIAcqHandle h) {
-                      return Acquisition_SetDRConfigVT(h, std::numeric_limits<float>::quiet_NaN());
-                  },
+                  [](ORVIAcqHandle h) { return Acquisition_SetDRConfigVT(h, std::numeric_limits<float>::quiet_NaN()); },
                   ORVIACQ_ERR_RANGE},
         RangeCase{"PgaHighest", [](ORVIAcqHandle h) { return Acquisition_SetDRConfigPGA(h, 7); }, ORVIACQ_OK},
         RangeCase{"PgaNegative", [](ORVIAcqHandle h) { return Acquisition_SetDRConfigPGA(h, -1); }, ORVIACQ_ERR_RANGE},
@@ -171,8 +169,8 @@ INSTANTIATE_TEST_SUITE_P(
                   ORVIACQ_ERR_RANGE},
         RangeCase{"SensorFlagTwo", [](ORVIAcqHandle h) { return Acquisition_SetDRConfigAecSensor(h, 0, 2, 0, 0); },
                   ORVIACQ_ERR_RANGE},
-        RangeCase{"GainFlagNegative",
-                  [](ORVIAcqHandle h) { return Acquisition_SetDRConfigAecGain(h, 0, 0, 0, -1); }, ORVIACQ_ERR_RANGE},
+        RangeCase{"GainFlagNegative", [](ORVIAcqHandle h) { return Acquisition_SetDRConfigAecGain(h, 0, 0, 0, -1); },
+                  ORVIACQ_ERR_RANGE},
         RangeCase{"ClearTimeTooHigh", [](ORVIAcqHandle h) { return Acquisition_SetDRConfigClearTime(h, 70000); },
                   ORVIACQ_ERR_RANGE}),
     [](const auto& info) { return std::string(info.param.szName); });

@@ -145,9 +145,8 @@ TEST_F(PixelModelTest, ExposureMinusDarkOverFlatIsFlatAndTheDefectsAreWhereTheLi
     EXPECT_GT(Spread(raw), 0.05);
 
     // After it, every 256 x 256 block of the open beam agrees within 1 %.
-    const std::vector<double> corrected = OpenBeamBlockMeans(FirstOpenBlockRow(), m_planted, [&](size_t i) {
-        return double(signal[i]) / double(bright[i]);
-    });
+    const std::vector<double> corrected = OpenBeamBlockMeans(
+        FirstOpenBlockRow(), m_planted, [&](size_t i) { return double(signal[i]) / double(bright[i]); });
     EXPECT_LT(Spread(corrected), 0.01);
     EXPECT_NEAR(corrected.front(), 1.0, 0.01);  // the same dose twice
 
@@ -155,9 +154,9 @@ TEST_F(PixelModelTest, ExposureMinusDarkOverFlatIsFlatAndTheDefectsAreWhereTheLi
     // (and the vertical neighbours the line rule marks beside strong defects).
     std::set<int32_t> kinds;
     for (const auto& d : m_defects) kinds.insert(d.nKind);
-    EXPECT_EQ(kinds, (std::set<int32_t>{ORVIACQ_DEFECT_HOT, ORVIACQ_DEFECT_DEAD, ORVIACQ_DEFECT_CLUSTER,
-                                        ORVIACQ_DEFECT_WEAK_COLUMN, ORVIACQ_DEFECT_BRIGHT_COLUMN,
-                                        ORVIACQ_DEFECT_BAD_ROW}));
+    EXPECT_EQ(kinds,
+              (std::set<int32_t>{ORVIACQ_DEFECT_HOT, ORVIACQ_DEFECT_DEAD, ORVIACQ_DEFECT_CLUSTER,
+                                 ORVIACQ_DEFECT_WEAK_COLUMN, ORVIACQ_DEFECT_BRIGHT_COLUMN, ORVIACQ_DEFECT_BAD_ROW}));
     const std::vector<uint8_t> found = FindDefects(bright, dark2);
     size_t nMissed = 0, nExtra = 0, nPlanted = 0;
     for (int32_t y = 0; y < kSide; ++y)
@@ -174,7 +173,6 @@ TEST_F(PixelModelTest, ExposureMinusDarkOverFlatIsFlatAndTheDefectsAreWhereTheLi
     EXPECT_GT(nPlanted, 9000u);  // two rows and three columns make most of them
     EXPECT_EQ(nMissed, 0u);
     EXPECT_EQ(nExtra, 0u);
-
 }
 
 // A panel whose sides are not multiples of 256: the partial blocks at the

@@ -56,8 +56,8 @@ INSTANTIATE_TEST_SUITE_P(
     Settings, GeneratorTest,
     ::testing::Values(
         GeneratorCase{"FollowsTheExposureDelay", "-1", 2000, {"500 A aec 1", "10500 A aec 999", "10800 A image"}},
-        GeneratorCase{"DelayBeyondTheCountdownFiresWhenEnabled", "-1", 20000,
-                      {"500 A aec 1", "500 A aec 999", "800 A image"}},
+        GeneratorCase{
+            "DelayBeyondTheCountdownFiresWhenEnabled", "-1", 20000, {"500 A aec 1", "500 A aec 999", "800 A image"}},
         GeneratorCase{"FixedTime", "3000", 2000, {"500 A aec 1", "3000 A aec 999", "3300 A image"}},
         GeneratorCase{"FixedTimeBeforeTheClearEnds", "100", 0, {"500 A aec 1", "500 A aec 999", "800 A image"}},
         GeneratorCase{"Never", "0", 0, {"500 A aec 1"}}),
@@ -365,7 +365,8 @@ TEST(CallbackOrderTest, WakeUpsMayComeEarlyAndInAnyOrder) {
     ASSERT_EQ(Acquisition_Initialize(r, kPortA, kAdapterA, &h), 0);
     std::vector<std::string> seen;
     Acquisition_SetComCallback(
-        h, [](ORVIAcqHandle, int32_t, const uint8_t*, int32_t n, void* p) {
+        h,
+        [](ORVIAcqHandle, int32_t, const uint8_t*, int32_t n, void* p) {
             static_cast<std::vector<std::string>*>(p)->push_back("com " + std::to_string(n));
         },
         &seen);

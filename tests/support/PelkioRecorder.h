@@ -33,16 +33,14 @@ public:
             calls.push_back("InitBoard");
             return nBoards;
         };
-        api.PortConfigureEx = [this](int32_t b, int32_t p1, int32_t p2, int32_t p3, int32_t p4,
-                                     int32_t p5) {
+        api.PortConfigureEx = [this](int32_t b, int32_t p1, int32_t p2, int32_t p3, int32_t p4, int32_t p5) {
             char sz[80];
-            std::snprintf(sz, sizeof sz, "PortConfigureEx(%d, %04X, %04X, %04X, %02X, %02X)", b,
-                          p1 & 0xFFFF, p2 & 0xFFFF, p3 & 0xFFFF, p4 & 0xFF, p5 & 0xFF);
+            std::snprintf(sz, sizeof sz, "PortConfigureEx(%d, %04X, %04X, %04X, %02X, %02X)", b, p1 & 0xFFFF,
+                          p2 & 0xFFFF, p3 & 0xFFFF, p4 & 0xFF, p5 & 0xFF);
             calls.push_back(sz);
             return b >= 0 && b < nBoards ? 1 : 0;
         };
-        api.PortReadEx = [this](int32_t b, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4,
-                                uint8_t* o5) {
+        api.PortReadEx = [this](int32_t b, uint8_t* o1, uint8_t* o2, uint8_t* o3, uint8_t* o4, uint8_t* o5) {
             calls.push_back("PortReadEx(" + std::to_string(b) + ")");
             Read r;
             if (auto it = reads.find(b); it != reads.end()) r = it->second;
@@ -52,8 +50,8 @@ public:
         };
         api.PortWriteEx = [this](int32_t b, int32_t d1, int32_t d2, int32_t d3, int32_t d4) {
             char sz[64];
-            std::snprintf(sz, sizeof sz, "PortWriteEx(%d, %02X, %02X, %02X, %02X)", b, d1 & 0xFF,
-                          d2 & 0xFF, d3 & 0xFF, d4 & 0xFF);
+            std::snprintf(sz, sizeof sz, "PortWriteEx(%d, %02X, %02X, %02X, %02X)", b, d1 & 0xFF, d2 & 0xFF, d3 & 0xFF,
+                          d4 & 0xFF);
             calls.push_back(sz);
             return b >= 0 && b < nBoards ? 1 : 0;
         };

@@ -3,9 +3,9 @@
 #include "app/EventLog.h"
 
 #include <algorithm>
+#include <atomic>
 #include <clocale>
 #include <cstdlib>
-#include <atomic>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
@@ -63,8 +63,7 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ec;
-    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all,
-                                 std::filesystem::perm_options::add, ec);
+    std::filesystem::permissions(m_path, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
     std::filesystem::remove_all(m_path, ec);
 }
 

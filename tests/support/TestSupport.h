@@ -66,9 +66,7 @@ public:
         boxes.push_back({strText, strCaption, eIcon});
         if (onMessage) onMessage(strText);
     }
-    void SetStatusText(int32_t nPane, const std::string& strText) override {
-        status.push_back({nPane, strText});
-    }
+    void SetStatusText(int32_t nPane, const std::string& strText) override { status.push_back({nPane, strText}); }
     void PanelChanged() override { ++nPanelChanged; }
     bool RunAdapterDialog(CAdapterChoice& choice) override {
         ++nAdapterDialogs;

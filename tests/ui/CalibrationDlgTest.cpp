@@ -8,7 +8,6 @@
 #include "ui/CalibrationDlg.h"
 
 #include <QGroupBox>
-#include <QTest>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -64,8 +63,9 @@ TEST_F(CalibrationDlgTest, ControlsListOrderDeleteAndMakeBpm) {
         EXPECT_TRUE(pDlg->isModal());
         // The buttons down the right of the list, in order.
         int nTop = -1;
-        for (auto [nId, szCaption] : {std::pair{Id::IDC_GET_BRIGHT, "GET BRIGHT"}, std::pair{Id::IDC_GET_DARK, "GET DARK"},
-                                      std::pair{Id::IDC_DELETE_FILE, "DELETE FILE"}, std::pair{Id::IDC_MAKE_BPM, "MAKE BPM"}}) {
+        for (auto [nId, szCaption] :
+             {std::pair{Id::IDC_GET_BRIGHT, "GET BRIGHT"}, std::pair{Id::IDC_GET_DARK, "GET DARK"},
+              std::pair{Id::IDC_DELETE_FILE, "DELETE FILE"}, std::pair{Id::IDC_MAKE_BPM, "MAKE BPM"}}) {
             QPushButton* b = pDlg->Button(nId);
             EXPECT_EQ(b->text().toStdString(), szCaption);
             EXPECT_TRUE(b->isEnabled()) << szCaption;
@@ -78,8 +78,10 @@ TEST_F(CalibrationDlgTest, ControlsListOrderDeleteAndMakeBpm) {
         ASSERT_NE(pGroup, nullptr);
         EXPECT_EQ(pGroup->title().toStdString(), "BPM Range");
         EXPECT_GT(pGroup->y(), pDlg->List()->geometry().bottom());
-        const std::pair<int, const char*> boxes[] = {
-            {Id::IDC_AREA_BRIGHT, "8"}, {Id::IDC_AREA_DARK, "8"}, {Id::IDC_LINE_BRIGHT, "500"}, {Id::IDC_LINE_DARK, "600"}};
+        const std::pair<int, const char*> boxes[] = {{Id::IDC_AREA_BRIGHT, "8"},
+                                                     {Id::IDC_AREA_DARK, "8"},
+                                                     {Id::IDC_LINE_BRIGHT, "500"},
+                                                     {Id::IDC_LINE_DARK, "600"}};
         for (auto [nId, szText] : boxes) {
             EXPECT_EQ(pDlg->Edit(nId)->text().toStdString(), szText) << nId;
             EXPECT_EQ(pDlg->Edit(nId)->parentWidget(), pGroup) << nId;

@@ -1,8 +1,8 @@
 // The image view on the offscreen platform: conversion through its table and
 // when it happens, fits, wheel zoom, pan, window/level drag and reset, the
 // detector flip, the readout texts, and the picture it paints.
-#include "ui/ChildView.h"
 #include "UiTestSupport.h"
+#include "ui/ChildView.h"
 
 #include <QApplication>
 
@@ -43,7 +43,10 @@ TEST_F(ChildViewTest, RegistersInTheStoreForItsLifetime) {
     EXPECT_EQ(m_store.m_pView, &m_view);
     {
         CImageStore store;
-        { CChildView view(store); EXPECT_EQ(store.m_pView, &view); }
+        {
+            CChildView view(store);
+            EXPECT_EQ(store.m_pView, &view);
+        }
         EXPECT_EQ(store.m_pView, nullptr);
     }
 }
@@ -60,7 +63,7 @@ TEST_F(ChildViewTest, FirstPaintFitsAndConvertsThroughTheTable) {
 }
 
 TEST_F(ChildViewTest, ValuesAbove16383ShowAsTheirLow14Bits) {
-    m_store.m_pDisplay[0] = 16384;      // looks like 0
+    m_store.m_pDisplay[0] = 16384;  // looks like 0
     m_store.m_pDisplay[1] = 16384 + 9000;
     m_view.Lut().SetWindowLevel(10000, 5000);
     m_view.repaint();

@@ -62,9 +62,12 @@ TEST_F(ConfigDlgTest, ControlsInOrderWithTheirLabelsAndHiddenOnesHidden) {
         const char* szLabel;
     };
     const Field fields[] = {
-        {Id::IDC_VERSION, "Firmware Version:"}, {Id::IDC_TRIGGER_MODE, "Trigger Mode :"},
-        {Id::IDC_FGA, "FGA[0~7] :"},            {Id::IDC_ACQUIRE_DELAY, "Acquire Delay:"},
-        {Id::IDC_SET_DELAY, "Set Delay:"},      {Id::IDC_INNER_DELAY, "Inner Delay:"},
+        {Id::IDC_VERSION, "Firmware Version:"},
+        {Id::IDC_TRIGGER_MODE, "Trigger Mode :"},
+        {Id::IDC_FGA, "FGA[0~7] :"},
+        {Id::IDC_ACQUIRE_DELAY, "Acquire Delay:"},
+        {Id::IDC_SET_DELAY, "Set Delay:"},
+        {Id::IDC_INNER_DELAY, "Inner Delay:"},
     };
     int nTop = -1;
     for (const Field& f : fields) {
@@ -95,8 +98,8 @@ TEST_F(ConfigDlgTest, ControlsInOrderWithTheirLabelsAndHiddenOnesHidden) {
 
     // Write, Reset, Exit along the bottom.
     int nLeft = -1;
-    for (auto [nId, szCaption] : {std::pair{Id::IDC_WRITE, "Write"}, std::pair{Id::IDC_RESET, "Reset"},
-                                  std::pair{Id::IDC_EXIT, "Exit"}}) {
+    for (auto [nId, szCaption] :
+         {std::pair{Id::IDC_WRITE, "Write"}, std::pair{Id::IDC_RESET, "Reset"}, std::pair{Id::IDC_EXIT, "Exit"}}) {
         QPushButton* b = pDlg->Button(nId);
         EXPECT_EQ(b->text().toStdString(), szCaption);
         EXPECT_GT(b->x(), nLeft);
@@ -111,8 +114,7 @@ TEST_F(ConfigDlgTest, ControlsInOrderWithTheirLabelsAndHiddenOnesHidden) {
         EXPECT_FALSE(pDlg->Control(nId)->isVisible()) << nId;
     EXPECT_FALSE(pDlg->Button(Id::IDC_READ)->isEnabled());
     const char* kBoxes[] = {"I", "II", "III", "Reset", "GAIN0", "GAIN1", "GAIN2", "GAIN3"};
-    for (int i = 0; i < 8; ++i)
-        EXPECT_EQ(pDlg->CheckBox(Id::IDC_SENSOR_I + i)->text().toStdString(), kBoxes[i]);
+    for (int i = 0; i < 8; ++i) EXPECT_EQ(pDlg->CheckBox(Id::IDC_SENSOR_I + i)->text().toStdString(), kBoxes[i]);
 }
 
 TEST_F(ConfigDlgTest, RefreshShowsVersionTriggerItemsAndCheckBoxes) {
@@ -214,25 +216,21 @@ TEST_P(WriteChecks, TheFirstBadFieldIsNamedAndNothingIsSaved) {
 
 INSTANTIATE_TEST_SUITE_P(
     Fields, WriteChecks,
-    ::testing::Values(CWriteCase{"Vt125", {{Id::IDC_VT, "1.25"}}, nullptr},
-                      CWriteCase{"Vt450", {{Id::IDC_VT, "4.50"}}, nullptr},
-                      CWriteCase{"Vt124", {{Id::IDC_VT, "1.24"}}, kVtError},
-                      CWriteCase{"Vt451", {{Id::IDC_VT, "4.51"}}, kVtError},
-                      CWriteCase{"Pga0", {{Id::IDC_FGA, "0"}}, nullptr},
-                      CWriteCase{"Pga7", {{Id::IDC_FGA, "7"}}, nullptr},
-                      CWriteCase{"PgaMinus1", {{Id::IDC_FGA, "-1"}}, kPgaError},
-                      CWriteCase{"Pga8", {{Id::IDC_FGA, "8"}}, kPgaError},
-                      CWriteCase{"Span1799", {{Id::IDC_SPAN, "1799"}}, kSpanError},
-                      CWriteCase{"Delay65535", {{Id::IDC_ACQUIRE_DELAY, "65535"}}, nullptr},
-                      CWriteCase{"Delay65536", {{Id::IDC_ACQUIRE_DELAY, "65536"}}, kDelayError},
-                      CWriteCase{"Integrate101", {{Id::IDC_INTEGRATE, "101"}}, kIntegrateError},
-                      CWriteCase{"ClearTime1499", {{Id::IDC_CLEAR_TIME, "1499"}}, kClearTimeError},
-                      CWriteCase{"NameEmpty", {{Id::IDC_IMAGE_NAME, ""}}, kImageNameEmpty},
-                      // Only the first failure, in the order of the checks.
-                      CWriteCase{"VtBeforePga", {{Id::IDC_FGA, "8"}, {Id::IDC_VT, "1.24"}}, kVtError},
-                      CWriteCase{"PgaBeforeDelay", {{Id::IDC_ACQUIRE_DELAY, "65536"}, {Id::IDC_FGA, "-1"}}, kPgaError},
-                      CWriteCase{"DelayBeforeName", {{Id::IDC_IMAGE_NAME, ""}, {Id::IDC_ACQUIRE_DELAY, "-1"}},
-                                 kDelayError}),
+    ::testing::Values(
+        CWriteCase{"Vt125", {{Id::IDC_VT, "1.25"}}, nullptr}, CWriteCase{"Vt450", {{Id::IDC_VT, "4.50"}}, nullptr},
+        CWriteCase{"Vt124", {{Id::IDC_VT, "1.24"}}, kVtError}, CWriteCase{"Vt451", {{Id::IDC_VT, "4.51"}}, kVtError},
+        CWriteCase{"Pga0", {{Id::IDC_FGA, "0"}}, nullptr}, CWriteCase{"Pga7", {{Id::IDC_FGA, "7"}}, nullptr},
+        CWriteCase{"PgaMinus1", {{Id::IDC_FGA, "-1"}}, kPgaError}, CWriteCase{"Pga8", {{Id::IDC_FGA, "8"}}, kPgaError},
+        CWriteCase{"Span1799", {{Id::IDC_SPAN, "1799"}}, kSpanError},
+        CWriteCase{"Delay65535", {{Id::IDC_ACQUIRE_DELAY, "65535"}}, nullptr},
+        CWriteCase{"Delay65536", {{Id::IDC_ACQUIRE_DELAY, "65536"}}, kDelayError},
+        CWriteCase{"Integrate101", {{Id::IDC_INTEGRATE, "101"}}, kIntegrateError},
+        CWriteCase{"ClearTime1499", {{Id::IDC_CLEAR_TIME, "1499"}}, kClearTimeError},
+        CWriteCase{"NameEmpty", {{Id::IDC_IMAGE_NAME, ""}}, kImageNameEmpty},
+        // Only the first failure, in the order of the checks.
+        CWriteCase{"VtBeforePga", {{Id::IDC_FGA, "8"}, {Id::IDC_VT, "1.24"}}, kVtError},
+        CWriteCase{"PgaBeforeDelay", {{Id::IDC_ACQUIRE_DELAY, "65536"}, {Id::IDC_FGA, "-1"}}, kPgaError},
+        CWriteCase{"DelayBeforeName", {{Id::IDC_IMAGE_NAME, ""}, {Id::IDC_ACQUIRE_DELAY, "-1"}}, kDelayError}),
     [](const ::testing::TestParamInfo<CWriteCase>& info) { return std::string(info.param.szName); });
 
 TEST_F(ConfigDlgTest, WriteTakesTheTypedTriggerModeAndTheTickedBoxes) {

@@ -1,6 +1,7 @@
 // The main window as the operator sees it: the view between the panel and
 // the status bar, the wheel over the frame forwarded to the view, a picture
 // with its frame, and the status panes fed by the view.
+#include "UiTestSupport.h"
 #include "acquisition/VirtualClock.h"
 #include "display/AppValues.h"
 #include "support/PelkioRecorder.h"
@@ -9,7 +10,6 @@
 #include "ui/MeridStatusBar.h"
 #include "ui/RoomPanel.h"
 #include "ui/ToolDlgBar.h"
-#include "UiTestSupport.h"
 
 #include <QApplication>
 #include <QDir>
@@ -25,9 +25,8 @@ namespace {
 class MainWindowTest : public ::testing::Test {
 protected:
     void Show(int nWidth, int nHeight, int32_t nImageW = 3072, int32_t nImageH = 3072) {
-        test::LoadStore(m_app.m_imageStore, nImageW, nImageH, [=](int32_t c, int32_t r) {
-            return test::PhantomPixel(c, r, nImageW, nImageH);
-        });
+        test::LoadStore(m_app.m_imageStore, nImageW, nImageH,
+                        [=](int32_t c, int32_t r) { return test::PhantomPixel(c, r, nImageW, nImageH); });
         m_window.resize(nWidth, nHeight);
         m_window.show();
         QApplication::processEvents();

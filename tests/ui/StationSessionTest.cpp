@@ -24,19 +24,24 @@ using Lines = std::vector<std::string>;
 
 // The panel's controls with an enable state, and which of them are on.
 struct PanelStates {
-    bool bConnect, bDisconnect, bAcquisition, bOpenConfig, bMakeCalibration, bDark, bNoClear, bSaveAdapter,
-        bOffset, bDetector;
+    bool bConnect, bDisconnect, bAcquisition, bOpenConfig, bMakeCalibration, bDark, bNoClear, bSaveAdapter, bOffset,
+        bDetector;
 };
 
 class StationSession : public StationWindow {
 protected:
     void ExpectPanel(const PanelStates& s, const char* szWhen) {
         const std::pair<int, bool> states[] = {
-            {Id::IDC_CONNECT, s.bConnect},         {Id::IDC_DISCONNECT, s.bDisconnect},
-            {Id::IDC_ACQUISITION, s.bAcquisition}, {Id::IDC_OPEN_CONFIG, s.bOpenConfig},
-            {Id::IDC_MAKE_CALIBRATION, s.bMakeCalibration}, {Id::IDC_DARK, s.bDark},
-            {Id::IDC_NO_CLEAR, s.bNoClear},        {Id::IDC_SAVE_ADAPTER, s.bSaveAdapter},
-            {Id::IDC_OFFSET_SELECTOR, s.bOffset},  {Id::IDC_DETECTOR_SELECTOR, s.bDetector},
+            {Id::IDC_CONNECT, s.bConnect},
+            {Id::IDC_DISCONNECT, s.bDisconnect},
+            {Id::IDC_ACQUISITION, s.bAcquisition},
+            {Id::IDC_OPEN_CONFIG, s.bOpenConfig},
+            {Id::IDC_MAKE_CALIBRATION, s.bMakeCalibration},
+            {Id::IDC_DARK, s.bDark},
+            {Id::IDC_NO_CLEAR, s.bNoClear},
+            {Id::IDC_SAVE_ADAPTER, s.bSaveAdapter},
+            {Id::IDC_OFFSET_SELECTOR, s.bOffset},
+            {Id::IDC_DETECTOR_SELECTOR, s.bDetector},
         };
         for (const auto& [nId, bOn] : states) EXPECT_EQ(Enabled(nId), bOn) << szWhen << ": control " << nId;
         EXPECT_TRUE(Enabled(Id::IDC_OPEN_FILE)) << szWhen << ": Open File is always enabled";
@@ -152,7 +157,8 @@ TEST_F(StationSession, OpenFileShowsAShortRawFileAndZerosAfterIt) {
     const CImageStore& store = m_app.m_imageStore;
     ASSERT_EQ(store.m_pDisplay.size(), size_t{kUiSide} * kUiSide);
     EXPECT_TRUE(std::equal(pixels.begin(), pixels.end(), store.m_pDisplay.begin()));
-    EXPECT_TRUE(std::all_of(store.m_pDisplay.begin() + 1000, store.m_pDisplay.end(), [](uint16_t v) { return v == 0; }));
+    EXPECT_TRUE(
+        std::all_of(store.m_pDisplay.begin() + 1000, store.m_pDisplay.end(), [](uint16_t v) { return v == 0; }));
     EXPECT_EQ(store.m_bNewImage, 1);
     Window().View()->repaint();
     EXPECT_EQ(store.m_bNewImage, 0) << "the view converted the file's picture";
@@ -191,8 +197,7 @@ TEST_F(StationSession, SimulatorGroupTakesTheObjectOutOfTheBeamForTheNextExposur
     EXPECT_TRUE(pBox->ObjectIn());
     EXPECT_EQ(pBox->Dose(), 6000) << "from the configuration file";
     // The group sits below the operator's controls.
-    EXPECT_GT(pBox->mapTo(Panel(), QPoint()).y(),
-              Panel()->Control(Id::IDC_WINDOW_GROUP)->mapTo(Panel(), QPoint()).y());
+    EXPECT_GT(pBox->mapTo(Panel(), QPoint()).y(), Panel()->Control(Id::IDC_WINDOW_GROUP)->mapTo(Panel(), QPoint()).y());
 
     // Out of the beam before Connect: it holds for the detector that opens.
     pBox->ObjectBox()->click();

@@ -1,8 +1,8 @@
+#include "UiTestSupport.h"
 #include "app/EventLog.h"
 #include "support/PelkioRecorder.h"
 #include "support/TestSupport.h"
 #include "ui/Station.h"
-#include "UiTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -43,7 +43,8 @@ TEST_F(StationStartup, ImpossibleSizeEndsWithAMessageNamingTheKey) {
 }
 
 TEST_F(StationStartup, GoodConfigurationShowsTheTitledWindowAndRefusesASecondCopy) {
-    WriteFile(m_dir.file("ORVI2.ini"), "[CONFIG]\nIMAGE_PATH=" + m_dir.file("img") + "\nCAL_PATH=" + m_dir.file("cal") + "\n");
+    WriteFile(m_dir.file("ORVI2.ini"),
+              "[CONFIG]\nIMAGE_PATH=" + m_dir.file("img") + "\nCAL_PATH=" + m_dir.file("cal") + "\n");
     test::MessageBoxCloser closer;
     CStation first{m_rec.Api()};
     ASSERT_EQ(first.Start(m_dir.dir(), m_lockDir.path().string()), std::nullopt);

@@ -2,6 +2,7 @@
 // The whole station on screen, offscreen: the main window with the real
 // controller and the simulated detector in virtual time (CVirtualClock), the
 // board recorded, real files in a temporary program folder.
+#include "UiTestSupport.h"
 #include "acquisition/LibraryDispatch.h"
 #include "acquisition/VirtualClock.h"
 #include "app/EventLog.h"
@@ -10,7 +11,6 @@
 #include "support/TestSupport.h"
 #include "ui/MainWindow.h"
 #include "ui/ToolDlgBar.h"
-#include "UiTestSupport.h"
 
 #include <QApplication>
 #include <QPushButton>
@@ -33,19 +33,31 @@ protected:
         m_strImageDir = m_dir.dir() + "images/";
         m_strCalDir = m_dir.dir() + "cal/";
         const std::string strSide = std::to_string(kUiSide);
-        WriteFile(m_strIni, "[CONFIG]\n"
-                            "IMAGE_PATH=" + m_strImageDir + "\n"
-                            "CAL_PATH=" + m_strCalDir + "\n"
-                            "IMAGE_NAME=IMAGE.RAW\n"
-                            "IMAGE_WIDTH=" + strSide + "\n"
-                            "IMAGE_HEIGHT=" + strSide + "\n"
-                            "EXT_TRIGGER=1\n"
-                            "EXP_DELAY=0\n"
-                            "COM_NAME_1=SIMCOM1\n"
-                            "ADAPTER_NAME_1=Simulated GigE Adapter 1\n"
-                            "[SIMULATOR]\n"
-                            "FRAME_WIDTH=" + strSide + "\n"
-                            "FRAME_HEIGHT=" + strSide + "\n");
+        WriteFile(m_strIni,
+                  "[CONFIG]\n"
+                  "IMAGE_PATH=" +
+                      m_strImageDir +
+                      "\n"
+                      "CAL_PATH=" +
+                      m_strCalDir +
+                      "\n"
+                      "IMAGE_NAME=IMAGE.RAW\n"
+                      "IMAGE_WIDTH=" +
+                      strSide +
+                      "\n"
+                      "IMAGE_HEIGHT=" +
+                      strSide +
+                      "\n"
+                      "EXT_TRIGGER=1\n"
+                      "EXP_DELAY=0\n"
+                      "COM_NAME_1=SIMCOM1\n"
+                      "ADAPTER_NAME_1=Simulated GigE Adapter 1\n"
+                      "[SIMULATOR]\n"
+                      "FRAME_WIDTH=" +
+                      strSide +
+                      "\n"
+                      "FRAME_HEIGHT=" +
+                      strSide + "\n");
         SetLogPath(m_dir.file(kLogFileName));
     }
     void TearDown() override {

@@ -2,9 +2,9 @@
 // visibility, enable and tick states applied from the controller's flags,
 // one signal per command, the selectors, and the window width and level boxes
 // with their limits.
+#include "UiTestSupport.h"
 #include "ui/ChildView.h"
 #include "ui/ToolDlgBar.h"
-#include "UiTestSupport.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -126,9 +126,16 @@ TEST_F(ToolDlgBarTest, ControlsReadTopToBottomInTemplateOrder) {
 
 // ---- Enable and tick states from the controller's flags ----------------------
 
-constexpr int kFlagged[] = {Id::IDC_CONNECT,      Id::IDC_DISCONNECT,      Id::IDC_OPEN_CONFIG, Id::IDC_ACQUISITION,
-                            Id::IDC_DARK,         Id::IDC_NO_CLEAR,        Id::IDC_SAVE_ADAPTER,
-                            Id::IDC_MAKE_CALIBRATION, Id::IDC_OFFSET_SELECTOR, Id::IDC_DETECTOR_SELECTOR};
+constexpr int kFlagged[] = {Id::IDC_CONNECT,
+                            Id::IDC_DISCONNECT,
+                            Id::IDC_OPEN_CONFIG,
+                            Id::IDC_ACQUISITION,
+                            Id::IDC_DARK,
+                            Id::IDC_NO_CLEAR,
+                            Id::IDC_SAVE_ADAPTER,
+                            Id::IDC_MAKE_CALIBRATION,
+                            Id::IDC_OFFSET_SELECTOR,
+                            Id::IDC_DETECTOR_SELECTOR};
 
 struct StateCase {
     const char* szName;
@@ -151,36 +158,36 @@ TEST_P(PanelStateTest, EnablesExactlyWhatTheFlagsSay) {
         EXPECT_TRUE(m_panel.Control(nId)->isEnabled()) << nId;
 }
 
-const std::vector<int> kAllButConnect = {Id::IDC_DISCONNECT,    Id::IDC_OPEN_CONFIG,  Id::IDC_ACQUISITION,
-                                         Id::IDC_DARK,          Id::IDC_NO_CLEAR,     Id::IDC_SAVE_ADAPTER,
-                                         Id::IDC_MAKE_CALIBRATION, Id::IDC_OFFSET_SELECTOR,
-                                         Id::IDC_DETECTOR_SELECTOR};
+const std::vector<int> kAllButConnect = {
+    Id::IDC_DISCONNECT,       Id::IDC_OPEN_CONFIG,  Id::IDC_ACQUISITION,      Id::IDC_DARK,
+    Id::IDC_NO_CLEAR,         Id::IDC_SAVE_ADAPTER, Id::IDC_MAKE_CALIBRATION, Id::IDC_OFFSET_SELECTOR,
+    Id::IDC_DETECTOR_SELECTOR};
 
-INSTANTIATE_TEST_SUITE_P(
-    Events, PanelStateTest,
-    ::testing::Values(
-        StateCase{"Created", [](CPanelState&) {}, {Id::IDC_CONNECT}},
-        StateCase{"Connected", [](CPanelState& s) { s.SetConnected(); }, kAllButConnect},
-        StateCase{"DarkRunning",
-                  [](CPanelState& s) {
-                      s.SetConnected();
-                      s.SetDarkRunning(true);
-                  },
-                  {Id::IDC_SAVE_ADAPTER, Id::IDC_MAKE_CALIBRATION, Id::IDC_OFFSET_SELECTOR, Id::IDC_DETECTOR_SELECTOR}},
-        StateCase{"DarkDone",
-                  [](CPanelState& s) {
-                      s.SetConnected();
-                      s.SetDarkRunning(true);
-                      s.SetDarkRunning(false);
-                  },
-                  kAllButConnect},
-        StateCase{"Disconnected",
-                  [](CPanelState& s) {
-                      s.SetConnected();
-                      s.SetDisconnected();
-                  },
-                  {Id::IDC_CONNECT}}),
-    [](const auto& info) { return std::string(info.param.szName); });
+INSTANTIATE_TEST_SUITE_P(Events, PanelStateTest,
+                         ::testing::Values(StateCase{"Created", [](CPanelState&) {}, {Id::IDC_CONNECT}},
+                                           StateCase{"Connected", [](CPanelState& s) { s.SetConnected(); },
+                                                     kAllButConnect},
+                                           StateCase{"DarkRunning",
+                                                     [](CPanelState& s) {
+                                                         s.SetConnected();
+                                                         s.SetDarkRunning(true);
+                                                     },
+                                                     {Id::IDC_SAVE_ADAPTER, Id::IDC_MAKE_CALIBRATION,
+                                                      Id::IDC_OFFSET_SELECTOR, Id::IDC_DETECTOR_SELECTOR}},
+                                           StateCase{"DarkDone",
+                                                     [](CPanelState& s) {
+                                                         s.SetConnected();
+                                                         s.SetDarkRunning(true);
+                                                         s.SetDarkRunning(false);
+                                                     },
+                                                     kAllButConnect},
+                                           StateCase{"Disconnected",
+                                                     [](CPanelState& s) {
+                                                         s.SetConnected();
+                                                         s.SetDisconnected();
+                                                     },
+                                                     {Id::IDC_CONNECT}}),
+                         [](const auto& info) { return std::string(info.param.szName); });
 
 TEST_F(ToolDlgBarTest, TicksFollowTheFlagsNotTheClick) {
     QCheckBox* pNetwork = m_panel.CheckBox(Id::IDC_SHOW_NETWORK);
@@ -222,8 +229,8 @@ TEST_F(ToolDlgBarTest, DetectorSelectorShownOnlyWhenTheStateSays) {
     m_state.bDetectorSelectorVisible = true;
     m_panel.ApplyState();
     EXPECT_TRUE(Shown(Id::IDC_DETECTOR_SELECTOR));
-    for (int nId : {Id::IDC_DARK, Id::IDC_OFFSET_SELECTOR, Id::IDC_GAIN, Id::IDC_DEFECT, Id::IDC_NO_CLEAR,
-                    Id::IDC_SAVE_ADAPTER})
+    for (int nId :
+         {Id::IDC_DARK, Id::IDC_OFFSET_SELECTOR, Id::IDC_GAIN, Id::IDC_DEFECT, Id::IDC_NO_CLEAR, Id::IDC_SAVE_ADAPTER})
         EXPECT_FALSE(Shown(nId)) << nId << " stays hidden for the life of the panel";
 }
 
@@ -318,7 +325,9 @@ struct BoxCase {
     const char* szLevel;
     float fWidth, fLevel;
 };
-void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.szName << ": \"" << c.szWidth << "\" / \"" << c.szLevel << "\""; }
+void PrintTo(const BoxCase& c, std::ostream* os) {
+    *os << c.szName << ": \"" << c.szWidth << "\" / \"" << c.szLevel << "\"";
+}
 
 class WindowBoxTest : public ToolDlgBarTest, public ::testing::WithParamInterface<BoxCase> {};
 
@@ -335,8 +344,7 @@ TEST_P(WindowBoxTest, TypedTextSetsTheViewsTableWithinLimitsAndStaysAsTyped) {
 INSTANTIATE_TEST_SUITE_P(Cases, WindowBoxTest,
                          ::testing::Values(BoxCase{"Plain", "1000", "500", 1000, 500},
                                            BoxCase{"ZeroWidthAndLevel", "0", "0", 4, 2},
-                                           BoxCase{"Negative", "-50", "-3", 4, 2},
-                                           BoxCase{"Empty", "", "", 4, 2},
+                                           BoxCase{"Negative", "-50", "-3", 4, 2}, BoxCase{"Empty", "", "", 4, 2},
                                            BoxCase{"NotANumber", "wide", "x", 4, 2},
                                            BoxCase{"AboveMax", "20000", "16384", 16383, 16383},
                                            BoxCase{"One", "1", "1", 1, 1}),

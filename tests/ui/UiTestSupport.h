@@ -102,8 +102,8 @@ inline void DoubleClick(QWidget* w, QPoint pt, Qt::MouseButton button) {
 // w took it (a disabled widget, or one that ignores it, passes it to its
 // parent when the window system delivers it).
 inline bool Wheel(QWidget* w, QPoint pt, int nDelta) {
-    QWheelEvent ev(QPointF(pt), QPointF(w->mapToGlobal(pt)), QPoint(), QPoint(0, nDelta), Qt::NoButton,
-                   Qt::NoModifier, Qt::NoScrollPhase, false);
+    QWheelEvent ev(QPointF(pt), QPointF(w->mapToGlobal(pt)), QPoint(), QPoint(0, nDelta), Qt::NoButton, Qt::NoModifier,
+                   Qt::NoScrollPhase, false);
     const bool bHandled = QApplication::sendEvent(w, &ev);
     return bHandled && ev.isAccepted();
 }

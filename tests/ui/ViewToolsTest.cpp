@@ -138,14 +138,14 @@ TEST_P(ViewKeys, StepWindowAndLevel) {
     EXPECT_EQ(Shown(), c.expected);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Keys, ViewKeys,
-    ::testing::Values(KeyCase{"Up", Qt::Key_Up, {}, {4000, 6163}}, KeyCase{"Down", Qt::Key_Down, {}, {4000, 5837}},
-                      KeyCase{"ShiftUp", Qt::Key_Up, Qt::ShiftModifier, {4000, 7638}},
-                      KeyCase{"Right", Qt::Key_Right, {}, {4163, 6000}},
-                      KeyCase{"ShiftLeft", Qt::Key_Left, Qt::ShiftModifier, {2362, 6000}},
-                      KeyCase{"Reset", Qt::Key_R, {}, {16383, 8191}}),
-    [](const auto& info) { return std::string(info.param.szName); });
+INSTANTIATE_TEST_SUITE_P(Keys, ViewKeys,
+                         ::testing::Values(KeyCase{"Up", Qt::Key_Up, {}, {4000, 6163}},
+                                           KeyCase{"Down", Qt::Key_Down, {}, {4000, 5837}},
+                                           KeyCase{"ShiftUp", Qt::Key_Up, Qt::ShiftModifier, {4000, 7638}},
+                                           KeyCase{"Right", Qt::Key_Right, {}, {4163, 6000}},
+                                           KeyCase{"ShiftLeft", Qt::Key_Left, Qt::ShiftModifier, {2362, 6000}},
+                                           KeyCase{"Reset", Qt::Key_R, {}, {16383, 8191}}),
+                         [](const auto& info) { return std::string(info.param.szName); });
 
 TEST_F(ViewTools, KeysZoomFitOneToOneAndInvertFromAnywhereInTheWindow) {
     ASSERT_NO_FATAL_FAILURE(Create());

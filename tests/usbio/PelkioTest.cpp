@@ -92,7 +92,8 @@ TEST_P(EnumerationTest, FindsAndNumbersTheBoards) {
     EXPECT_EQ(Opened(), c.opened);
 
     // Board n is the n-th board found: a write to it reaches that device.
-    for (size_t n = 0; n < c.boards.size(); ++n) EXPECT_EQ(PortWriteEx(static_cast<int32_t>(n), 0x40 + static_cast<int32_t>(n), 0, 0, 0), 1);
+    for (size_t n = 0; n < c.boards.size(); ++n)
+        EXPECT_EQ(PortWriteEx(static_cast<int32_t>(n), 0x40 + static_cast<int32_t>(n), 0, 0, 0), 1);
     for (size_t i = 0; i < c.devices.size(); ++i) {
         const std::string& strName = c.devices[i].strName;
         auto it = std::find(c.boards.begin(), c.boards.end(), strName);
@@ -111,30 +112,27 @@ TEST_P(EnumerationTest, FindsAndNumbersTheBoards) {
 }
 
 std::vector<CDeviceSpec> WithOthers() {
-    return {{"A"},
-            {"X", PELKIO_VENDOR_ID, 0x0003},
-            {"Y", 0x1234, PELKIO_PRODUCT_ID},
-            {"B"}};
+    return {{"A"}, {"X", PELKIO_VENDOR_ID, 0x0003}, {"Y", 0x1234, PELKIO_PRODUCT_ID}, {"B"}};
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Pelkio, EnumerationTest,
-    ::testing::Values(
-        CEnumCase{"None", {}, {}, {}},
-        CEnumCase{"One", Boards("A"), Names("A"), OpenLines("A")},
-        CEnumCase{"Two", Boards("AB"), Names("AB"), OpenLines("AB")},
-        // The eleventh board is left alone: it is never opened.
-        CEnumCase{"ElevenStopAtTen", Boards("ABCDEFGHIJK"), Names("ABCDEFGHIJ"),
-                  OpenLines("ABCDEFGHIJ")},
-        // Devices with other ids are neither opened nor numbered.
-        CEnumCase{"OtherIdsPassedOver", WithOthers(), Names("AB"), OpenLines("AB")},
-        // A node without access does not take a number; the next board does.
-        CEnumCase{"UnopenableSkipped", {{"A", PELKIO_VENDOR_ID, PELKIO_PRODUCT_ID, true}, {"B"}},
-                  Names("B"), Wire{"open A failed", "open B"}},
-        // One device listed twice (two collections of one node) is one board.
-        CEnumCase{"ListedTwiceIsOneBoard",
-                  {{"A", PELKIO_VENDOR_ID, PELKIO_PRODUCT_ID, false, true}, {"B"}}, Names("AB"),
-                  OpenLines("AB")}),
+    ::testing::Values(CEnumCase{"None", {}, {}, {}}, CEnumCase{"One", Boards("A"), Names("A"), OpenLines("A")},
+                      CEnumCase{"Two", Boards("AB"), Names("AB"), OpenLines("AB")},
+                      // The eleventh board is left alone: it is never opened.
+                      CEnumCase{"ElevenStopAtTen", Boards("ABCDEFGHIJK"), Names("ABCDEFGHIJ"), OpenLines("ABCDEFGHIJ")},
+                      // Devices with other ids are neither opened nor numbered.
+                      CEnumCase{"OtherIdsPassedOver", WithOthers(), Names("AB"), OpenLines("AB")},
+                      // A node without access does not take a number; the next board does.
+                      CEnumCase{"UnopenableSkipped",
+                                {{"A", PELKIO_VENDOR_ID, PELKIO_PRODUCT_ID, true}, {"B"}},
+                                Names("B"),
+                                Wire{"open A failed", "open B"}},
+                      // One device listed twice (two collections of one node) is one board.
+                      CEnumCase{"ListedTwiceIsOneBoard",
+                                {{"A", PELKIO_VENDOR_ID, PELKIO_PRODUCT_ID, false, true}, {"B"}},
+                                Names("AB"),
+                                OpenLines("AB")}),
     [](const ::testing::TestParamInfo<CEnumCase>& info) { return std::string(info.param.szName); });
 
 TEST_F(PelkioTest, ReEnumerationReleasesWhatTheLastOneOpened) {
@@ -191,32 +189,40 @@ const char* const kReport = "read A 00 FE 21 32 43 54 65 76 87";
 
 INSTANTIATE_TEST_SUITE_P(
     Pelkio, CommandBytesTest,
-    ::testing::Values(
-        CCommandCase{"ConfigureExample", [] { return PortConfigure(0x1234, 0xABCD, 0x00FF, 7, 9); },
-                     1,
-                     {"write A 00 01 34 12 CD AB FF 00 00", "write A 00 02 09 07 CD AB FF 00 00"}},
-        // p1..p3 keep their low 16 bits, p4 and p5 their low 8.
-        CCommandCase{"ConfigureCutsArguments",
-                     [] { return PortConfigureEx(0, 0x7FFF1234, -1, 0x10000, 0x107, 0x209); },
-                     1,
-                     {"write A 00 01 34 12 FF FF 00 00 00", "write A 00 02 09 07 FF FF 00 00 00"}},
-        // The start-up configuration of the station.
-        CCommandCase{"ConfigureAllPorts", [] { return PortConfigureEx(0, 0, 0xFFFF, 0xFFFF, 0, 0); },
-                     1,
-                     {"write A 00 01 00 00 FF FF FF FF 00", "write A 00 02 00 00 FF FF FF FF 00"}},
-        CCommandCase{"Write", [] { return PortWrite(0x11, 0x22, 0x33, 0x44); }, 1,
-                     {"write A 00 04 11 22 33 44 00 00 00"}},
-        CCommandCase{"WriteCutsArguments", [] { return PortWriteEx(0, 0x1FF, -2, 0x100, 0x12345); },
-                     1, {"write A 00 04 FF FE 00 45 00 00 00"}},
-        CCommandCase{"Read",
-                     [] {
-                         uint8_t o[5];
-                         return PortRead(&o[0], &o[1], &o[2], &o[3], &o[4]);
-                     },
-                     1, {kReadRequest, kReport}},
-        // Command 5 carries d1, d2 and bytes 3 to 7 of the report just read.
-        CCommandCase{"Port1Write", [] { return Port1Write(0x1AB, 0xCD); }, 1,
-                     {kReadRequest, kReport, "write A 00 05 AB CD 32 43 54 65 76"}}),
+    ::testing::Values(CCommandCase{"ConfigureExample",
+                                   [] { return PortConfigure(0x1234, 0xABCD, 0x00FF, 7, 9); },
+                                   1,
+                                   {"write A 00 01 34 12 CD AB FF 00 00", "write A 00 02 09 07 CD AB FF 00 00"}},
+                      // p1..p3 keep their low 16 bits, p4 and p5 their low 8.
+                      CCommandCase{"ConfigureCutsArguments",
+                                   [] { return PortConfigureEx(0, 0x7FFF1234, -1, 0x10000, 0x107, 0x209); },
+                                   1,
+                                   {"write A 00 01 34 12 FF FF 00 00 00", "write A 00 02 09 07 FF FF 00 00 00"}},
+                      // The start-up configuration of the station.
+                      CCommandCase{"ConfigureAllPorts",
+                                   [] { return PortConfigureEx(0, 0, 0xFFFF, 0xFFFF, 0, 0); },
+                                   1,
+                                   {"write A 00 01 00 00 FF FF FF FF 00", "write A 00 02 00 00 FF FF FF FF 00"}},
+                      CCommandCase{"Write",
+                                   [] { return PortWrite(0x11, 0x22, 0x33, 0x44); },
+                                   1,
+                                   {"write A 00 04 11 22 33 44 00 00 00"}},
+                      CCommandCase{"WriteCutsArguments",
+                                   [] { return PortWriteEx(0, 0x1FF, -2, 0x100, 0x12345); },
+                                   1,
+                                   {"write A 00 04 FF FE 00 45 00 00 00"}},
+                      CCommandCase{"Read",
+                                   [] {
+                                       uint8_t o[5];
+                                       return PortRead(&o[0], &o[1], &o[2], &o[3], &o[4]);
+                                   },
+                                   1,
+                                   {kReadRequest, kReport}},
+                      // Command 5 carries d1, d2 and bytes 3 to 7 of the report just read.
+                      CCommandCase{"Port1Write",
+                                   [] { return Port1Write(0x1AB, 0xCD); },
+                                   1,
+                                   {kReadRequest, kReport, "write A 00 05 AB CD 32 43 54 65 76"}}),
     [](const ::testing::TestParamInfo<CCommandCase>& info) { return std::string(info.param.szName); });
 
 TEST_F(PelkioTest, ReadReturnsBytesOneToFiveOfTheReport) {
@@ -247,14 +253,10 @@ TEST_F(PelkioTest, TheExFormsReachTheSecondBoardAndThePlainFormsTheFirst) {
     EXPECT_EQ(PortReadEx(1, &o[0], &o[1], &o[2], &o[3], &o[4]), 1);
     EXPECT_EQ(o[0], 0xFE);
     EXPECT_EQ(Port1WriteEx(1, 9, 9), 1);
-    EXPECT_EQ(m_bus.Wire(), (Wire{"write B 00 04 01 02 03 04 00 00 00",
-                                  "write A 00 04 05 06 07 08 00 00 00",
-                                  "write B 00 01 01 00 02 00 03 00 00",
-                                  "write B 00 02 05 04 02 00 03 00 00",
-                                  "write B 00 03 00 00 00 00 00 00 00",
-                                  "read B 00 FE 00 00 00 00 00 00 00",
-                                  "write B 00 03 00 00 00 00 00 00 00",
-                                  "read B 00 FE 00 00 00 00 00 00 00",
+    EXPECT_EQ(m_bus.Wire(), (Wire{"write B 00 04 01 02 03 04 00 00 00", "write A 00 04 05 06 07 08 00 00 00",
+                                  "write B 00 01 01 00 02 00 03 00 00", "write B 00 02 05 04 02 00 03 00 00",
+                                  "write B 00 03 00 00 00 00 00 00 00", "read B 00 FE 00 00 00 00 00 00 00",
+                                  "write B 00 03 00 00 00 00 00 00 00", "read B 00 FE 00 00 00 00 00 00 00",
                                   "write B 00 05 09 09 00 00 00 00 00"}));
 }
 
@@ -333,8 +335,8 @@ TEST_F(PelkioTest, AReadTimesOutWithZerosAndTheNextReadFindsTheNewBoard) {
     m_bus.ClearWire();
     EXPECT_EQ(PortRead(&o[0], &o[1], &o[2], &o[3], &o[4]), 1);
     EXPECT_EQ(o[0], 0xFE);
-    EXPECT_EQ(m_bus.Wire(), (Wire{"enumerate", "open B", "write B 00 03 00 00 00 00 00 00 00",
-                                  "read B 00 FE 00 00 00 00 00 00 00"}));
+    EXPECT_EQ(m_bus.Wire(),
+              (Wire{"enumerate", "open B", "write B 00 03 00 00 00 00 00 00 00", "read B 00 FE 00 00 00 00 00 00 00"}));
     EXPECT_EQ(m_bus.Closes(a), 1);
     EXPECT_EQ(m_bus.ElapsedMs(), uint64_t{PELKIO_TIMEOUT_MS});
 }

@@ -48,8 +48,7 @@ public:
         pWrite->report.assign(pReport, pReport + nLength);
         try {
             std::thread([pWrite] {
-                int nResult = hid_write(pWrite->pHandle->pDevice, pWrite->report.data(),
-                                        pWrite->report.size());
+                int nResult = hid_write(pWrite->pHandle->pDevice, pWrite->report.data(), pWrite->report.size());
                 std::lock_guard<std::mutex> lock(pWrite->mutex);
                 pWrite->nResult = nResult;
                 pWrite->bDone = true;
@@ -59,8 +58,7 @@ public:
             return HidResult::Failed;  // no thread to be had
         }
         std::unique_lock<std::mutex> lock(pWrite->mutex);
-        if (!pWrite->done.wait_for(lock, std::chrono::milliseconds(nTimeoutMs),
-                                   [&] { return pWrite->bDone; }))
+        if (!pWrite->done.wait_for(lock, std::chrono::milliseconds(nTimeoutMs), [&] { return pWrite->bDone; }))
             return HidResult::TimedOut;
         return pWrite->nResult == static_cast<int>(nLength) ? HidResult::Ok : HidResult::Failed;
     }
@@ -68,12 +66,10 @@ public:
     // hidraw hands over reports of a device without numbered reports as they
     // are, without an id; the board's reports are not numbered, so id 0 is put
     // in front.
-    HidResult Read(uint8_t* pBuffer, size_t nCapacity, size_t& nLength,
-                   uint32_t nTimeoutMs) override {
+    HidResult Read(uint8_t* pBuffer, size_t nCapacity, size_t& nLength, uint32_t nTimeoutMs) override {
         nLength = 0;
         if (nCapacity < 2) return HidResult::Failed;
-        int n = hid_read_timeout(m_pHandle->pDevice, pBuffer + 1, nCapacity - 1,
-                                 static_cast<int>(nTimeoutMs));
+        int n = hid_read_timeout(m_pHandle->pDevice, pBuffer + 1, nCapacity - 1, static_cast<int>(nTimeoutMs));
         if (n < 0) return HidResult::Failed;
         if (n == 0) return HidResult::TimedOut;
         pBuffer[0] = 0;

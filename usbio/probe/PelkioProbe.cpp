@@ -52,9 +52,8 @@ int ReadOnce(int32_t nBoards) {
             std::printf("board %d: no input report within %d ms\n", b, PELKIO_TIMEOUT_MS);
             continue;
         }
-        std::printf("board %d: input %02X %02X %02X %02X %02X  ready %s, expose %s\n", b, o[0],
-                    o[1], o[2], o[3], o[4], Stage((o[0] & orvi::kIn1Ready) == 0),
-                    Stage((o[0] & orvi::kIn1Expose) == 0));
+        std::printf("board %d: input %02X %02X %02X %02X %02X  ready %s, expose %s\n", b, o[0], o[1], o[2], o[3], o[4],
+                    Stage((o[0] & orvi::kIn1Ready) == 0), Stage((o[0] & orvi::kIn1Expose) == 0));
     }
     return nBoards > 0 ? 0 : 1;
 }
@@ -70,9 +69,8 @@ int Lamps() {
         const char* szName;
         void (*fnSet)(bool);
     };
-    const Lamp lamps[] = {{"enable", orvi::SetEnableLamp},
-                          {"ready", orvi::SetReadyLamp},
-                          {"connection", orvi::SetConnectionLamp}};
+    const Lamp lamps[] = {
+        {"enable", orvi::SetEnableLamp}, {"ready", orvi::SetReadyLamp}, {"connection", orvi::SetConnectionLamp}};
     for (const Lamp& lamp : lamps) {
         if (g_bStop) break;
         orvi::g_byOut1 = orvi::kOutAllOff;
@@ -105,8 +103,8 @@ int Watch() {
         orvi::SetEnableLamp(now.bExpose);
         board.WriteOutputs();
         if (bFirst || now.bReady != last.bReady || now.bExpose != last.bExpose) {
-            std::printf("ready %s, expose %s (%d board(s))\n", Stage(now.bReady),
-                        Stage(now.bExpose), board.m_nBoardCount);
+            std::printf("ready %s, expose %s (%d board(s))\n", Stage(now.bReady), Stage(now.bExpose),
+                        board.m_nBoardCount);
             std::fflush(stdout);
         }
         last = now;

@@ -57,8 +57,7 @@ struct CBusState {
     std::function<void(uint32_t)> fnWait;
 
     CDevice& At(int nDevice) {
-        if (nDevice < 0 || nDevice >= static_cast<int>(devices.size()))
-            throw std::out_of_range("no such fake device");
+        if (nDevice < 0 || nDevice >= static_cast<int>(devices.size())) throw std::out_of_range("no such fake device");
         return devices[static_cast<size_t>(nDevice)];
     }
     void Wait(uint32_t nMs) {
@@ -82,8 +81,7 @@ namespace {
 class CFakeHandle final : public IHidDevice {
 public:
     CFakeHandle(std::shared_ptr<CBusState> pState, int nDevice)
-        : m_pState(std::move(pState)), m_nDevice(nDevice),
-          m_nGeneration(m_pState->At(nDevice).nGeneration) {}
+        : m_pState(std::move(pState)), m_nDevice(nDevice), m_nGeneration(m_pState->At(nDevice).nGeneration) {}
 
     ~CFakeHandle() override {
         CDevice& d = m_pState->At(m_nDevice);
@@ -114,8 +112,7 @@ public:
         return HidResult::Ok;
     }
 
-    HidResult Read(uint8_t* pBuffer, size_t nCapacity, size_t& nLength,
-                   uint32_t nTimeoutMs) override {
+    HidResult Read(uint8_t* pBuffer, size_t nCapacity, size_t& nLength, uint32_t nTimeoutMs) override {
         nLength = 0;
         CDevice& d = m_pState->At(m_nDevice);
         if (!Alive()) {
@@ -163,9 +160,7 @@ std::string HexBytes(const uint8_t* pBytes, size_t nLength) {
 CSimHidBus::CSimHidBus() : m_pState(std::make_shared<CBusState>()) {}
 CSimHidBus::~CSimHidBus() = default;
 
-int CSimHidBus::AddBoard(const std::string& strName) {
-    return AddDevice(strName, PELKIO_VENDOR_ID, PELKIO_PRODUCT_ID);
-}
+int CSimHidBus::AddBoard(const std::string& strName) { return AddDevice(strName, PELKIO_VENDOR_ID, PELKIO_PRODUCT_ID); }
 
 int CSimHidBus::AddDevice(const std::string& strName, uint16_t nVendorId, uint16_t nProductId) {
     CDevice d;
@@ -219,9 +214,7 @@ void CSimHidBus::ScriptHandSwitch(int nDevice, std::vector<HandSwitch> states) {
     d.script.assign(states.begin(), states.end());
 }
 
-void CSimHidBus::SetInputData(int nDevice, std::vector<uint8_t> data) {
-    m_pState->At(nDevice).data = std::move(data);
-}
+void CSimHidBus::SetInputData(int nDevice, std::vector<uint8_t> data) { m_pState->At(nDevice).data = std::move(data); }
 
 void CSimHidBus::SetWriteLatency(int nDevice, uint32_t nMs) { m_pState->At(nDevice).nWriteLatency = nMs; }
 void CSimHidBus::SetReadLatency(int nDevice, uint32_t nMs) { m_pState->At(nDevice).nReadLatency = nMs; }
@@ -229,9 +222,7 @@ void CSimHidBus::SetReadLatency(int nDevice, uint32_t nMs) { m_pState->At(nDevic
 const std::vector<std::string>& CSimHidBus::Wire() const { return m_pState->wire; }
 void CSimHidBus::ClearWire() { m_pState->wire.clear(); }
 
-std::vector<std::vector<uint8_t>> CSimHidBus::Written(int nDevice) const {
-    return m_pState->At(nDevice).written;
-}
+std::vector<std::vector<uint8_t>> CSimHidBus::Written(int nDevice) const { return m_pState->At(nDevice).written; }
 int CSimHidBus::Opens(int nDevice) const { return m_pState->At(nDevice).nOpens; }
 int CSimHidBus::Closes(int nDevice) const { return m_pState->At(nDevice).nCloses; }
 std::string CSimHidBus::PathOf(int nDevice) const { return m_pState->At(nDevice).Path(); }

@@ -30,14 +30,16 @@ protected:
         if (pMsg->CommandField != DIMSE_N_EVENT_REPORT_RQ) return DcmSCP::handleIncomingCommand(pMsg, info);
         DcmDataset* pDs = nullptr;
         Uint16 nEvent = 0;
-        const OFCondition cond = handleEVENTREPORTRequest(pMsg->msg.NEventReportRQ, info.presentationContextID, pDs, nEvent);
+        const OFCondition cond =
+            handleEVENTREPORTRequest(pMsg->msg.NEventReportRQ, info.presentationContextID, pDs, nEvent);
         std::unique_ptr<DcmDataset> owner(pDs);
         CCommitReport report;
         if (cond.good() && pDs != nullptr && ParseCommitReport(*pDs, report) && m_fnReport) m_fnReport(report);
         return cond;
     }
     Uint16 checkEVENTREPORTRequest(T_DIMSE_N_EventReportRQ& rq, DcmDataset* pDs) override {
-        if (std::string(rq.AffectedSOPClassUID) != UID_StorageCommitmentPushModelSOPClass) return STATUS_N_NoSuchSOPClass;
+        if (std::string(rq.AffectedSOPClassUID) != UID_StorageCommitmentPushModelSOPClass)
+            return STATUS_N_NoSuchSOPClass;
         CCommitReport report;
         if (pDs == nullptr || !ParseCommitReport(*pDs, report)) return STATUS_N_InvalidArgumentValue;
         return STATUS_Success;

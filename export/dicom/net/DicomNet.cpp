@@ -107,7 +107,8 @@ CNetResult Echo(const std::string& strStationAet, const CPeer& peer, uint32_t nT
     scu.releaseAssociation();
     if (cond.bad())
         return {ENetOutcome::Unreachable, peer.Describe() + " accepted the association but did not answer the echo"};
-    const auto nMs = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
+    const auto nMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0).count();
     return {ENetOutcome::Ok, peer.Describe() + " answered the echo (" + std::to_string(nMs) + " ms)"};
 }
 
@@ -202,8 +203,8 @@ CNetResult QueryWorklist(const std::string& strStationAet, const CPeer& peer, ui
     OFCondition cond = scu.initNetwork();
     if (cond.good()) cond = scu.negotiateAssociation();
     if (cond.bad()) return AssociationFailure(cond, peer, strStationAet, "Worklist server");
-    const T_ASC_PresentationContextID nPc =
-        scu.findAnyPresentationContextID(UID_FINDModalityWorklistInformationModel, UID_LittleEndianExplicitTransferSyntax);
+    const T_ASC_PresentationContextID nPc = scu.findAnyPresentationContextID(UID_FINDModalityWorklistInformationModel,
+                                                                             UID_LittleEndianExplicitTransferSyntax);
     if (nPc == 0) {
         scu.releaseAssociation();
         return {ENetOutcome::Refused, "Worklist server " + peer.Describe() + " does not offer the modality worklist"};
@@ -228,15 +229,16 @@ CNetResult QueryWorklist(const std::string& strStationAet, const CPeer& peer, ui
     scu.releaseAssociation();
     if (cond.bad()) {
         items.clear();
-        return {ENetOutcome::Unreachable, "Worklist server " + peer.Describe() + " did not finish the query: " +
-                                              cond.text()};
+        return {ENetOutcome::Unreachable,
+                "Worklist server " + peer.Describe() + " did not finish the query: " + cond.text()};
     }
     if (nFinal != STATUS_Success) {
         items.clear();
-        return {ENetOutcome::Failed, "Worklist server " + peer.Describe() + " refused the query (status " + Hex(nFinal) + ")"};
+        return {ENetOutcome::Failed,
+                "Worklist server " + peer.Describe() + " refused the query (status " + Hex(nFinal) + ")"};
     }
-    return {ENetOutcome::Ok, std::to_string(items.size()) + (items.size() == 1 ? " item" : " items") + " from " +
-                                 peer.Describe()};
+    return {ENetOutcome::Ok,
+            std::to_string(items.size()) + (items.size() == 1 ? " item" : " items") + " from " + peer.Describe()};
 }
 
 const CWorklistItem* FindByAccession(const std::vector<CWorklistItem>& items, const std::string& strAccession) {
@@ -376,11 +378,13 @@ CStoreResult CStoreAssociation::Store(const std::string& strPath, const CFileIde
     return r;
 }
 
-CNetResult CStoreAssociation::RequestCommitment(const std::string& strTransactionUid, const std::vector<CSopRef>& refs) {
+CNetResult CStoreAssociation::RequestCommitment(const std::string& strTransactionUid,
+                                                const std::vector<CSopRef>& refs) {
     if (!IsOpen()) return {ENetOutcome::Unreachable, "the connection to the PACS is closed"};
     const T_ASC_PresentationContextID nPc = m_p->scu.findAnyPresentationContextID(
         UID_StorageCommitmentPushModelSOPClass, UID_LittleEndianExplicitTransferSyntax);
-    if (nPc == 0) return {ENetOutcome::Refused, "the PACS " + m_p->peer.Describe() + " does not offer storage commitment"};
+    if (nPc == 0)
+        return {ENetOutcome::Refused, "the PACS " + m_p->peer.Describe() + " does not offer storage commitment"};
     DcmDataset ds;
     ds.putAndInsertString(DCM_TransactionUID, strTransactionUid.c_str());
     for (const CSopRef& ref : refs) {
@@ -394,8 +398,8 @@ CNetResult CStoreAssociation::RequestCommitment(const std::string& strTransactio
         m_p->scu.sendACTIONRequest(nPc, kCommitmentSopInstance, kActionRequestCommitment, &ds, nStatus);
     if (cond.bad()) {
         m_p->bOpen = m_p->scu.isConnected();
-        return {ENetOutcome::Unreachable, "asking " + m_p->peer.Describe() + " for storage commitment broke off: " +
-                                              cond.text()};
+        return {ENetOutcome::Unreachable,
+                "asking " + m_p->peer.Describe() + " for storage commitment broke off: " + cond.text()};
     }
     if (nStatus != STATUS_Success)
         return {ENetOutcome::Failed, "the PACS refused storage commitment (status " + Hex(nStatus) + ": " +

@@ -20,12 +20,12 @@ struct CPeer {
 
 struct CNetConfig {
     std::string strStationAet = "ORVI";
-    uint16_t nStationPort = 0;   // storage commitment listener; 0 = off
+    uint16_t nStationPort = 0;  // storage commitment listener; 0 = off
     CPeer pacs;
-    bool bCommit = false;        // ask the PACS for storage commitment
+    bool bCommit = false;  // ask the PACS for storage commitment
     CPeer worklist;
-    uint32_t nTimeoutS = 10;     // connect, association and message time-out
-    std::string strOutbox;       // ends in '/'
+    uint32_t nTimeoutS = 10;  // connect, association and message time-out
+    std::string strOutbox;    // ends in '/'
     uint32_t nSentKeepDays = 7;
 
     bool PacsOn() const { return pacs.IsSet(); }

@@ -65,9 +65,9 @@ std::string ErrnoText() { return std::strerror(errno); }
 // A name that sorts by arrival and keeps the source's name readable.
 std::string ArrivalName(const std::string& strSource) {
     static std::atomic<uint32_t> s_nSeq{0};
-    const auto nUs = std::chrono::duration_cast<std::chrono::microseconds>(
-                         std::chrono::system_clock::now().time_since_epoch())
-                         .count();
+    const auto nUs =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     char sz[48];
     std::snprintf(sz, sizeof sz, "%016lld-%04u-", static_cast<long long>(nUs), s_nSeq++ % 10000);
     std::string strBase = fs::path(strSource).filename().string();
@@ -313,9 +313,9 @@ struct COutbox::Impl {
             Log("cannot move " + strName + " to " + szFolder + ": " + ErrnoText());
         }
         std::lock_guard<std::mutex> lock(mutex);
-        items.erase(std::remove_if(items.begin(), items.end(),
-                                   [&](const Item& i) { return i.shown.strName == strName; }),
-                    items.end());
+        items.erase(
+            std::remove_if(items.begin(), items.end(), [&](const Item& i) { return i.shown.strName == strName; }),
+            items.end());
     }
 
     void Sent(const std::string& strName, const std::string& strHow) {
@@ -429,7 +429,8 @@ struct COutbox::Impl {
                 ++n;
             }
             for (const CSopRef& ref : report.failed) {
-                if (std::find(waitingFor.begin(), waitingFor.end(), ref.strSopInstanceUid) == waitingFor.end()) continue;
+                if (std::find(waitingFor.begin(), waitingFor.end(), ref.strSopInstanceUid) == waitingFor.end())
+                    continue;
                 char sz[8];
                 std::snprintf(sz, sizeof sz, "0x%04X", ref.nFailureReason);
                 std::string strName;
@@ -520,9 +521,7 @@ struct COutbox::Impl {
                     Sent(strName, r.strText);
                 }
                 break;
-            case EStoreOutcome::Rejected:
-                Reject(strName, "the PACS refused it: " + r.strText);
-                break;
+            case EStoreOutcome::Rejected: Reject(strName, "the PACS refused it: " + r.strText); break;
             case EStoreOutcome::Retry:
                 // A PACS that keeps refusing an image "for lack of resources" while it takes
                 // others means the image: after a few tries it is kept apart like any refusal.
@@ -597,13 +596,15 @@ struct COutbox::Impl {
             }
             if (items.empty() || !config.PacsOn()) {
                 cv.wait(lock, [this] {
-                    return bStop || !intake.empty() || bSendNow || bPublishWanted || (!items.empty() && config.PacsOn());
+                    return bStop || !intake.empty() || bSendNow || bPublishWanted ||
+                           (!items.empty() && config.PacsOn());
                 });
                 bSendNow = false;
                 continue;
             }
             if (!bSendNow && Clock::now() < tNextTry) {
-                cv.wait_until(lock, tNextTry, [this] { return bStop || !intake.empty() || bSendNow || bPublishWanted; });
+                cv.wait_until(lock, tNextTry,
+                              [this] { return bStop || !intake.empty() || bSendNow || bPublishWanted; });
                 continue;
             }
             bSendNow = false;
@@ -635,8 +636,8 @@ bool COutbox::Start(std::string& strError) {
     for (const char* szSub : {"", kSentFolder, kRejectedFolder}) {
         fs::create_directories(m_config.strOutbox + szSub, ec);
         if (ec || !fs::is_directory(m_config.strOutbox + szSub)) {
-            strError = "the outbox folder " + m_config.strOutbox + szSub + " cannot be made" +
-                       (ec ? ": " + ec.message() : "");
+            strError =
+                "the outbox folder " + m_config.strOutbox + szSub + " cannot be made" + (ec ? ": " + ec.message() : "");
             return false;
         }
     }

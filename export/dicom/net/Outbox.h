@@ -43,7 +43,7 @@ private:
 };
 
 struct COutboxItem {
-    std::string strName;      // file name in the outbox
+    std::string strName;  // file name in the outbox
     std::string strSopInstanceUid;
     uint32_t nAttempts = 0;
     std::string strLastError;  // "" before the first attempt
