@@ -4,8 +4,6 @@
 #include "acquisition/MainFrame.h"
 
 #include "acquisition/BoardSimControls.h"
-
-#include "acquisition/LibraryDispatch.h"
 #include "app/ConfigKeys.h"
 #include "app/EventLog.h"
 #include "app/Profile.h"

@@ -13,8 +13,9 @@
 //
 // How a front end drives it (the Qt main window, orvi-station, the tests):
 //   construction      CMainFrame(app, ui, timers[, board library]); the frame
-//                     installs OnTimer as the timer service's handler and
-//                     becomes the frame the library's callbacks report to.
+//                     installs OnTimer as the timer service's handler; its
+//                     connection becomes the one the library's callbacks
+//                     report to, and hands them to the frame (IDetectorEvents).
 //   creation          OnCreate(programDir); then the image store's
 //                     Initialize and AttachImageStore().
 //   commands          OnConnect, OnDisconnect, OnAcquisition, OnDark, ...
