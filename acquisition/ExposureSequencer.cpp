@@ -17,7 +17,7 @@
 namespace orvi {
 
 CExposureSequencer::CExposureSequencer(CMainFrame& frame, ICalibrationFrames& calibration)
-    : m_frame(frame), m_calibration(calibration), m_nAcqMode(ACQ_IMAGE) {}
+    : m_frame(frame), m_calibration(calibration) {}
 
 void CExposureSequencer::Configure(int32_t nTriggerMode, int32_t nRepeatNumber, int32_t nRepeatPeriod) {
     m_nTriggerMode = nTriggerMode;

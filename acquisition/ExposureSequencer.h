@@ -122,7 +122,7 @@ private:
     int32_t m_nRepeatPeriod = 0;
 
     // The exposure under way.
-    int32_t m_nAcqMode = 0;  // ACQ_IMAGE
+    int32_t m_nAcqMode = 0;  // ACQ_IMAGE: an exposure
     bool m_bImageBusy = false;
     bool m_bDarkOnly = false;
     int32_t m_nCountdown = 0;

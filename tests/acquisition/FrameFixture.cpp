@@ -194,6 +194,16 @@ void FrameFixture::FireAt(uint64_t nTimeMs) {
                  [this] { AcquisitionSim_FireXray(m_pFrame->Detector()); });
 }
 
+void FrameFixture::TakeBrightAndBpm() {
+    CCalibration& dlg = m_pFrame->CalibrationDialog();
+    m_pFrame->OnMakeCalibration();
+    m_nT0 = m_clock.now();
+    dlg.OnGetBright();
+    FireAt(m_nT0 + 600);
+    RunTo(m_nT0 + 5000);
+    dlg.OnMakeBpm();
+}
+
 std::vector<uint16_t> FrameFixture::ReadPixels(const std::string& strPath) const {
     const std::string strBytes = ReadFile(strPath);
     std::vector<uint16_t> v(strBytes.size() / 2);

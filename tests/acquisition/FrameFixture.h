@@ -60,6 +60,9 @@ protected:
     void FireAt(uint64_t nTimeMs);
     // Runs the clock to the given time.
     void RunTo(uint64_t nTimeMs) { m_clock.advance_to(nTimeMs); }
+    // Through the calibration dialog: GET BRIGHT (its X-ray 600 ms after the
+    // press, m_nT0 the press), then MAKE BPM.
+    void TakeBrightAndBpm();
 
     // Files of the image and calibration folders.
     std::vector<std::string> ImageFiles() const { return ListFiles(m_strImageDir); }

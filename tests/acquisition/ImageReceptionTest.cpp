@@ -380,13 +380,7 @@ TEST_F(ImageReception, GetDarkStoresAndShowsTheLoneDark) {
 TEST_F(ImageReception, CorrectedImagesAreFlatWhereTheObjectIsAbsent) {
     SetSim("OBJECT", "0");
     Start();
-    CCalibration& dlg = Frame().CalibrationDialog();
-    Frame().OnMakeCalibration();
-    m_nT0 = m_clock.now();
-    dlg.OnGetBright();
-    FireAt(m_nT0 + 600);
-    RunTo(m_nT0 + 5000);
-    dlg.OnMakeBpm();
+    TakeBrightAndBpm();
     ASSERT_EQ(m_ui.texts(), Lines{});
     AcquisitionSim_SetObjectIn(Handle(), 1);
     AcquisitionSim_SetDose(Handle(), 6000);  // below the bright's level: nothing is limited to L

@@ -377,13 +377,7 @@ protected:
     }
     void Calibrate() {
         StartWithSink();
-        CCalibration& dlg = Frame().CalibrationDialog();
-        Frame().OnMakeCalibration();
-        m_nT0 = m_clock.now();
-        dlg.OnGetBright();
-        FireAt(m_nT0 + 600);
-        RunTo(m_nT0 + 5000);
-        dlg.OnMakeBpm();
+        TakeBrightAndBpm();
         ASSERT_TRUE(std::filesystem::exists(m_strCalDir + "BPM.RAW"));
         m_ui.boxes.clear();
     }
